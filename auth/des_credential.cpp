@@ -1,0 +1,13 @@
+// AUTH_DES credential writer. Until the AUTH_DES flavor is built, an operation
+// carrying it cannot write a header.
+#include "auth/flavor_writers.h"
+#include "rpc/heap.h"
+#include "rpc/status.h"
+
+namespace qelrpc::auth {
+
+int writeAuthDesCred(RpcOperation&, uint8_t*, const uint8_t*) noexcept { return status::kInvalidParameter; }
+
+void releaseAuthDesBody(void* body) noexcept { heap::release(body); }
+
+}  // namespace qelrpc::auth
