@@ -26,15 +26,28 @@ int main(void) {
     const uint8_t* h = op.request.block.pos;
     const uint32_t n = op.request.header.count;
     printf("RPC call header, AUTH_UNIX (machine demo-host, uid 1000, gid 100): %u bytes\n", n);
-    static const char* const names[] = {"record mark slot", "xid", "message type (CALL)", "RPC version",
-                                        "program", "version", "procedure", "credential flavor",
-                                        "credential length"};
+    /* Labels: the fixed words, then the AUTH_UNIX body and the verifier. */
+    const uint32_t nameLen = ((uint32_t)h[40] << 24) | ((uint32_t)h[41] << 16) | ((uint32_t)h[42] << 8) | h[43];
+    const uint32_t tail = 44 + ((nameLen + 3) & ~3u);
+    static const char* const fixed[] = {"record mark slot (header length)", "xid", "message type: CALL",
+                                        "RPC version", "program", "version", "procedure",
+                                        "credential flavor: AUTH_UNIX", "credential length",
+                                        "  stamp (creation time)", "  machine name length"};
+    static const char* const after[] = {"  uid", "  gid", "  group count", "  group",
+                                        "verifier flavor: AUTH_NULL", "verifier length"};
     for (uint32_t off = 0; off < n; off += 4) {
         const uint32_t w = ((uint32_t)h[off] << 24) | ((uint32_t)h[off + 1] << 16) |
                            ((uint32_t)h[off + 2] << 8) | h[off + 3];
-        printf("  %3u: %02x %02x %02x %02x  %10u", off, h[off], h[off + 1], h[off + 2], h[off + 3], w);
-        if (off / 4 < sizeof names / sizeof names[0]) printf("  %s", names[off / 4]);
-        printf("\n");
+        printf("  %3u: %02x %02x %02x %02x  ", off, h[off], h[off + 1], h[off + 2], h[off + 3]);
+        if (off < 44) {
+            printf("%10u  %s\n", w, fixed[off / 4]);
+        } else if (off < tail) {
+            char text[5] = {0};
+            for (int i = 0; i < 4; i++) text[i] = (h[off + i] >= 32 && h[off + i] < 127) ? (char)h[off + i] : '.';
+            printf("%10s  %s\n", text, "  machine name bytes");
+        } else if ((off - tail) / 4 < sizeof after / sizeof after[0]) {
+            printf("%10u  %s\n", w, after[(off - tail) / 4]);
+        }
     }
     rpcCloseOperation(&op);
     return 0;
