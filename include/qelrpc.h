@@ -193,6 +193,26 @@ QELRPC_API int rpcPrepareRPCHeader(RpcOperation* op, uint32_t proc);
 QELRPC_API int rpcPrepareRPCBroadcastHeader(RpcOperation* op, uint32_t prog, uint32_t vers,
                                             uint32_t proc, uint16_t port);
 
+/* ------------------------------------------------------------------------
+ * Server side: incoming calls and replies over TCP
+ * ------------------------------------------------------------------------ */
+
+/* The caller's call handler: (per-call operation, connection, xid). Returns
+ * 0 stop serving, 1 read the next call of this connection, 2 close this
+ * connection and wait for the next. */
+typedef int (*RpcCallHandler)(RpcOperation* op, RpcSocket connection, uint32_t xid);
+
+/* Checks the CALL header of the call in op->request and opens its data
+ * window on the arguments; *xid is stored before any check. 0; -1 null
+ * argument; -2 not a CALL; -3 RPC version not 2; -4 the call ends before
+ * its fixed words, credential or verifier. */
+QELRPC_API int ProcessRPCCall(RpcOperation* op, uint32_t* xid);
+/* Writes an accepted-reply header (AUTH_NULL verifier) into op->reply.
+ * versions (lowest, highest) is read only for accept status 2. 0; -1 null
+ * operation or no reply block; -2 status 2 without versions. */
+QELRPC_API int rpcCreateReplyHeader(RpcOperation* op, uint32_t xid, uint32_t acceptStatus,
+                                    const uint32_t* versions);
+
 #ifdef __cplusplus
 }
 #endif
