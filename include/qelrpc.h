@@ -212,6 +212,25 @@ QELRPC_API int ProcessRPCCall(RpcOperation* op, uint32_t* xid);
  * operation or no reply block; -2 status 2 without versions. */
 QELRPC_API int rpcCreateReplyHeader(RpcOperation* op, uint32_t xid, uint32_t acceptStatus,
                                     const uint32_t* versions);
+/* Sends header and results of op->reply as one record on the connection.
+ * 0, or -1 (null operation, nothing to send, or the send failed or stalled
+ * beyond 20 seconds; part of the reply may have gone out). */
+QELRPC_API int ReplyRPC(RpcOperation* op, RpcSocket connection);
+/* Clears the operation and opens a listening TCP endpoint on the host's
+ * primary address and `port` (0: the system chooses; localAddr then holds
+ * the address and port bound, in network order). 0; -1 null operation; -2 no
+ * socket; -3 the host's address cannot be had; -4 bind; -5 getsockname;
+ * -6 listen. After -3 to -6 the socket is in op->sock for the caller to
+ * close. */
+QELRPC_API int rpcInitServerOperation(RpcOperation* op, uint16_t port);
+/* The accept loop: one connection and one call at a time, each call in a
+ * fresh operation handed to the handler (with op->userData copied in).
+ * Calls that cannot be read (closed, stalled beyond 20 seconds, longer than
+ * the 65,536-byte block, or a malformed header) end their connection and
+ * never reach the handler; a call of another RPC version is answered
+ * RPC_MISMATCH. Returns 0 when a handler answered 0; -1 null argument;
+ * -5 accept failed. The listening socket is never closed here. */
+QELRPC_API int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler);
 
 #ifdef __cplusplus
 }

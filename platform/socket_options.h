@@ -1,0 +1,15 @@
+// Socket options the server side sets.
+#pragma once
+
+#include "platform/sockets.h"
+
+namespace qelrpc::platform {
+
+// SO_LINGER: on with the given time in seconds (0 resets the connection on
+// close), or off. Returns 0 or a Windows Sockets error number.
+int setLinger(NativeSocket s, bool on, unsigned short seconds) noexcept;
+
+// SO_REUSEADDR, so a restarted server can bind its port again at once.
+int setReuseAddress(NativeSocket s, bool on) noexcept;
+
+}  // namespace qelrpc::platform

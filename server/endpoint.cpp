@@ -1,0 +1,134 @@
+// The listening endpoint and the accept loop: one connection and one call at
+// a time, on the caller's thread. Each call gets a fresh operation; the
+// caller's handler answers it and says what to do with the connection.
+#include <cstring>
+
+#include "platform/host.h"
+#include "platform/socket_options.h"
+#include "platform/sockets.h"
+#include "qelrpc.h"
+#include "server/record_io.h"
+#include "server/server_status.h"
+#include "xdr/wire.h"
+
+using namespace qelrpc;
+
+namespace {
+
+constexpr int kStartNull = -1;
+constexpr int kStartNoSocket = -2;
+constexpr int kStartNoHostAddress = -3;
+constexpr int kStartBind = -4;
+constexpr int kStartLocalName = -5;
+constexpr int kStartListen = -6;
+constexpr int kAcceptNull = -1;
+constexpr int kAcceptFailed = -5;
+
+constexpr int kListenBacklog = 5;
+
+enum Action { kStop = 0, kKeepConnection = 1, kNextConnection = 2 };
+
+// RFC 5531: a call of another RPC version is answered MSG_DENIED /
+// RPC_MISMATCH with the versions this side speaks (2 to 2).
+void replyRpcMismatch(RpcOperation& op, platform::NativeSocket conn, uint32_t xid) {
+    Mbuf& rep = op.reply;
+    if (rep.block.pos == nullptr) return;
+    MbufCursor w{0, rep.block.limit, rep.block.pos};
+    const uint32_t words[] = {0, xid, 1 /* REPLY */, 1 /* MSG_DENIED */, 0 /* RPC_MISMATCH */, 2, 2};
+    for (uint32_t v : words) wire::putWord(w, v);
+    rep.header.pos = rep.block.pos;
+    rep.header.count = w.count;
+    rep.data.count = 0;
+    ReplyRPC(&op, conn);
+}
+
+}  // namespace
+
+extern "C" {
+
+int rpcInitServerOperation(RpcOperation* op, uint16_t port) {
+    if (op == nullptr) return kStartNull;
+    std::memset(op, 0, sizeof *op);
+    op->udpPort = port;
+    op->sock = RPC_INVALID_SOCKET;
+
+    platform::Socket s;
+    if (platform::openSocket(platform::SocketType::Stream, s) != 0) return kStartNoSocket;
+    // Reset rather than linger on close: a stalled client never holds the
+    // endpoint's resources.
+    platform::setLinger(s.get(), true, 0);
+    platform::setReuseAddress(s.get(), true);
+    op->sock = s.release();
+
+    // The endpoint listens on the host's primary address, not on every
+    // interface.
+    char name[512];
+    if (!platform::localHostName(name, sizeof name) || name[0] == '\0') return kStartNoHostAddress;
+    const uint32_t addr = platform::resolveIPv4(name);
+    if (addr == 0) return kStartNoHostAddress;
+
+    op->localAddr.family = 2;  // AF_INET
+    op->localAddr.port = static_cast<uint16_t>((port >> 8) | (port << 8));
+    op->localAddr.addr = addr;
+    if (platform::bindTo(op->sock, platform::Endpoint{addr, port}) != 0) return kStartBind;
+
+    platform::Endpoint bound;
+    if (platform::localEndpoint(op->sock, bound) != 0) return kStartLocalName;
+    op->localAddr.addr = bound.addr;
+    op->localAddr.port = static_cast<uint16_t>((bound.port >> 8) | (bound.port << 8));
+
+    if (platform::listenOn(op->sock, kListenBacklog) != 0) return kStartListen;
+    return 0;
+}
+
+int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler) {
+    if (listening == nullptr || handler == nullptr) return kAcceptNull;
+
+    platform::Socket conn;
+    for (;;) {
+        if (!conn.valid()) {
+            if (platform::acceptFrom(listening->sock, conn, nullptr) != 0) return kAcceptFailed;
+        }
+
+        RpcOperation call;
+        std::memset(&call, 0, sizeof call);
+        if (rpcInitOperation(&call) != 0) {
+            // No memory for this call: drop the connection, keep serving.
+            conn.close();
+            continue;
+        }
+
+        if (server::receiveRecord(call, conn.get()) != 0) {
+            // Closed, reset, stalled or too long: this connection is done.
+            rpcCloseOperation(&call);
+            conn.close();
+            continue;
+        }
+
+        uint32_t xid = 0;
+        const int check = ProcessRPCCall(&call, &xid);
+        if (check != 0) {
+            // A call that cannot be read never reaches the handler.
+            if (check == server::status::kBadRpcVersion) {
+                replyRpcMismatch(call, conn.get(), xid);
+                rpcCloseOperation(&call);
+                continue;
+            }
+            rpcCloseOperation(&call);
+            conn.close();
+            continue;
+        }
+
+        call.userData = listening->userData;
+        const int action = handler(&call, conn.get(), xid);
+        rpcCloseOperation(&call);
+
+        if (action == kKeepConnection) continue;
+        conn.close();
+        if (action == kStop) return 0;
+        // kNextConnection, and any answer the loop does not know, end this
+        // connection only.
+    }
+}
+
+}  // extern "C"

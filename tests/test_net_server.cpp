@@ -1,0 +1,362 @@
+// The server side end to end on loopback (in a namespace of the test's own):
+// record reading, the handler's answers, replies, and clients that misbehave.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "qelrpc.h"
+#include "rpc/heap.h"
+#include "server/record_io.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void put(Bytes& b, uint32_t w) {
+    for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(w >> s));
+}
+uint32_t word(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+// An AUTH_NULL call message, without record mark.
+Bytes callMessage(uint32_t xid, uint32_t proc, const Bytes& args = {}, uint32_t rpcvers = 2, uint32_t type = 0) {
+    Bytes b;
+    for (uint32_t w : {xid, type, rpcvers, 300001u, 1u, proc, 0u, 0u, 0u, 0u}) put(b, w);
+    b.insert(b.end(), args.begin(), args.end());
+    return b;
+}
+
+Bytes record(const Bytes& msg) {
+    Bytes b;
+    put(b, 0x80000000u | static_cast<uint32_t>(msg.size()));
+    b.insert(b.end(), msg.begin(), msg.end());
+    return b;
+}
+
+// A plain blocking TCP client of the test's own.
+struct Client {
+    int fd = -1;
+    explicit Client(uint16_t port) {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ~Client() {
+        if (fd >= 0) ::close(fd);
+    }
+    bool send(const Bytes& b) { return ::send(fd, b.data(), b.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(b.size()); }
+    // Reads one reply record (a single last fragment); empty on close or
+    // after 5 seconds.
+    Bytes reply() {
+        Bytes mark = readN(4);
+        if (mark.size() != 4) return {};
+        return readN(word(mark.data()) & 0x7FFFFFFF);
+    }
+    // True when the server closed the connection within 5 seconds.
+    bool closedByPeer() {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 5000) != 1) return false;
+        char c;
+        return ::recv(fd, &c, 1, 0) <= 0;
+    }
+    Bytes readN(size_t n) {
+        Bytes b(n);
+        size_t got = 0;
+        while (got < n) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 5000) != 1) return {};
+            ssize_t r = ::recv(fd, b.data() + got, n - got, 0);
+            if (r <= 0) return {};
+            got += static_cast<size_t>(r);
+        }
+        return b;
+    }
+};
+
+// What the handler saw of each call.
+struct Seen {
+    uint32_t xid, prog, vers, proc, userData, received;
+    Bytes block;
+};
+
+std::mutex g_mu;
+std::vector<Seen> g_seen;
+// The answer the handler gives, by procedure number: proc 0 answers 1 (keep
+// the connection), proc 9 stops the loop, proc 7 answers an unknown 7,
+// anything else answers 2.
+int handler(RpcOperation* op, RpcSocket conn, uint32_t xid) {
+    {
+        std::lock_guard<std::mutex> lock(g_mu);
+        g_seen.push_back(Seen{xid, op->prog, op->vers, op->proc, op->userData, op->request.block.count,
+                              Bytes(op->request.block.pos, op->request.block.pos + op->request.block.count)});
+    }
+    rpcCreateReplyHeader(op, xid, 0, nullptr);
+    InitDataBuffer(&op->reply);
+    // Echo the first argument word, if any.
+    uint32_t arg = 0;
+    if (mbufGetLong(&op->request.data, &arg) == 0) mbufAddLong(&op->reply.data, static_cast<int32_t>(arg));
+    ReplyRPC(op, conn);
+    switch (op->proc) {
+        case 0: return 1;
+        case 9: return 0;
+        case 7: return 7;
+        default: return 2;
+    }
+}
+
+class Server : public ::testing::Test {
+  protected:
+    RpcOperation listening{};
+    uint16_t port = 0;
+    std::thread loop;
+    std::atomic<int> loopResult{1000};
+
+    void SetUp() override {
+        {
+            std::lock_guard<std::mutex> lock(g_mu);
+            g_seen.clear();
+        }
+        ASSERT_EQ(rpcInitServerOperation(&listening, 0), 0);
+        port = ntohs(listening.localAddr.port);
+        ASSERT_NE(port, 0);
+        listening.userData = 0xFEED;
+        loop = std::thread([this] { loopResult = rpcAcceptIncoming(&listening, handler); });
+    }
+    void TearDown() override {
+        if (loop.joinable()) {
+            stop();
+            loop.join();
+        }
+        ::close(static_cast<int>(listening.sock));
+        qelrpc::server::setRecordTimeoutMillis(0);
+    }
+    void stop() {
+        Client c(port);
+        c.send(record(callMessage(0x5709, 9)));
+        c.reply();
+    }
+    std::vector<Seen> seen() {
+        std::lock_guard<std::mutex> lock(g_mu);
+        return g_seen;
+    }
+    // A well-formed call on a new connection is still answered.
+    void expectStillServing(uint32_t xid) {
+        Client c(port);
+        ASSERT_TRUE(c.send(record(callMessage(xid, 2, {0, 0, 0, 42}))));
+        Bytes r = c.reply();
+        ASSERT_EQ(r.size(), 28u);
+        EXPECT_EQ(word(r.data()), xid);
+        EXPECT_EQ(word(r.data() + 24), 42u);
+    }
+};
+
+TEST(ServerStart, PortZeroGivesTheChosenPortInNetworkOrder) {
+    RpcOperation op;
+    std::memset(&op, 0xAB, sizeof op);
+    ASSERT_EQ(rpcInitServerOperation(&op, 0), 0);
+    EXPECT_EQ(op.localAddr.family, AF_INET);
+    EXPECT_NE(op.localAddr.port, 0);
+    EXPECT_EQ(op.localAddr.addr, htonl(INADDR_LOOPBACK));  // the host's address in this namespace
+    EXPECT_EQ(op.request.block.pos, nullptr);              // the record was cleared
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    ASSERT_EQ(getsockname(static_cast<int>(op.sock), reinterpret_cast<sockaddr*>(&a), &len), 0);
+    EXPECT_EQ(a.sin_port, op.localAddr.port);
+    ::close(static_cast<int>(op.sock));
+    EXPECT_EQ(rpcInitServerOperation(nullptr, 0), -1);
+    EXPECT_EQ(rpcAcceptIncoming(nullptr, handler), -1);
+    EXPECT_EQ(rpcAcceptIncoming(&op, nullptr), -1);
+}
+
+TEST(ServerStart, ABoundPortIsRefusedWithBindFailure) {
+    RpcOperation a, b;
+    ASSERT_EQ(rpcInitServerOperation(&a, 0), 0);
+    const uint16_t port = ntohs(a.localAddr.port);
+    EXPECT_EQ(rpcInitServerOperation(&b, port), -4);
+    EXPECT_NE(b.sock, RPC_INVALID_SOCKET);  // the caller's to close
+    ::close(static_cast<int>(b.sock));
+    ::close(static_cast<int>(a.sock));
+}
+
+TEST_F(Server, FragmentsArriveBackToBack) {
+    Bytes msg = callMessage(0x100, 2, {0, 0, 0, 5});
+    ASSERT_EQ(msg.size(), 44u);
+    // Three fragments of 8, 0 and 36 bytes, the last marked.
+    Bytes wire;
+    put(wire, 8);
+    wire.insert(wire.end(), msg.begin(), msg.begin() + 8);
+    put(wire, 0);
+    put(wire, 0x80000000u | 36);
+    wire.insert(wire.end(), msg.begin() + 8, msg.end());
+    Client c(port);
+    ASSERT_TRUE(c.send(wire));
+    Bytes r = c.reply();
+    ASSERT_EQ(r.size(), 28u);
+    auto s = seen();
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0].received, 44u);
+    EXPECT_EQ(s[0].block, msg);
+    EXPECT_EQ(s[0].prog, 300001u);
+    EXPECT_EQ(s[0].userData, 0xFEEDu);
+}
+
+TEST_F(Server, ReplyRecordIsMarkedAndComplete) {
+    Client c(port);
+    ASSERT_TRUE(c.send(record(callMessage(0xABC, 2))));
+    Bytes mark = c.readN(4);
+    ASSERT_EQ(mark.size(), 4u);
+    EXPECT_EQ(word(mark.data()), 0x80000018u);  // 24 bytes: xid, 1, 0, 0, 0, 0
+    Bytes r = c.readN(24);
+    const uint32_t want[] = {0xABC, 1, 0, 0, 0, 0};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(word(r.data() + 4 * i), want[i]);
+}
+
+TEST_F(Server, HandlerAnswersSteerTheConnection) {
+    // Answer 1: the next call on the same connection reaches the handler.
+    Client keep(port);
+    ASSERT_TRUE(keep.send(record(callMessage(1, 0))));
+    ASSERT_EQ(keep.reply().size(), 24u);
+    ASSERT_TRUE(keep.send(record(callMessage(2, 0))));
+    ASSERT_EQ(keep.reply().size(), 24u);
+    // Answer 2 closes the connection; so does an unknown answer.
+    ASSERT_TRUE(keep.send(record(callMessage(3, 2))));
+    ASSERT_EQ(keep.reply().size(), 24u);
+    EXPECT_TRUE(keep.closedByPeer());
+    Client odd(port);
+    ASSERT_TRUE(odd.send(record(callMessage(4, 7))));
+    ASSERT_EQ(odd.reply().size(), 24u);
+    EXPECT_TRUE(odd.closedByPeer());
+    // Answer 0 ends the loop with 0 after closing the connection.
+    Client last(port);
+    ASSERT_TRUE(last.send(record(callMessage(5, 9))));
+    ASSERT_EQ(last.reply().size(), 24u);
+    EXPECT_TRUE(last.closedByPeer());
+    loop.join();
+    EXPECT_EQ(loopResult.load(), 0);
+    auto s = seen();
+    ASSERT_EQ(s.size(), 5u);
+    for (size_t i = 0; i < s.size(); ++i) {
+        EXPECT_EQ(s[i].xid, i + 1);
+        EXPECT_EQ(s[i].userData, 0xFEEDu);
+    }
+}
+
+TEST_F(Server, HostileClientsAreDroppedAndServingGoesOn) {
+    qelrpc::server::setRecordTimeoutMillis(300);
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        bool expectClose;
+    };
+    Bytes notCall = record(callMessage(11, 2, {}, 2, 1));
+    Bytes shortCred;
+    for (uint32_t w : {12u, 0u, 2u, 1u, 1u, 1u, 1u, 400u}) put(shortCred, w);
+    Bytes tooLong;
+    for (int i = 0; i < 2; ++i) {
+        put(tooLong, 40000);  // two fragments of 40,000 bytes: more than the block
+        tooLong.resize(tooLong.size() + 40000, 0);
+    }
+    const Case cases[] = {
+        {"partial record mark, then close", {0x80, 0x00}, false},
+        {"record mark of 0x7FFFFFFF", {0x7F, 0xFF, 0xFF, 0xFF, 1, 2, 3, 4}, true},
+        {"fragments totalling over 65,536 bytes", tooLong, true},
+        {"a REPLY instead of a CALL", notCall, true},
+        {"credential longer than the message", record(shortCred), true},
+        {"connects and sends nothing", {}, true},
+        {"stalls in the middle of a record", {0x80, 0, 0, 100, 1, 2, 3}, true},
+    };
+    uint32_t xid = 100;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        {
+            Client bad(port);
+            ASSERT_GE(bad.fd, 0);
+            if (!c.bytes.empty()) bad.send(c.bytes);
+            if (c.expectClose) {
+                EXPECT_TRUE(bad.closedByPeer());
+            }
+        }
+        expectStillServing(++xid);
+    }
+    EXPECT_EQ(seen().size(), 7u);  // only the well-formed calls reached the handler
+}
+
+TEST_F(Server, OtherRpcVersionIsAnsweredRpcMismatch) {
+    Client c(port);
+    ASSERT_TRUE(c.send(record(callMessage(0x33, 2, {}, 3))));
+    Bytes r = c.reply();
+    ASSERT_EQ(r.size(), 24u);
+    const uint32_t want[] = {0x33, 1, 1, 0, 2, 2};  // REPLY, MSG_DENIED, RPC_MISMATCH, 2..2
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(word(r.data() + 4 * i), want[i]);
+    // The connection stays usable.
+    ASSERT_TRUE(c.send(record(callMessage(0x34, 0))));
+    EXPECT_EQ(c.reply().size(), 24u);
+    EXPECT_TRUE(seen().size() == 1u);
+}
+
+TEST_F(Server, ManyConnectionsAtOnceAreAllServed) {
+    // More clients than the listen backlog, each connecting and calling at
+    // the same moment; every one gets its own answer.
+    constexpr int kClients = 24;
+    std::vector<std::thread> threads;
+    std::atomic<int> answered{0};
+    for (int i = 0; i < kClients; ++i) {
+        threads.emplace_back([&, i] {
+            Client c(port);
+            if (!c.send(record(callMessage(1000 + i, 2, {0, 0, 0, static_cast<uint8_t>(i)})))) return;
+            Bytes r = c.reply();
+            if (r.size() == 28 && word(r.data()) == 1000u + i && word(r.data() + 24) == static_cast<uint32_t>(i))
+                ++answered;
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(answered.load(), kClients);
+    EXPECT_EQ(seen().size(), static_cast<size_t>(kClients));
+}
+
+TEST_F(Server, NoMemoryForACallDropsOnlyThatConnection) {
+    qelrpc::heap::failAfter(0);
+    {
+        Client c(port);
+        c.send(record(callMessage(50, 2)));
+        EXPECT_TRUE(c.closedByPeer());
+    }
+    qelrpc::heap::failAfter(-1);
+    expectStillServing(51);
+}
+
+TEST_F(Server, ClientReadingNothingCannotHoldTheServer) {
+    qelrpc::server::setRecordTimeoutMillis(300);
+    // A client that sends a call with a huge answer pending and never reads:
+    // here, many calls on one connection whose replies pile up unread.
+    Client greedy(port);
+    Bytes many;
+    for (int i = 0; i < 4000; ++i) {
+        Bytes r = record(callMessage(60000 + i, 0, {0, 0, 0, 1}));
+        many.insert(many.end(), r.begin(), r.end());
+    }
+    std::thread writer([&] { greedy.send(many); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    expectStillServing(70000);
+    ::shutdown(greedy.fd, SHUT_RDWR);
+    writer.join();
+}
+
+}  // namespace
