@@ -12,4 +12,7 @@ int setLinger(NativeSocket s, bool on, unsigned short seconds) noexcept;
 // SO_REUSEADDR, so a restarted server can bind its port again at once.
 int setReuseAddress(NativeSocket s, bool on) noexcept;
 
+// SO_BROADCAST on or off, so datagrams may go to 255.255.255.255.
+int setBroadcast(NativeSocket s, bool on) noexcept;
+
 }  // namespace qelrpc::platform

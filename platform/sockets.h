@@ -57,7 +57,9 @@ class Socket {
 int startSockets() noexcept;
 void stopSockets() noexcept;
 
-int openSocket(SocketType type, Socket& out) noexcept;
+// nonBlocking: the socket starts non-blocking (one system call fewer than
+// setNonBlocking afterwards, where the system allows it).
+int openSocket(SocketType type, Socket& out, bool nonBlocking = false) noexcept;
 int setNonBlocking(NativeSocket s, bool on) noexcept;
 
 int bindTo(NativeSocket s, const Endpoint& local) noexcept;

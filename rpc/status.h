@@ -14,4 +14,31 @@ constexpr int kNullRecord = 1208;       // ERROR_EXTENDED_ERROR: null record or 
 // rpcPrepareRPCHeader
 constexpr int kHeaderNullOperation = -1;
 
+// UDP and TCP exchanges (DoUDPRPCGram, DoTCPRPCGram). Socket failures are
+// Windows Sockets numbers (platform/socket_errors.h); a TCP reply longer than
+// the block is WSAEMSGSIZE, a peer that closes before the reply is complete
+// WSAEDISCON.
+constexpr int kExchangeTimeout = -1;   // no reply within the UDP schedule / TCP silence limit
+constexpr int kExchangeCancelled = -2; // the connect was abandoned through the cancel flag
+
+// Call driver (CallRPC, rpcCallRPCProgram).
+constexpr int kCallNoPorts = -1;        // CallRPC: both ports 0
+constexpr int kCallUnresolved = -1;     // rpcCallRPCProgram: hostAddr not resolved
+constexpr int kCallNoUsablePort = -2;   // neither port usable: no exchange, no reply check
+
+// Reply check (ProcessRPCResponse).
+constexpr int kReplyNotReply = -2;      // message type is not REPLY
+constexpr int kReplyRpcMismatch = -3;   // MSG_DENIED, RPC_MISMATCH
+constexpr int kReplyAuthError = -4;     // MSG_DENIED, AUTH_ERROR; or a failed AUTH_DES verifier
+constexpr int kReplyAcceptBase = -4;    // accept_stat n != SUCCESS gives -4 - n
+constexpr int kReplyMalformed = -99;    // no reply block, unknown reject_stat or verifier
+                                        // flavor, a reply shorter than its words, or an
+                                        // accept_stat too large to report as -4 - n
+
+// Portmapper look-up (GetProgramPort).
+constexpr int kHostUnresolvable = 111001;
+constexpr int kPmapNoCredential = -3;   // the temporary AUTH_NULL record or header failed
+constexpr int kPmapTcpQueryBase = 200000;
+constexpr int kPmapUdpQueryBase = 300000;
+
 }  // namespace qelrpc::status

@@ -53,8 +53,8 @@ void Socket::close() noexcept {
 int startSockets() noexcept { return 0; }
 void stopSockets() noexcept {}
 
-int openSocket(SocketType type, Socket& out) noexcept {
-    const int t = (type == SocketType::Stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC;
+int openSocket(SocketType type, Socket& out, bool nonBlocking) noexcept {
+    const int t = (type == SocketType::Stream ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0);
     const int s = ::socket(AF_INET, t, 0);
     if (s < 0) return lastError();
     out = Socket(static_cast<NativeSocket>(s));

@@ -20,4 +20,11 @@ int setReuseAddress(NativeSocket s, bool on) noexcept {
                : WSAGetLastError();
 }
 
+int setBroadcast(NativeSocket s, bool on) noexcept {
+    BOOL v = on ? TRUE : FALSE;
+    return setsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&v), sizeof v) == 0
+               ? 0
+               : WSAGetLastError();
+}
+
 }  // namespace qelrpc::platform

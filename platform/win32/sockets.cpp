@@ -45,10 +45,15 @@ int startSockets() noexcept {
 
 void stopSockets() noexcept { ::WSACleanup(); }
 
-int openSocket(SocketType type, Socket& out) noexcept {
+int openSocket(SocketType type, Socket& out, bool nonBlocking) noexcept {
     const SOCKET s = ::socket(AF_INET, type == SocketType::Stream ? SOCK_STREAM : SOCK_DGRAM, 0);
     if (s == INVALID_SOCKET) return lastError();
-    out = Socket(static_cast<NativeSocket>(s));
+    Socket guard(static_cast<NativeSocket>(s));
+    if (nonBlocking) {
+        const int rc = setNonBlocking(guard.get(), true);
+        if (rc != 0) return rc;
+    }
+    out = std::move(guard);
     return 0;
 }
 

@@ -1,0 +1,239 @@
+// Whole null calls on loopback against one libtirpc server (tests/peers),
+// side by side: this library (a fresh socket per exchange), libtirpc with a
+// client per call and with a kept client, and raw sockets without RPC
+// machinery as the floor. Then the port look-up against rpcbind: this
+// library's GetProgramPort and libtirpc's pmap_getport.
+//
+// Run pinned to one CPU (taskset -c 0); the servers inherit the pinning.
+// rpcbind is started for the look-up benchmarks when nothing answers on
+// port 111, and stopped again by its PID.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "qelrpc.h"
+#include "tests/child_process.h"
+#include "tirpc_client.h"
+
+namespace {
+
+constexpr uint32_t kNullProg = 0x20000F01;
+constexpr uint32_t kVers = 1;
+
+struct Servers {
+    testproc::Child rpcbind;
+    testproc::Child peer;
+    uint16_t tcp = 0, udp = 0;
+    bool portmapper = false;
+} g_servers;
+
+uint32_t loopback() { return htonl(INADDR_LOOPBACK); }
+
+bool listensOn(uint16_t port) {
+    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_port = htons(port);
+    sin.sin_addr.s_addr = loopback();
+    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0;
+    close(s);
+    return ok;
+}
+
+std::string peerProgram() {
+    if (const char* p = std::getenv("QELRPC_PEER")) return p;
+    char self[PATH_MAX] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return {};
+    return (std::filesystem::path(std::string(self, static_cast<size_t>(n))).parent_path().parent_path() / "tests" /
+            "peers" / "qelrpc_peer")
+        .string();
+}
+
+bool startServers() {
+    if (!listensOn(111) && getuid() == 0 && std::filesystem::exists("/usr/sbin/rpcbind")) {
+        g_servers.rpcbind.start({"/usr/sbin/rpcbind", "-f"});
+        for (int i = 0; i < 200 && !listensOn(111); ++i) usleep(10'000);
+    }
+    g_servers.portmapper = listensOn(111);
+    if (!g_servers.peer.start({peerProgram(), g_servers.portmapper ? "register" : "noreg"})) return false;
+    std::string line;
+    unsigned tcp = 0, udp = 0;
+    if (!g_servers.peer.readLine(line, std::chrono::seconds(10)) ||
+        std::sscanf(line.c_str(), "ready tcp=%u udp=%u", &tcp, &udp) != 2)
+        return false;
+    g_servers.tcp = static_cast<uint16_t>(tcp);
+    g_servers.udp = static_cast<uint16_t>(udp);
+    return true;
+}
+
+// An operation ready for null calls to the peer over one transport.
+struct NullOperation {
+    RpcOperation op{};
+    NullOperation(uint16_t tcpPort, uint16_t udpPort) {
+        rpcInitOperationEx(&op, nullptr, loopback());
+        rpcCreateAuthNull(&op);
+        op.prog = kNullProg;
+        op.vers = kVers;
+        op.tcpPort = tcpPort;
+        op.udpPort = udpPort;
+    }
+    ~NullOperation() { rpcCloseOperation(&op); }
+    int call() {
+        rpcPrepareRPCHeader(&op, 0);
+        InitDataBuffer(&op.request);
+        return CallRPC(&op, 0);
+    }
+};
+
+// ---------------------------------------------------------------- UDP
+
+void BM_Udp_Qelrpc(benchmark::State& state) {
+    NullOperation n(0, g_servers.udp);
+    for (auto _ : state)
+        if (n.call() != 0) state.SkipWithError("call failed");
+}
+
+// state.range(0): 1 = the benchmark hands libtirpc a plain socket, 0 =
+// libtirpc makes its own (bound to a reserved port when run as root).
+void BM_Udp_Tirpc_ClientPerCall(benchmark::State& state) {
+    for (auto _ : state) {
+        auto* c = bench::tirpc::newUdpClient(loopback(), g_servers.udp, kNullProg, kVers, state.range(0) != 0);
+        if (c == nullptr || !bench::tirpc::nullCall(c)) state.SkipWithError("call failed");
+        bench::tirpc::deleteClient(c);
+    }
+}
+
+void BM_Udp_Tirpc_KeptClient(benchmark::State& state) {
+    auto* c = bench::tirpc::newUdpClient(loopback(), g_servers.udp, kNullProg, kVers);
+    for (auto _ : state)
+        if (c == nullptr || !bench::tirpc::nullCall(c)) state.SkipWithError("call failed");
+    bench::tirpc::deleteClient(c);
+}
+
+// The null call's bytes, built once: the floor sends them with no RPC work.
+std::vector<uint8_t> nullCallRecord() {
+    NullOperation n(0, 0);
+    rpcPrepareRPCHeader(&n.op, 0);
+    const uint8_t* b = n.op.request.block.pos;
+    std::vector<uint8_t> rec(b, b + n.op.request.header.count);
+    const uint32_t mark = htonl(0x80000000u | (n.op.request.header.count - 4));
+    std::memcpy(rec.data(), &mark, 4);
+    return rec;
+}
+
+void BM_Udp_RawSocketFloor(benchmark::State& state) {
+    const std::vector<uint8_t> rec = nullCallRecord();
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(g_servers.udp);
+    to.sin_addr.s_addr = loopback();
+    uint8_t buf[512];
+    for (auto _ : state) {
+        const int s = socket(AF_INET, SOCK_DGRAM, 0);
+        sendto(s, rec.data() + 4, rec.size() - 4, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        if (recv(s, buf, sizeof buf, 0) <= 0) state.SkipWithError("no answer");
+        close(s);
+    }
+}
+
+// ---------------------------------------------------------------- TCP
+
+void BM_Tcp_Qelrpc(benchmark::State& state) {
+    NullOperation n(g_servers.tcp, 0);
+    for (auto _ : state)
+        if (n.call() != 0) state.SkipWithError("call failed");
+}
+
+void BM_Tcp_Tirpc_ClientPerCall(benchmark::State& state) {
+    for (auto _ : state) {
+        auto* c = bench::tirpc::newTcpClient(loopback(), g_servers.tcp, kNullProg, kVers, state.range(0) != 0);
+        if (c == nullptr || !bench::tirpc::nullCall(c)) state.SkipWithError("call failed");
+        bench::tirpc::deleteClient(c);
+    }
+}
+
+void BM_Tcp_Tirpc_KeptClient(benchmark::State& state) {
+    auto* c = bench::tirpc::newTcpClient(loopback(), g_servers.tcp, kNullProg, kVers);
+    for (auto _ : state)
+        if (c == nullptr || !bench::tirpc::nullCall(c)) state.SkipWithError("call failed");
+    bench::tirpc::deleteClient(c);
+}
+
+void BM_Tcp_RawSocketFloor(benchmark::State& state) {
+    const std::vector<uint8_t> rec = nullCallRecord();
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(g_servers.tcp);
+    to.sin_addr.s_addr = loopback();
+    uint8_t buf[512];
+    for (auto _ : state) {
+        const int s = socket(AF_INET, SOCK_STREAM, 0);
+        if (connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) state.SkipWithError("connect");
+        send(s, rec.data(), rec.size(), MSG_NOSIGNAL);
+        // The whole record: mark, then as many bytes as it announces.
+        size_t have = 0, want = 4;
+        while (have < want) {
+            const ssize_t n = recv(s, buf + have, sizeof buf - have, 0);
+            if (n <= 0) break;
+            have += static_cast<size_t>(n);
+            if (have >= 4) want = 4 + (ntohl(*reinterpret_cast<uint32_t*>(buf)) & 0x7FFFFFFF);
+        }
+        close(s);
+    }
+}
+
+// ---------------------------------------------------------------- look-up
+
+void BM_PortLookUp_Qelrpc_GetProgramPort(benchmark::State& state) {
+    if (!g_servers.portmapper) return state.SkipWithError("no portmapper on port 111");
+    RpcOperation op{};
+    rpcInitOperationEx(&op, nullptr, loopback());
+    rpcCreateAuthNull(&op);
+    for (auto _ : state)
+        if (GetProgramPort(&op, kNullProg, kVers, 0) != 0 || op.tcpPort != g_servers.tcp)
+            state.SkipWithError("look-up failed");
+    rpcCloseOperation(&op);
+}
+
+void BM_PortLookUp_Tirpc_PmapGetport(benchmark::State& state) {
+    if (!g_servers.portmapper) return state.SkipWithError("no portmapper on port 111");
+    for (auto _ : state)
+        if (bench::tirpc::pmapGetPort(loopback(), kNullProg, kVers, IPPROTO_TCP) != g_servers.tcp)
+            state.SkipWithError("look-up failed");
+}
+
+}  // namespace
+
+BENCHMARK(BM_Udp_Qelrpc)->UseRealTime();
+BENCHMARK(BM_Udp_Tirpc_ClientPerCall)->ArgName("ownSocket")->Arg(1)->Arg(0)->UseRealTime();
+BENCHMARK(BM_Udp_Tirpc_KeptClient)->UseRealTime();
+BENCHMARK(BM_Udp_RawSocketFloor)->UseRealTime();
+BENCHMARK(BM_Tcp_Qelrpc)->UseRealTime();
+BENCHMARK(BM_Tcp_Tirpc_ClientPerCall)->ArgName("ownSocket")->Arg(1)->Arg(0)->UseRealTime();
+BENCHMARK(BM_Tcp_Tirpc_KeptClient)->UseRealTime();
+BENCHMARK(BM_Tcp_RawSocketFloor)->UseRealTime();
+BENCHMARK(BM_PortLookUp_Qelrpc_GetProgramPort)->UseRealTime();
+BENCHMARK(BM_PortLookUp_Tirpc_PmapGetport)->UseRealTime();
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (!startServers()) {
+        std::fprintf(stderr, "bench_calls: the libtirpc peer did not start (%s)\n", peerProgram().c_str());
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    g_servers.peer.stop();
+    g_servers.rpcbind.stop();
+    return 0;
+}

@@ -1,0 +1,60 @@
+// NameList: names laid end to end, each followed by one NUL byte, at most
+// 255 characters a name. Walking the caller's input list and appending to
+// the caller's output area, never more than count names of 255 characters.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace qelrpc::nfsuser {
+
+constexpr uint32_t kMaxName = 255;
+using NameBuffer = char[kMaxName + 1];
+
+// Walks a caller's NameList.
+class NameListReader {
+  public:
+    explicit NameListReader(const char* list) : p_(list) {}
+    // Copies the next name (cut to 255 characters) and moves past its NUL,
+    // empty names included.
+    void next(NameBuffer& out) {
+        const size_t n = p_ != nullptr ? std::strlen(p_) : 0;
+        const size_t keep = n < kMaxName ? n : kMaxName;
+        if (keep != 0) std::memcpy(out, p_, keep);
+        out[keep] = '\0';
+        if (p_ != nullptr) p_ += n + 1;
+    }
+    // As next, but an empty name stops the walk: it and every later item
+    // read as empty, and the position no longer moves.
+    void nextUntilEmpty(NameBuffer& out) {
+        if (p_ == nullptr || *p_ == '\0') {
+            out[0] = '\0';
+            return;
+        }
+        next(out);
+    }
+
+  private:
+    const char* p_;
+};
+
+// Appends names to a caller's output area at a running offset; never writes
+// a terminating empty name.
+class NameListWriter {
+  public:
+    explicit NameListWriter(char* area) : area_(area) {}
+    void append(const char* name, size_t length) {
+        if (area_ == nullptr) return;
+        const size_t keep = length < kMaxName ? length : kMaxName;
+        if (keep != 0) std::memcpy(area_ + offset_, name, keep);
+        area_[offset_ + keep] = '\0';
+        offset_ += keep + 1;
+    }
+    void append(const char* name) { append(name, std::strlen(name)); }
+
+  private:
+    char* area_;
+    size_t offset_ = 0;
+};
+
+}  // namespace qelrpc::nfsuser

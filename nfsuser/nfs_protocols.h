@@ -1,0 +1,38 @@
+// Shared pieces of the two user-service clients: the open/close discipline
+// of the byte flags and the AUTH_UNIX credential every name question
+// carries.
+#pragma once
+
+#include <cstdint>
+
+#include "qelrpc.h"
+
+namespace qelrpc::nfsuser {
+
+inline bool flagSet(uint8_t flag) { return flag != 0; }
+
+// Closes the operation on every path out of a call when the call owns it.
+class OwnedOperation {
+  public:
+    OwnedOperation(RpcOperation* op, bool owned) : op_(op), owned_(owned) {}
+    ~OwnedOperation() {
+        if (owned_) rpcCloseOperation(op_);
+    }
+    OwnedOperation(const OwnedOperation&) = delete;
+    OwnedOperation& operator=(const OwnedOperation&) = delete;
+
+  private:
+    RpcOperation* op_;
+    bool owned_;
+};
+
+// The results of the last checked reply: the reply's data window.
+inline MbufCursor resultsOf(const RpcOperation& op) { return op.reply.data; }
+
+// A complete question to one daemon: open (when asked), attach AUTH_UNIX
+// (local host name, uid 0, gid 0), look the port up (when asked), write
+// the header. Returns 0 or the failing step's status (-1 for the
+// credential). On failure the operation is closed when this call opened it.
+int beginQuestion(RpcOperation* op, bool open, bool lookupPort, uint32_t prog, uint32_t vers, uint32_t proc);
+
+}  // namespace qelrpc::nfsuser

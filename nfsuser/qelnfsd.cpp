@@ -1,0 +1,145 @@
+// The Qelnfsd version 1 client's name and id procedures.
+//
+//   4  group names -> gids:  args  name (string) ...        results  { status, gid } per name
+//   5  gids -> group names:  args  count, gid ...           results  name (string) per gid;
+//   7  uids -> user names:   args  count, uid ...                    an empty one ends the list
+//   8  user names -> uids:   args  name (string) ...        results  { status, uid } per name
+#include "nfsuser/name_list.h"
+#include "nfsuser/nfs_protocols.h"
+#include "nfsuser/qelnfsd_readers.h"
+#include "nfsuser/reply_reader.h"
+#include "qelrpc.h"
+#include "rpc/received_reply.h"
+
+using namespace qelrpc;
+using namespace qelrpc::nfsuser;
+
+namespace {
+
+// Writes count names of a NameList as back-to-back strings; the first
+// refused write ends it with its status.
+int writeNames(RpcOperation* op, uint32_t count, const char* names) {
+    if (op == nullptr) return -1;
+    InitDataBuffer(&op->request);
+    NameListReader list(names);
+    for (uint32_t i = 0; i < count; ++i) {
+        NameBuffer name;
+        list.next(name);
+        const int rc = mbufAddString(&op->request.data, name);
+        if (rc != 0) return rc;
+    }
+    return 0;
+}
+
+}  // namespace
+
+namespace qelrpc::nfsuser {
+
+// One { status, gid } pair per name, in order: a name whose status is not
+// 0, or whose pair is missing from the reply, gets -1.
+int readQelnfsdResponseGroupNames(MbufCursor results, uint32_t count, int32_t** gidPtrs) {
+    ReplyReader r(results);
+    for (uint32_t i = 0; i < count; ++i) {
+        int32_t* slot = gidPtrs != nullptr ? gidPtrs[i] : nullptr;
+        uint32_t status = 1, gid = 0;
+        const bool have = r.word(status) && r.word(gid);
+        if (slot != nullptr) *slot = (have && status == 0) ? static_cast<int32_t>(gid) : -1;
+    }
+    return 0;
+}
+
+int readQelnfsdResponseGidOrUid(MbufCursor results, uint32_t count, char* names) {
+    ReplyReader r(results);
+    NameListWriter out(names);
+    for (uint32_t i = 0; i < count; ++i) {
+        NameBuffer name;
+        uint32_t length = 0;
+        if (!r.name(name, &length) || length == 0) return 0;
+        out.append(name, length);
+    }
+    return static_cast<int>(count);
+}
+
+}  // namespace qelrpc::nfsuser
+
+extern "C" {
+
+int BuildQelnfsdReqGroupNames(RpcOperation* op, uint32_t count, const char* names) {
+    return writeNames(op, count, names);
+}
+
+int BuildQelnfsdReqUidsFromUNames(RpcOperation* op, uint32_t count, const char* names) {
+    return writeNames(op, count, names);
+}
+
+int BuildQelnfsdReqGidOrUid(RpcOperation* op, uint32_t count, const int32_t* ids) {
+    if (op == nullptr) return -1;
+    InitDataBuffer(&op->request);
+    int rc = mbufAddLong(&op->request.data, static_cast<int32_t>(count));
+    for (uint32_t i = 0; i < count && rc == 0; ++i) rc = mbufAddLong(&op->request.data, ids != nullptr ? ids[i] : -1);
+    return rc;
+}
+
+int BuildQelnfsdResponseGroupNames(const uint8_t* results, uint32_t count, int32_t** gidPtrs) {
+    return readQelnfsdResponseGroupNames(received::windowAt(results), count, gidPtrs);
+}
+
+int BuildQelnfsdResponseGidOrUid(const uint8_t* results, uint32_t count, char* names) {
+    return readQelnfsdResponseGidOrUid(received::windowAt(results), count, names);
+}
+
+int BuildQelnfsdResponseUidsFromUNames(RpcOperation* op, uint32_t count, int32_t* uids) {
+    if (op == nullptr) return -1;
+    ReplyReader r(resultsOf(*op));
+    int rc = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t status = 0, uid = 0;
+        const bool have = r.word(status) && r.word(uid);
+        if (!have) rc = -2;  // the reply ends before this name's answer
+        if (uids != nullptr) uids[i] = have ? static_cast<int32_t>(uid) : -1;
+    }
+    return rc;
+}
+
+int PerformQelnfsdGroupName(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, const char* groupName,
+                            int32_t* gid) {
+    const bool open = flagSet(openOperation);
+    int rc = beginQuestion(op, open, flagSet(lookupPort), QELNFSD_PROGRAM, QELNFSD_VERSION,
+                           QELNFSD_PROC_GROUPNAME_TO_GID);
+    if (rc != 0) return rc;
+    OwnedOperation owned(op, open);
+    rc = BuildQelnfsdReqGroupNames(op, 1, groupName != nullptr ? groupName : "");
+    if (rc != 0) return rc;
+    rc = CallRPC(op, 0);
+    if (rc != 0) return rc;
+    int32_t* slots[1] = {gid};
+    return readQelnfsdResponseGroupNames(resultsOf(*op), 1, slots);
+}
+
+static int performQelnfsdIdsToNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t proc,
+                                    uint32_t count, const int32_t* ids, char* names) {
+    const bool open = flagSet(openOperation);
+    int rc = beginQuestion(op, open, flagSet(lookupPort), QELNFSD_PROGRAM, QELNFSD_VERSION, proc);
+    if (rc != 0) return rc;
+    OwnedOperation owned(op, open);
+    rc = BuildQelnfsdReqGidOrUid(op, count, ids);
+    if (rc != 0) return rc;
+    rc = CallRPC(op, 0);
+    if (rc != 0) return rc;
+    readQelnfsdResponseGidOrUid(resultsOf(*op), count, names);
+    return 0;
+}
+
+int PerformQelnfsdReqGid(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
+                         const int32_t* gids, char* names) {
+    return performQelnfsdIdsToNames(op, openOperation, lookupPort, QELNFSD_PROC_GIDS_TO_GROUPNAMES, count, gids,
+                                    names);
+}
+
+int PerformQelnfsdReqUid(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
+                         const int32_t* uids, char* names) {
+    return performQelnfsdIdsToNames(op, openOperation, lookupPort, QELNFSD_PROC_UIDS_TO_USERNAMES, count, uids,
+                                    names);
+}
+
+}  // extern "C"

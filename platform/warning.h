@@ -1,0 +1,14 @@
+// The library's one piece of user interface: a warning shown when it cannot
+// start. A box on Windows; the standard error stream elsewhere.
+#pragma once
+
+namespace qelrpc::platform {
+
+void showWarning(const char* text, const char* caption) noexcept;
+
+// Test seam: warnings go to `sink` instead of the box or the stream; null
+// restores the default.
+using WarningSink = void (*)(const char* text, const char* caption);
+void setWarningSink(WarningSink sink) noexcept;
+
+}  // namespace qelrpc::platform

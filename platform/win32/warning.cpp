@@ -1,0 +1,22 @@
+#include "platform/warning.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+namespace qelrpc::platform {
+namespace {
+std::atomic<WarningSink> g_sink{nullptr};
+}
+
+void showWarning(const char* text, const char* caption) noexcept {
+    if (WarningSink sink = g_sink.load()) {
+        sink(text, caption);
+        return;
+    }
+    ::MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONWARNING);
+}
+
+void setWarningSink(WarningSink sink) noexcept { g_sink.store(sink); }
+
+}  // namespace qelrpc::platform

@@ -1,0 +1,114 @@
+// The reference daemon, built on the library's server side, against real
+// peers: Debian's rpcbind (registration), libtirpc's rpcinfo, and a libtirpc
+// PCNFSD client from rpcgen, over one connection and a connection per call.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "child_process.h"
+
+namespace {
+
+std::string run(const std::string& cmd, int* status = nullptr) {
+    std::string out;
+    FILE* p = popen((cmd + " 2>&1").c_str(), "r");
+    if (p == nullptr) return out;
+    char buf[512];
+    while (fgets(buf, sizeof buf, p) != nullptr) out += buf;
+    const int rc = pclose(p);
+    if (status != nullptr) *status = rc;
+    return out;
+}
+
+bool portAnswers(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+class RefDaemon : public ::testing::Test {
+  protected:
+    testproc::Child rpcbind, refd;
+    uint16_t port = 0;
+
+    void SetUp() override {
+        if (access("/usr/sbin/rpcbind", X_OK) != 0) GTEST_SKIP() << "rpcbind is not installed";
+        // The test runs in a network namespace of its own: port 111 is ours.
+        ASSERT_TRUE(rpcbind.start({"/usr/sbin/rpcbind", "-f", "-w"}));
+        for (int i = 0; i < 200 && !portAnswers(111); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(portAnswers(111));
+        ASSERT_TRUE(refd.start({QELRPC_REFD_PATH, "--accounts", QELRPC_REFD_ACCOUNTS}));
+        std::string line;
+        ASSERT_TRUE(refd.readLine(line, std::chrono::seconds(10)));
+        ASSERT_NE(line.find("registered with the portmapper"), std::string::npos) << line;
+        const auto at = line.find(" port ");
+        ASSERT_NE(at, std::string::npos);
+        port = static_cast<uint16_t>(std::stoi(line.substr(at + 6)));
+    }
+};
+
+TEST_F(RefDaemon, RegistersBothProgramsAndAnswersRpcinfo) {
+    const std::string table = run("/usr/sbin/rpcinfo -p 127.0.0.1");
+    EXPECT_NE(table.find("150001    2   tcp  " + std::to_string(port)), std::string::npos) << table;
+    EXPECT_NE(table.find("788585389    1   tcp  " + std::to_string(port)), std::string::npos) << table;
+    int rc = -1;
+    std::string out = run("/usr/sbin/rpcinfo -t 127.0.0.1 150001 2", &rc);
+    EXPECT_EQ(rc, 0) << out;
+    EXPECT_NE(out.find("ready and waiting"), std::string::npos) << out;
+    out = run("/usr/sbin/rpcinfo -t 127.0.0.1 788585389 1", &rc);
+    EXPECT_EQ(rc, 0) << out;
+    // A version the daemon does not speak is answered PROG_MISMATCH (2 to 2).
+    out = run("/usr/sbin/rpcinfo -n " + std::to_string(port) + " -t 127.0.0.1 150001 3", &rc);
+    EXPECT_NE(rc, 0);
+    EXPECT_NE(out.find("version 3 is not available"), std::string::npos) << out;
+
+    // Stopping unregisters both programs.
+    refd.stop();
+    const std::string after = run("/usr/sbin/rpcinfo -p 127.0.0.1");
+    EXPECT_EQ(after.find("150001"), std::string::npos) << after;
+    EXPECT_EQ(after.find("788585389"), std::string::npos) << after;
+}
+
+TEST_F(RefDaemon, LibtirpcPcnfsdClientOnOneConnectionAndPerCall) {
+    const std::string want =
+        "map 0 0 1001 alice\n"
+        "map 1 0 100 users\n"
+        "map 2 0 1001 alice\n"
+        "map 3 0 100 users\n"
+        "auth 0 1001 100 2\n";
+    struct Case { const char* mode; int calls; };
+    for (const Case& c : {Case{"persistent", 200}, Case{"per-call", 30}}) {
+        SCOPED_TRACE(c.mode);
+        int rc = -1;
+        const std::string out = run(std::string(PCNFSD_TIRPC_CLIENT) + " " + std::to_string(port) + " " + c.mode +
+                                        " " + std::to_string(c.calls) + " alice wonderland",
+                                    &rc);
+        EXPECT_EQ(rc, 0) << out;
+        EXPECT_EQ(out, "null ok " + std::to_string(c.calls) + "\n" + want);
+    }
+}
+
+TEST_F(RefDaemon, WrongPasswordAndUnknownNamesAreRefused) {
+    int rc = -1;
+    const std::string out =
+        run(std::string(PCNFSD_TIRPC_CLIENT) + " " + std::to_string(port) + " persistent 1 alice wrong", &rc);
+    EXPECT_EQ(rc, 0) << out;
+    EXPECT_NE(out.find("auth 2 "), std::string::npos) << out;  // AUTH_RES_FAIL
+    const std::string nobody =
+        run(std::string(PCNFSD_TIRPC_CLIENT) + " " + std::to_string(port) + " persistent 1 nosuchuser x", &rc);
+    EXPECT_NE(nobody.find("map 2 1 -1 nosuchuser"), std::string::npos) << nobody;  // MAP_RES_UNKNOWN
+}
+
+}  // namespace
