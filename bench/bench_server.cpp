@@ -1,0 +1,127 @@
+// The server side against libtirpc's svc_tcp server, both answering the
+// same null procedure and driven by the same libtirpc client: calls on one
+// persistent connection, and a connection per call.
+//
+// Run pinned to one CPU (taskset -c 0); the libtirpc server inherits the
+// pinning, and this library's server runs on a thread of this process.
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "qelrpc.h"
+#include "tests/child_process.h"
+#include "tirpc_client.h"
+
+namespace {
+
+constexpr uint32_t kNullProg = 0x20000F01;
+constexpr uint32_t kVers = 1;
+constexpr uint32_t kStopProc = 99;
+
+struct Servers {
+    testproc::Child tirpc;
+    uint16_t tirpcPort = 0;
+    RpcOperation listening{};
+    uint32_t ourAddr = 0;
+    uint16_t ourPort = 0;
+    std::thread loop;
+} g;
+
+std::string peerProgram() {
+    if (const char* p = std::getenv("QELRPC_PEER")) return p;
+    char self[PATH_MAX] = {};
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return {};
+    return (std::filesystem::path(std::string(self, static_cast<size_t>(n))).parent_path().parent_path() / "tests" /
+            "peers" / "qelrpc_peer")
+        .string();
+}
+
+// The null procedure; proc 99 stops the loop. The connection is kept for
+// the client's next call.
+int nullHandler(RpcOperation* op, RpcSocket conn, uint32_t xid) {
+    rpcCreateReplyHeader(op, xid, op->proc == kStopProc || op->proc == 0 ? 0 : 3, nullptr);
+    ReplyRPC(op, conn);
+    return op->proc == kStopProc ? 0 : 1;
+}
+
+bool startServers() {
+    if (!g.tirpc.start({peerProgram(), "noreg"})) return false;
+    std::string line;
+    unsigned tcp = 0, udp = 0;
+    if (!g.tirpc.readLine(line, std::chrono::seconds(10)) ||
+        std::sscanf(line.c_str(), "ready tcp=%u udp=%u", &tcp, &udp) != 2)
+        return false;
+    g.tirpcPort = static_cast<uint16_t>(tcp);
+    if (rpcInitServerOperation(&g.listening, 0) != 0) return false;
+    g.ourAddr = g.listening.localAddr.addr;
+    g.ourPort = ntohs(g.listening.localAddr.port);
+    g.loop = std::thread([] { rpcAcceptIncoming(&g.listening, nullHandler); });
+    return true;
+}
+
+void stopServers() {
+    if (g.loop.joinable()) {
+        // A call to the stop procedure ends the accept loop.
+        RpcOperation op{};
+        rpcInitOperationEx(&op, nullptr, g.ourAddr);
+        rpcCreateAuthNull(&op);
+        op.prog = kNullProg;
+        op.vers = kVers;
+        op.tcpPort = g.ourPort;
+        rpcPrepareRPCHeader(&op, kStopProc);
+        InitDataBuffer(&op.request);
+        CallRPC(&op, 0);
+        rpcCloseOperation(&op);
+        g.loop.join();
+        close(static_cast<int>(g.listening.sock));
+    }
+    g.tirpc.stop();
+}
+
+void persistent(benchmark::State& state, uint32_t addr, uint16_t port) {
+    auto* c = bench::tirpc::newTcpClient(addr, port, kNullProg, kVers, true);
+    for (auto _ : state)
+        if (c == nullptr || !bench::tirpc::nullCall(c)) state.SkipWithError("call failed");
+    bench::tirpc::deleteClient(c);
+}
+
+void perCall(benchmark::State& state, uint32_t addr, uint16_t port) {
+    for (auto _ : state) {
+        auto* c = bench::tirpc::newTcpClient(addr, port, kNullProg, kVers, true);
+        if (c == nullptr || !bench::tirpc::nullCall(c)) state.SkipWithError("call failed");
+        bench::tirpc::deleteClient(c);
+    }
+}
+
+void BM_Server_Persistent_Qelrpc(benchmark::State& s) { persistent(s, g.ourAddr, g.ourPort); }
+void BM_Server_Persistent_Tirpc(benchmark::State& s) { persistent(s, htonl(INADDR_LOOPBACK), g.tirpcPort); }
+void BM_Server_ConnectionPerCall_Qelrpc(benchmark::State& s) { perCall(s, g.ourAddr, g.ourPort); }
+void BM_Server_ConnectionPerCall_Tirpc(benchmark::State& s) { perCall(s, htonl(INADDR_LOOPBACK), g.tirpcPort); }
+
+BENCHMARK(BM_Server_Persistent_Qelrpc)->UseRealTime();
+BENCHMARK(BM_Server_Persistent_Tirpc)->UseRealTime();
+BENCHMARK(BM_Server_ConnectionPerCall_Qelrpc)->UseRealTime();
+BENCHMARK(BM_Server_ConnectionPerCall_Tirpc)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (!startServers()) {
+        std::fprintf(stderr, "bench_server: the servers did not start (%s)\n", peerProgram().c_str());
+        stopServers();
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    stopServers();
+    return 0;
+}
