@@ -1,13 +1,186 @@
-// AUTH_DES credential writer. Until the AUTH_DES flavor is built, an operation
-// carrying it cannot write a header.
+// AUTH_DES credentials (RFC 1057 section 9.3, RFC 2695): attaching one to
+// an operation and writing its credential and verifier into a call header.
+//
+// Full-name credential (flavor 3):     Nickname credential (flavor 3):
+//   0  name kind = 0                     0  name kind = 1
+//   4  net name length n                 4  nickname
+//   8  net name, zero-padded to P
+//   8+P  conversation key, encrypted under the common key (8 bytes)
+//   16+P encrypted window (4 bytes)
+//
+// Verifier (flavor 3, 12 bytes): the encrypted timestamp (8 bytes), then
+// for the full name the encrypted window - 1, for the nickname the word 0.
+//
+// The full name encrypts the words (timestamp seconds, microseconds,
+// window, window - 1) in CBC mode from a zero vector under the conversation
+// key; the nickname encrypts (seconds, microseconds) in ECB mode.
+// Timestamps are on the server's clock.
+#include <cstring>
+
+#include "auth/des_cipher.h"
+#include "auth/des_time.h"
 #include "auth/flavor_writers.h"
+#include "platform/clock.h"
+#include "platform/random.h"
+#include "qelrpc.h"
 #include "rpc/heap.h"
 #include "rpc/status.h"
+#include "xdr/wire.h"
+
+using namespace qelrpc;
+
+namespace {
+
+constexpr uint32_t kVerifierLength = 12;
+constexpr uint32_t kNicknameCredLength = 8;
+constexpr std::size_t kKeyTextMax = 255;
+constexpr uint32_t kLastMicrosecond = 999'999;
+
+bool resolved(uint32_t a) { return a != 0 && a != 0xFFFFFFFFu; }
+
+uint32_t netNameLength(const AuthDesCred& c) {
+    return static_cast<uint32_t>(strnlen(c.netName, RPC_AUTHDES_NETNAME_MAX));
+}
+
+uint32_t fullNameCredLength(const AuthDesCred& c) {
+    return static_cast<uint32_t>(20 + wire::padded(netNameLength(c)));
+}
+
+// A caller's text of at most max characters (looked at no further).
+bool fits(const char* text, std::size_t max) { return strnlen(text, max + 1) <= max; }
+
+// The server's clock, learned once per operation from its time service:
+// over TCP first, then over UDP. While neither answers, the local clock
+// stands in and the next header asks again.
+uint32_t serverNow(RpcOperation& op) {
+    if (op.timeOffset == RPC_TIME_OFFSET_UNKNOWN && resolved(op.hostAddr)) {
+        uint32_t server = 0;
+        if (auth::getServerTime(op.hostAddr, platform::SocketType::Stream, auth::kTimeServiceWaitMicros, server) ||
+            auth::getServerTime(op.hostAddr, platform::SocketType::Datagram, auth::kTimeServiceWaitMicros, server))
+            op.timeOffset = static_cast<int32_t>(server - platform::unixTimeNow());
+    }
+    const uint32_t local = platform::unixTimeNow();
+    if (op.timeOffset == RPC_TIME_OFFSET_UNKNOWN) return local;
+    return local + static_cast<uint32_t>(op.timeOffset);
+}
+
+}  // namespace
 
 namespace qelrpc::auth {
 
-int writeAuthDesCred(RpcOperation&, uint8_t*, const uint8_t*) noexcept { return status::kInvalidParameter; }
+int writeAuthDesCred(RpcOperation& op, uint8_t* p, const uint8_t* end) noexcept {
+    RpcAuth* a = op.auth;
+    if (a == nullptr || a->flavor != RPC_AUTH_DES || a->body == nullptr) return status::kInvalidParameter;
+    auto& c = *static_cast<AuthDesCred*>(a->body);
+    const bool full = c.nameKind != RPC_AUTHDES_NICKNAME;
+    const uint32_t nameLength = netNameLength(c);
+    const uint32_t credLength = full ? fullNameCredLength(c) : kNicknameCredLength;
+    if (uint64_t{credLength} + 8 + kVerifierLength > static_cast<uint64_t>(end - p)) return status::kInvalidParameter;
 
-void releaseAuthDesBody(void* body) noexcept { heap::release(body); }
+    const uint32_t seconds = serverNow(op);
+
+    // Everything is computed first and kept only when the ciphers succeeded,
+    // so a failure leaves the credential as it was.
+    uint8_t convKey[8];
+    uint8_t encConvKey[8];
+    std::memcpy(convKey, c.convKey, 8);
+    if (full) {
+        // A new conversation key for every full-name credential, from the
+        // system's random source: a key derived from the clock could be
+        // guessed by anyone who saw the call go by.
+        if (!platform::randomBytes(convKey, sizeof convKey)) return RPC_ERROR_ENCRYPTION_FAILED;
+        des::setParity(convKey);
+        std::memcpy(encConvKey, convKey, 8);
+        if (!des::ecb(c.commonKey, encConvKey, 8, false)) return RPC_ERROR_ENCRYPTION_FAILED;
+    }
+    // Servers refuse a timestamp that is not later than the last one they
+    // saw (a replay), so calls within one second count up the microseconds.
+    const uint32_t lastSeconds = static_cast<uint32_t>(c.lastSeconds);
+    const uint32_t lastMicros = static_cast<uint32_t>(c.lastUseconds);
+    const uint32_t micros = seconds == lastSeconds && lastMicros < kLastMicrosecond ? lastMicros + 1 : 0;
+    uint8_t block[16] = {};
+    wire::storeWord(block, seconds);
+    wire::storeWord(block + 4, micros);
+    if (full) {
+        wire::storeWord(block + 8, RPC_AUTHDES_WINDOW);
+        wire::storeWord(block + 12, RPC_AUTHDES_WINDOW - 1);
+        if (!des::cbcEncrypt(convKey, block, 16)) return RPC_ERROR_ENCRYPTION_FAILED;
+    } else if (!des::ecb(convKey, block, 8, false)) {
+        return RPC_ERROR_ENCRYPTION_FAILED;
+    }
+
+    MbufCursor w{0, static_cast<uint32_t>(end - p), p};
+    wire::putWord(w, full ? RPC_AUTHDES_FULLNAME : RPC_AUTHDES_NICKNAME);
+    if (full) {
+        wire::putWord(w, nameLength);
+        wire::putPaddedBytes(w, c.netName, nameLength);
+        wire::putPaddedBytes(w, encConvKey, 8);
+        wire::putPaddedBytes(w, block + 8, 4);
+    } else {
+        wire::putWord(w, c.nickname);
+    }
+    wire::putWord(w, RPC_AUTH_DES);
+    wire::putWord(w, kVerifierLength);
+    wire::putPaddedBytes(w, block, 8);
+    if (full) wire::putPaddedBytes(w, block + 12, 4);
+    else wire::putWord(w, 0);
+
+    if (full) {
+        std::memcpy(c.convKey, convKey, 8);
+        std::memcpy(c.encConvKey, encConvKey, 8);
+        c.nameKind = RPC_AUTHDES_FULLNAME;
+    }
+    c.lastSeconds = static_cast<int32_t>(seconds);
+    c.lastUseconds = static_cast<int32_t>(micros);
+    a->credLength = credLength;
+    a->verfFlavor = RPC_AUTH_DES;
+    a->verfLength = kVerifierLength;
+    return status::kOk;
+}
+
+void releaseAuthDesBody(void* body) noexcept {
+    // The keys do not outlive the record.
+    if (body != nullptr) {
+        volatile uint8_t* b = static_cast<uint8_t*>(body);
+        for (std::size_t i = 0; i < sizeof(AuthDesCred); ++i) b[i] = 0;
+    }
+    heap::release(body);
+}
 
 }  // namespace qelrpc::auth
+
+extern "C" {
+
+int rpcCreateAuthDES(RpcOperation* op, const char* netName, const char* serverPublicKey,
+                     const char* clientSecretKey) {
+    if (op == nullptr || netName == nullptr || serverPublicKey == nullptr || clientSecretKey == nullptr) return 0;
+    // Refused before anything is copied: each has a 256-byte field.
+    if (!fits(netName, RPC_AUTHDES_NETNAME_MAX) || !fits(serverPublicKey, kKeyTextMax) ||
+        !fits(clientSecretKey, kKeyTextMax))
+        return 0;
+
+    if (!rpcCreateAuthNull(op)) return 0;
+    RpcAuth* a = op->auth;
+    a->flavor = RPC_AUTH_DES;
+    auto* c = static_cast<AuthDesCred*>(heap::zeroed(sizeof(AuthDesCred)));
+    if (c == nullptr) {
+        heap::release(a);
+        op->auth = nullptr;
+        return 0;
+    }
+    a->body = c;
+    std::memcpy(c->netName, netName, strnlen(netName, RPC_AUTHDES_NETNAME_MAX));
+    if (!auth::des::commonKey(clientSecretKey, serverPublicKey, c->commonKey)) {
+        auth::releaseAuthDesBody(c);
+        heap::release(a);
+        op->auth = nullptr;
+        return 0;
+    }
+    c->nameKind = RPC_AUTHDES_FULLNAME;
+    a->credLength = fullNameCredLength(*c);
+    a->verfFlavor = RPC_AUTH_DES;
+    a->verfLength = kVerifierLength;
+    return 1;
+}
+
+}  // extern "C"

@@ -1,13 +1,53 @@
-// Until the AUTH_DES flavor is built no operation can carry its credential
-// (its header writer refuses), so no AUTH_DES reply verifier can match.
+// The client's side of an AUTH_DES reply (RFC 1057 section 9.3): the server
+// answers with its verifier, the call's timestamp minus one second
+// encrypted under the conversation key, and the nickname the following
+// calls may use.
 #include "auth/des_reply.h"
 
+#include <cstring>
+
+#include "auth/des_cipher.h"
+#include "xdr/wire.h"
+
 namespace qelrpc::auth {
+namespace {
 
-bool checkAuthDesReplyVerifier(RpcOperation&, const uint8_t*) noexcept { return false; }
+AuthDesCred* desCredential(RpcOperation& op) {
+    RpcAuth* a = op.auth;
+    if (a == nullptr || a->flavor != RPC_AUTH_DES || a->body == nullptr) return nullptr;
+    return static_cast<AuthDesCred*>(a->body);
+}
 
-void useAuthDesNickname(RpcOperation&, uint32_t) noexcept {}
+}  // namespace
 
-void restoreAuthDesFullName(RpcOperation&) noexcept {}
+bool checkAuthDesReplyVerifier(RpcOperation& op, const uint8_t timestamp[8]) noexcept {
+    const AuthDesCred* c = desCredential(op);
+    if (c == nullptr || timestamp == nullptr) return false;
+    uint8_t block[8];
+    std::memcpy(block, timestamp, 8);
+    if (!des::ecb(c->convKey, block, 8, true)) return false;
+    const uint32_t seconds = wire::loadWord(block) + 1;  // modulo 2^32
+    const uint32_t microseconds = wire::loadWord(block + 4);
+    return seconds == static_cast<uint32_t>(c->lastSeconds) &&
+           microseconds == static_cast<uint32_t>(c->lastUseconds);
+}
+
+void useAuthDesNickname(RpcOperation& op, uint32_t nickname) noexcept {
+    AuthDesCred* c = desCredential(op);
+    if (c == nullptr) return;
+    c->nickname = nickname;
+    if (c->nameKind == RPC_AUTHDES_FULLNAME) {
+        c->nameKind = RPC_AUTHDES_NICKNAME;
+        op.auth->credLength = 8;
+    }
+}
+
+void restoreAuthDesFullName(RpcOperation& op) noexcept {
+    AuthDesCred* c = desCredential(op);
+    if (c == nullptr) return;
+    c->nameKind = RPC_AUTHDES_FULLNAME;
+    op.auth->credLength =
+        static_cast<uint32_t>(20 + wire::padded(strnlen(c->netName, RPC_AUTHDES_NETNAME_MAX)));
+}
 
 }  // namespace qelrpc::auth

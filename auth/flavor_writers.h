@@ -3,7 +3,10 @@
 // writes the credential body and then the verifier (flavor word, length word,
 // body), never past `end`, and leaves credLength and verfLength equal to the
 // body lengths it wrote. Each returns 0, or the status the header preparation
-// reports (the header is then not written).
+// reports (the header is then not written). The call words in front of the
+// credential (xid to credential flavor) are already in place when a writer
+// runs; a writer whose verifier signs the header (RPCSEC_GSS) also stores
+// the credential length word itself.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,167 @@
-// The GSS-API back ends are not built yet: loading finds none, so
-// RPCSEC_GSS stays unavailable and every other flavor works.
+// The GSS-API back ends, loaded once per process when the library loads and
+// released when it unloads:
+//   0  the MIT Kerberos GSS-API library, reached through 14 names resolved
+//      by name (it is never linked, so the library loads without it);
+//   1  the Windows security interface, whose function table only answers
+//      whether it is there; every RPCSEC_GSS credential uses back end 0.
+// A missing module or name is silent: that back end is unavailable.
 #include "auth/gss_providers.h"
+
+#include <new>
+#include <string>
+
+#include "auth/gss_api.h"
+#include "platform/module.h"
+#include "qelrpc.h"
+
+namespace qelrpc::gss {
+namespace {
+
+using InitSecurityInterface = void*(QELRPC_GSS_CALL*)();
+
+// Written only at load and unload (and by the test seam). The load runs
+// from the library's constructor, possibly before this file's own static
+// initialisers, so the state is made on first use, with nothing but
+// constant-initialised pointers in front of it, and goes at unload.
+struct State {
+    platform::Module mitModule;
+    EntryPoints mitTable{};
+    platform::Module sspiModule;
+};
+// Static storage, not the heap: nothing of it outlives an unload.
+alignas(State) unsigned char g_stateStorage[sizeof(State)];
+constinit State* g_state = nullptr;
+State* state() noexcept {
+    if (g_state == nullptr) g_state = new (g_stateStorage) State;
+    return g_state;
+}
+// Read on every call.
+constinit const EntryPoints* g_mit = nullptr;
+constinit void* g_sspiTable = nullptr;
+
+bool resolveAll(const platform::Module& m, EntryPoints& t) {
+    void* slots[kEntryPointCount];
+    for (size_t i = 0; i < kEntryPointCount; ++i) {
+        slots[i] = m.symbol(kEntryPointNames[i]);
+        if (slots[i] == nullptr) return false;  // resolution stops at the first gap
+    }
+    t.importName = reinterpret_cast<ImportName>(slots[0]);
+    t.initSecContext = reinterpret_cast<InitSecContext>(slots[1]);
+    t.deleteSecContext = reinterpret_cast<DeleteSecContext>(slots[2]);
+    t.releaseBuffer = reinterpret_cast<ReleaseBuffer>(slots[3]);
+    t.releaseName = reinterpret_cast<ReleaseName>(slots[4]);
+    t.getMic = reinterpret_cast<GetMic>(slots[5]);
+    t.verifyMic = reinterpret_cast<VerifyMic>(slots[6]);
+    t.wrap = reinterpret_cast<Wrap>(slots[7]);
+    t.unwrap = reinterpret_cast<Unwrap>(slots[8]);
+    t.displayStatus = reinterpret_cast<DisplayStatus>(slots[9]);
+    t.ntServiceName = static_cast<gss_OID*>(slots[10]);
+    t.inquireCred = reinterpret_cast<InquireCred>(slots[11]);
+    t.releaseOidSet = reinterpret_cast<ReleaseOidSet>(slots[12]);
+    t.displayName = reinterpret_cast<DisplayName>(slots[13]);
+    return true;
+}
+
+void unloadMit() noexcept {
+    g_mit = nullptr;
+    if (g_state != nullptr) {
+        g_state->mitTable = EntryPoints{};
+        g_state->mitModule.release();
+    }
+}
+
+bool loadSecurityInterface() noexcept {
+    const std::string name = platform::securityInterfaceLibraryName();
+    if (name.empty()) return false;
+    State* st = state();
+    if (st == nullptr) return false;
+    platform::Module& m = st->sspiModule;
+    m = platform::Module::load(name.c_str());
+    if (!m.loaded()) return false;
+    // A module without the entry point stays loaded until unload.
+    auto init = m.function<InitSecurityInterface>("InitSecurityInterfaceA");
+    if (init == nullptr) return false;
+    g_sspiTable = init();
+    return g_sspiTable != nullptr;
+}
+
+}  // namespace
+
+const EntryPoints* mit() noexcept { return g_mit; }
+
+int mapMajorStatus(OM_uint32 major, int fallback) noexcept {
+    switch (major) {
+        case kNoContext: return -18;
+        case kContextExpired: return -19;
+        case kBadQop: return -17;
+        default: return fallback;
+    }
+}
+
+bool loadMitLibrary(const char* path) noexcept {
+    unloadMit();
+    State* st = state();
+    if (st == nullptr) return false;
+    platform::Module m = platform::Module::load(path);
+    if (!m.loaded()) return false;
+    EntryPoints t{};
+    if (!resolveAll(m, t)) return false;  // the partial module is released here
+    st->mitTable = t;
+    st->mitModule = std::move(m);
+    g_mit = &st->mitTable;
+    return true;
+}
+
+void useTableForTesting(const EntryPoints* table) noexcept {
+    unloadMit();
+    State* st = state();
+    if (table != nullptr && st != nullptr) {
+        st->mitTable = *table;
+        g_mit = &st->mitTable;
+    }
+}
+
+void releaseBuffer(gss_buffer_desc& b) noexcept {
+    if (b.value != nullptr && g_mit != nullptr) {
+        OM_uint32 minor = 0;
+        g_mit->releaseBuffer(&minor, &b);
+    }
+    b.length = 0;
+    b.value = nullptr;
+}
+
+}  // namespace qelrpc::gss
 
 namespace qelrpc::auth {
 
-void loadGssProviders() noexcept {}
-void unloadGssProviders() noexcept {}
+void loadGssProviders() noexcept {
+    try {
+        gss::loadMitLibrary(platform::mitGssLibraryName().c_str());
+        gss::loadSecurityInterface();
+    } catch (...) {
+        // No memory for a module name: the back ends stay unavailable.
+    }
+}
+
+void unloadGssProviders() noexcept {
+    gss::unloadMit();
+    gss::g_sspiTable = nullptr;
+    if (gss::g_state != nullptr) gss::g_state->~State();  // releases the modules it still holds
+    gss::g_state = nullptr;
+}
 
 }  // namespace qelrpc::auth
+
+extern "C" {
+
+int IsGSSAvailable(int provider) {
+    switch (provider) {
+        case GssProviderMit: return qelrpc::gss::mit() != nullptr ? 1 : 0;
+        case GssProviderSspi: return qelrpc::gss::g_sspiTable != nullptr ? 1 : 0;
+        default: return 1;  // an unknown back end number is not refused here
+    }
+}
+
+GssProvider GetGSSProvider(void) { return GssProviderMit; }
+
+}  // extern "C"

@@ -16,7 +16,9 @@ static_assert(int{XDR_ENCODE} == int{kEncode} && int{XDR_DECODE} == int{kDecode}
 namespace {
 void* handle() {
     static void* h = [] {
-        void* p = dlopen("libtirpc.so.3", RTLD_NOW | RTLD_LOCAL);
+        // DEEPBIND: libtirpc's calls between its own xdr_* routines must not
+        // bind to this library's routines of the same names.
+        void* p = dlopen("libtirpc.so.3", RTLD_NOW | RTLD_LOCAL | RTLD_DEEPBIND);
         if (p == nullptr) {
             std::fprintf(stderr, "libtirpc.so.3 not loadable: %s\n", dlerror());
             std::abort();

@@ -9,7 +9,10 @@ function(qelrpc_generate_exports list_file out_map out_def)
     endif()
     list(APPEND _names "${_l}")
   endforeach()
-  set(_map "{\n  global:\n")
+  # A version node of its own keeps the names apart from other libraries
+  # that export the same xdr_* names (libtirpc): a program linked to both
+  # binds each library's internal calls to that library.
+  set(_map "QELRPC_0 {\n  global:\n")
   set(_def "LIBRARY qelrpc\nEXPORTS\n")
   foreach(_n IN LISTS _names)
     string(APPEND _map "    ${_n};\n")

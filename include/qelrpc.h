@@ -384,7 +384,7 @@ QELRPC_API int CallRPC(RpcOperation* op, int reserved);
 QELRPC_API int rpcCallRPCProgram(RpcOperation* op, int reserved);
 /* Checks the reply in the reply block and records rejectStat, authStat and
  * acceptStat. 0: results in reply.data. -2 not a reply; -3 RPC_MISMATCH;
- * -4 AUTH_ERROR (authStat) or a failed AUTH_DES verifier; -4 - n for
+ * -4 AUTH_ERROR (authStat) or a failed AUTH_DES or RPCSEC_GSS verifier; -4 - n for
  * accept_stat n (-5 PROG_UNAVAIL ... -9 SYSTEM_ERR); -99 null operation, no
  * reply block, an unknown reject_stat or verifier flavor, or a reply shorter
  * than the words it must hold. */
@@ -553,6 +553,284 @@ QELRPC_API int rpcBroadcastStart(RpcOperation* op);
 /* The next good answer within *timeout: 0 (sender and results available),
  * -300 null argument, -301 socket failure, -302 none within the wait. */
 QELRPC_API int rpcBroadcastReadNext(RpcOperation* op, const RpcTimeValue* timeout, RpcSockAddrIn* sender);
+
+/* ------------------------------------------------------------------------
+ * NFS user and group services: name-service dispatch and user
+ * authorisation.
+ *
+ * Which service answers the name and id questions is decided by
+ * PerformNfsdCheck and remembered for the process: the local directory
+ * service (the qelnis library, loaded for each use, when it reports one as
+ * configured), else PCNFSD version 2, else Qelnfsd version 1 on the server
+ * the operation names. A check with openOperation clear reuses the
+ * remembered kind without any exchange, so the operation must then already
+ * be set up for that daemon (as a check with lookupPort leaves it). Name
+ * lists, ids and the two byte flags are as for the PCNFSD and Qelnfsd
+ * clients above.
+ * ------------------------------------------------------------------------ */
+
+typedef int32_t NameServiceKind;
+enum {
+    NameServiceQelnfsd = 1,
+    NameServicePcnfsd = 2,
+    NameServiceDirectory = 5
+};
+
+/* 0 and *kind set; -1 no service answers (or the AUTH_UNIX credential could
+ * not be attached); rpcInitOperation's status. With openOperation set and a
+ * daemon found, the operation is left open for the question that follows;
+ * otherwise it is closed again. */
+QELRPC_API int PerformNfsdCheck(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort,
+                                NameServiceKind* kind);
+/* gids[i] for the i-th name, -1 where unknown. Through Qelnfsd one call per
+ * name (the last call's status is returned). */
+QELRPC_API int PerformGetGidsFromGNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort,
+                                        uint32_t count, const char* names, int32_t* gids);
+/* One name per gid appended to names. Through Qelnfsd at most 128 gids a
+ * call; a reply that ends its list early ends the question. Through the
+ * directory service an unknown gid yields an empty name. */
+QELRPC_API int PerformGetGNamesFromGids(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort,
+                                        uint32_t count, char* names, const int32_t* gids);
+QELRPC_API int PerformGetUidsFromUNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort,
+                                        uint32_t count, const char* names, int32_t* uids);
+QELRPC_API int PerformGetUserNamesFromUids(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort,
+                                           uint32_t count, char* names, const int32_t* uids);
+/* PerformGetGidsFromGNames for the one name groupName. */
+QELRPC_API int PerformPcnfsdGroupName(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort,
+                                      const char* groupName, int32_t* gid);
+
+/* authFlags bits, ORed in by PerformAuthorizeUser; never cleared. */
+#define AUTH_BY_QELNFSD 0x1u
+#define AUTH_BY_PCNFSD 0x2u
+#define AUTH_VIA_ALT_SERVER 0x80000u
+
+/* Authorises userName with password (sent only scrambled) at the first
+ * daemon and server that the first 4 characters of authOrder lead to:
+ * a Qelnfsd at serverAddress, b Qelnfsd at altServerAddress, c PCNFSD at
+ * serverAddress, d PCNFSD at altServerAddress (case-insensitive; with an
+ * alternative server a acts as b and c as d; b and d at most once; other
+ * characters are skipped). Addresses in network byte order; altServerAddress
+ * 0 (or 0xFFFFFFFF) = none. In: *groupCount = entries of gids. Returns
+ * 0 accepted (*uid, *gid, gids and *groupCount = the gids stored, at most
+ * the capacity); 5 PCNFSD refused; 1311 no server knows the daemon; 1317
+ * Qelnfsd refused; 1359 internal error, or the name and password are too
+ * long (PCNFSD: 32 and 64 characters; Qelnfsd: 60 together; nothing is
+ * sent); else rpcPrepareRPCHeader's or CallRPC's status. The outputs are
+ * written only from a reply; *authFlags as soon as a daemon is chosen. */
+QELRPC_API int PerformAuthorizeUser(const char* userName, const char* password, const char* comment,
+                                    uint32_t serverAddress, uint32_t altServerAddress, const char* authOrder,
+                                    int32_t* uid, int32_t* gid, int32_t* gids, int32_t* groupCount,
+                                    uint32_t* authFlags);
+/* The authorisation results (status, uid, gid, count, gids): *uid, *gid and
+ * the first *groupCount gids are set to -1, then filled from an accepted
+ * reply, *groupCount becoming the number of gids stored. 0 accepted; -1
+ * (Qelnfsd) or 5 (PCNFSD) refused or too short. Read only inside the last
+ * reply this thread received. */
+QELRPC_API int BuildQelnfsdAuthorizeResponse(const uint8_t* results, int32_t* uid, int32_t* gid, int32_t* gids,
+                                             int32_t* groupCount);
+QELRPC_API int BuildPcnfsdAuthorizeResponse(const uint8_t* results, int32_t* uid, int32_t* gid, int32_t* gids,
+                                            int32_t* groupCount);
+
+
+/* ------------------------------------------------------------------------
+ * AUTH_DES (Secure RPC, RFC 1057 section 9; RFC 2695) and net names.
+ *
+ * The credential is sent in its full-name form (net name, conversation key
+ * encrypted under the Diffie-Hellman common key, encrypted window) until a
+ * reply's verifier passes its check; from then on in the short nickname
+ * form the server assigned, until GetProgramPort puts it back into the
+ * full-name form. Timestamps are on the server's clock: the first AUTH_DES
+ * header of an operation asks the server's time service (RFC 868, port 37;
+ * TCP, then UDP, waiting up to 10 seconds for each step) and keeps the
+ * difference in timeOffset; while no answer comes the local clock is used
+ * and the next header asks again. The DES and Diffie-Hellman arithmetic
+ * comes from the qeldes library.
+ * ------------------------------------------------------------------------ */
+
+#define RPC_AUTHDES_NETNAME_MAX 255 /* characters, without the NUL */
+#define RPC_AUTHDES_FULLNAME 0u
+#define RPC_AUTHDES_NICKNAME 1u
+#define RPC_AUTHDES_WINDOW 60u /* seconds a credential stays valid */
+/* rpcPrepareRPCHeader: the AUTH_DES credential could not be encrypted (a
+ * DES cipher failure, or no random conversation key from the system):
+ * ERROR_ENCRYPTION_FAILED. No header was written and the credential is as
+ * it was. */
+#define RPC_ERROR_ENCRYPTION_FAILED 6000
+
+/* The AUTH_DES record behind RpcAuth.body; owned by the operation. */
+typedef struct AuthDesCred {
+    char netName[RPC_AUTHDES_NETNAME_MAX + 1]; /* the client's net name */
+    uint8_t convKey[8];    /* conversation key in clear (random, odd parity) */
+    uint8_t encConvKey[8]; /* convKey encrypted under commonKey */
+    uint32_t nameKind;     /* RPC_AUTHDES_FULLNAME or RPC_AUTHDES_NICKNAME */
+    uint32_t nickname;     /* from the last reply verifier that passed */
+    int32_t lastSeconds;   /* timestamp of the last credential written */
+    int32_t lastUseconds;  /* 0, counting up for calls within one second */
+    uint8_t commonKey[8];  /* DES key from the common key, odd parity */
+} AuthDesCred;
+
+/* Attaches an AUTH_DES credential for the client netName (at most 255
+ * characters) to op, replacing what op->auth held (which is not released).
+ * serverPublicKey and clientSecretKey are hexadecimal texts of at most 255
+ * digits: the server's public key and the client's secret key, from which
+ * the Diffie-Hellman common key with the Secure RPC modulus is computed.
+ * 1 attached; 0 a null or over-long argument (op->auth untouched), or a
+ * key text the arithmetic refuses (not hexadecimal, or a common key of
+ * fewer than 32 digits) or no memory (op->auth is then null). */
+QELRPC_API int rpcCreateAuthDES(RpcOperation* op, const char* netName, const char* serverPublicKey,
+                                const char* clientSecretKey);
+
+/* Secure RPC net names: "unix.<host>@<domain>" and "unix.<uid>@<domain>".
+ * out must hold 255 bytes; a name and its NUL never take more. Each returns
+ * 1 for success and 0 for failure, and never writes a partial name. */
+
+/* host null: this machine's name. The host name is cut at its first '.', a
+ * trailing '.' of the domain dropped. 0: null out or domain, an empty
+ * domain, this machine's name unknown, or a name that would not fit (out is
+ * then the empty text unless out or domain was null). */
+QELRPC_API int host2netname(char* out, const char* host, const char* domain);
+/* A trailing '.' of the name is dropped. 0: null out or domain, or a domain
+ * longer than 237 characters (out untouched). */
+QELRPC_API int user2netname(char* out, int uid, const char* domain);
+/* The text between netName's first '.' and the next '@', cut or padded
+ * with NULs to hostLen characters, into host (hostLen + 1 bytes; host[hostLen]
+ * is NUL). 0: a null argument, a net name longer than 255 characters, no
+ * '.' or no '@' after it, or hostLen outside 0..255 (host untouched). */
+QELRPC_API int netname2host(const char* netName, char* host, int hostLen);
+
+/* ------------------------------------------------------------------------
+ * RPCSEC_GSS (RFC 2203) with Kerberos through a GSS-API back end.
+ *
+ * The MIT Kerberos GSS-API library is loaded once, when the library loads
+ * ("gssapi32" on Windows, libgssapi_krb5.so.2 elsewhere), and called through
+ * names resolved at run time; without it the library works for every other
+ * flavor and the functions below answer -1.
+ *
+ * Order of use: rpcCreateAuthRPCSEC_GSS, set prog, vers and the ports, then
+ * RPCSEC_GSS_InitSecurityContext. For each call afterwards:
+ * rpcPrepareRPCHeader first — it advances the record's seqNum by one and
+ * writes it into the credential, with a MIC of the header as verifier —
+ * then protect the arguments with that same seqNum (RFC 2203 requires the
+ * body's sequence number to match the credential's), InitDataBuffer, append
+ * the protected body, CallRPC. The first call after the set-up carries 1.
+ * A reply's RPCSEC_GSS verifier is checked by ProcessRPCResponse against the
+ * call's seqNum. Results of integrity and privacy calls come back protected:
+ * check or unseal them with the functions below and drop the leading
+ * sequence number, which must equal the call's.
+ *
+ * Status codes (0 success):
+ *  -1 the MIT back end is not loaded      -2 the credential is not RPCSEC_GSS
+ *  -3 no RPCSEC_GSS record to work on     -4 importing the service name failed
+ *  -5 no memory                           -6 context set-up failed, or a MIC
+ *                                            check failed otherwise
+ *  -7 making a MIC failed                 -8 service level not 1, 2 or 3
+ *  -9 sealing failed                      -10 a required pointer is null
+ *  -11 unsealing failed, or sealing the destroy request failed
+ *  -12 the output buffer is too small     -13 no default credentials
+ *  -14 credentials expired                -15 credential query failed
+ *  -16 credentials defective              -17 bad quality of protection
+ *  -18 no such context                    -19 context expired
+ *  -23 the MIC does not match
+ *  s - 100: rpcPrepareRPCHeader returned s; s - 200: CallRPC returned s.
+ * ------------------------------------------------------------------------ */
+
+typedef int32_t GssProvider;
+enum {
+    GssProviderMit = 0,  /* the MIT Kerberos GSS-API library */
+    GssProviderSspi = 1  /* the Windows security interface (availability only) */
+};
+
+/* A GSS-API security context handle (gss_ctx_id_t). */
+typedef void* RpcGssContext;
+
+#define RPCSEC_GSS_VERS_1 1u
+#define RPCSEC_GSS_PROC_DATA 0u
+#define RPCSEC_GSS_PROC_INIT 1u
+#define RPCSEC_GSS_PROC_DESTROY 3u
+#define RPCSEC_GSS_SVC_NONE 1
+#define RPCSEC_GSS_SVC_INTEGRITY 2
+#define RPCSEC_GSS_SVC_PRIVACY 3
+/* The longest server context handle that fits a credential of 400 bytes. */
+#define RPCSEC_GSS_MAX_HANDLE 380u
+/* The longest header MIC the library sends. */
+#define RPCSEC_GSS_MAX_MIC 400u
+
+/* The RPCSEC_GSS record behind RpcAuth.body; owned by the operation and
+ * released by rpcCloseOperation with principal, handle and context. */
+typedef struct AuthGssCred {
+    uint32_t majorStatus;  /* GSS major status of the last set-up step */
+    uint32_t minorStatus;  /* its minor status */
+    char* principal;       /* target service, service@host; owned */
+    uint32_t gssProc;      /* RPCSEC_GSS_PROC_* of the next credential */
+    uint32_t seqNum;       /* sequence number of the call last prepared */
+    uint32_t service;      /* RPCSEC_GSS_SVC_* */
+    RpcGssContext context; /* the local security context; null until set-up */
+    uint32_t handleLength; /* the server's context handle: length ... */
+    uint8_t* handle;       /* ... and bytes; owned */
+    GssProvider provider;  /* always GssProviderMit */
+} AuthGssCred;
+
+/* 1 when the back end can be used, else 0; any number other than 0 and 1
+ * answers 1. */
+QELRPC_API int IsGSSAvailable(int provider);
+/* The back end of new credentials: always GssProviderMit. */
+QELRPC_API GssProvider GetGSSProvider(void);
+
+/* Attaches an RPCSEC_GSS credential for the service serviceName ("nfs"
+ * becomes nfs@<op->hostName>; a name with '@' is kept as given) at the
+ * service level `service`. 1 attached; 0 the back end is unavailable, a
+ * null argument, no host name to complete the service name, or no memory
+ * (op->auth is then null). */
+QELRPC_API int rpcCreateAuthRPCSEC_GSS(RpcOperation* op, const char* serviceName, int service);
+/* Sets up the context with the server at op's prog and vers, procedure 0.
+ * Calling it again on an established credential drops the old context and
+ * sets up a new one. -6 also when the server's final reply is malformed,
+ * reports a GSS failure, or the first local step ends without a token. */
+QELRPC_API int RPCSEC_GSS_InitSecurityContext(RpcOperation* op);
+/* Sends one DESTROY call for the context; the record stays until close. */
+QELRPC_API int RPCSEC_GSS_DestroySecurityContext(RpcOperation* op);
+/* The principal of the default credentials, without its realm, into out
+ * (room for *length characters and a NUL); *length becomes its length.
+ * -12 leaves out empty. The third argument is not used. */
+QELRPC_API int RPCSEC_GSS_InquireCredEx(char* out, uint32_t* length, int unused);
+QELRPC_API int RPCSEC_GSS_InquireCred(char* out, uint32_t* length);
+
+/* Protects len bytes for the service level (RFC 2203 section 5.3.2):
+ * 1 a copy; 2 length, seqNum, the data (zero-padded to 4), MIC over seqNum
+ * and the padded data; 3 length and the token sealing seqNum and the data.
+ * *outLen is output only: out must hold the padded data and 12 bytes plus
+ * the MIC (service 2) or the sealed token and 4 bytes (service 3). Any
+ * other service returns 0 and writes nothing. */
+QELRPC_API int MIT_RPCSEC_GSS_EncryptBuffer(const void* in, uint32_t len, void* out, uint32_t* outLen, int service,
+                                            uint32_t seqNum, RpcGssContext context);
+QELRPC_API int RPCSEC_GSS_EncryptBuffer(const void* in, uint32_t len, void* out, uint32_t* outLen, int service,
+                                        uint32_t seqNum, RpcGssContext context);
+QELRPC_API int RPCSEC_GSS_EncryptBufferEx(const void* in, uint32_t len, void* out, uint32_t* outLen, int service,
+                                          uint32_t seqNum, RpcOperation* op);
+/* Unseals a sealed token (the bytes behind a privacy body's length word);
+ * *outLen: in, the room; out, the clear length. The clear text begins with
+ * the sequence number, which is neither checked nor removed. */
+QELRPC_API int MIT_RPCSEC_GSS_DecryptBuffer(const void* in, uint32_t inLen, RpcGssContext context, void* out,
+                                            uint32_t* outLen);
+QELRPC_API int RPCSEC_GSS_DecryptBuffer(const void* in, uint32_t inLen, RpcGssContext context, void* out,
+                                        uint32_t* outLen);
+QELRPC_API int RPCSEC_GSS_DecryptBufferEx(const void* in, uint32_t inLen, RpcOperation* op, void* out,
+                                          uint32_t* outLen);
+/* A MIC of len bytes; *micLen: in, the room; out, the MIC's length. */
+QELRPC_API int MIT_RPCSEC_GSS_GetMIC(RpcGssContext context, const void* data, uint32_t len, void* mic,
+                                     uint32_t* micLen);
+QELRPC_API int RPCSEC_GSS_GetChecksum(RpcGssContext context, const void* data, uint32_t len, void* mic,
+                                      uint32_t* micLen);
+QELRPC_API int RPCSEC_GSS_GetMIC(RpcOperation* op, const void* data, uint32_t len, void* mic, uint32_t* micLen);
+/* 0 when mic is a MIC of data (a replayed or out-of-order token alone
+ * counts as good); -23 it does not match; -18 no context; -6 otherwise. */
+QELRPC_API int MIT_RPCSEC_GSS_VerifyMIC(RpcGssContext context, const void* data, uint32_t len, const void* mic,
+                                        uint32_t micLen);
+QELRPC_API int RPCSEC_GSS_VerifyMIC(RpcOperation* op, const void* data, uint32_t len, const void* mic,
+                                    uint32_t micLen);
+/* Writes the texts of the credential's majorStatus and minorStatus to the
+ * standard error stream, one "GSS-API error: ..." line each. */
+QELRPC_API int RPCSEC_GSS_GetErrorMessage(RpcOperation* op, int unused1, int unused2);
 
 #ifdef __cplusplus
 }

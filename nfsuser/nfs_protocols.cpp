@@ -1,6 +1,17 @@
 #include "nfsuser/nfs_protocols.h"
 
+#include "auth/credential_release.h"
+
 namespace qelrpc::nfsuser {
+
+bool attachQuestionCredential(RpcOperation* op, bool openedHere) {
+    if (op == nullptr) return false;
+    if (!openedHere && op->auth != nullptr) {
+        auth::releaseCredential(op->auth);
+        op->auth = nullptr;
+    }
+    return rpcCreateAuthUnix(op, nullptr, 0, 0) != 0;
+}
 
 int beginQuestion(RpcOperation* op, bool open, bool lookupPort, uint32_t prog, uint32_t vers, uint32_t proc) {
     if (op == nullptr) return -1;
@@ -12,7 +23,7 @@ int beginQuestion(RpcOperation* op, bool open, bool lookupPort, uint32_t prog, u
         if (open) rpcCloseOperation(op);
         return rc;
     };
-    if (!rpcCreateAuthUnix(op, nullptr, 0, 0)) return fail(-1);
+    if (!attachQuestionCredential(op, open)) return fail(-1);
     if (lookupPort) {
         const int rc = GetProgramPort(op, prog, vers, 0);
         if (rc != 0) return fail(rc);

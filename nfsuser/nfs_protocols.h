@@ -26,6 +26,14 @@ class OwnedOperation {
     bool owned_;
 };
 
+// Attaches the AUTH_UNIX credential every name question carries (local
+// host name, uid 0, gid 0). An operation the caller opened and keeps may
+// already carry one from an earlier question: that record is released
+// first, so a question per call leaks nothing. (An operation opened by
+// this call is left alone: its old pointer is whatever the caller's record
+// held.)
+bool attachQuestionCredential(RpcOperation* op, bool openedHere);
+
 // The results of the last checked reply: the reply's data window.
 inline MbufCursor resultsOf(const RpcOperation& op) { return op.reply.data; }
 

@@ -8,6 +8,7 @@
 #include "platform/socket_options.h"
 #include "platform/sockets.h"
 #include "qelrpc.h"
+#include "xdr/xdr_codec.h"
 
 using namespace qelrpc;
 
@@ -67,8 +68,9 @@ Next receiveAnswer(RpcOperation& op, platform::NativeSocket s, RpcSockAddrIn* se
     if (rc != 0) return Next::Dropped;  // longer than the block: not an answer we can read
     rep.block.count = static_cast<uint32_t>(got);
     if (ProcessRPCResponse(&op) != 0) return Next::Dropped;
-    int32_t leading = 0;
-    if (!xdr_bool(&rep.data, XDR_OP_DECODE, &leading) || leading == 0) return Next::Dropped;
+    // The leading boolean word, read by the library's own routine.
+    uint32_t leading = 0;
+    if (!xdr::u32(&rep.data, XDR_OP_DECODE, &leading) || leading == 0) return Next::Dropped;
     return Next::Good;
 }
 

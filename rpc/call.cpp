@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "auth/des_reply.h"
+#include "auth/gss_protect.h"
 #include "qelrpc.h"
 #include "rpc/received_reply.h"
 #include "rpc/status.h"
@@ -84,10 +85,15 @@ int checkReply(RpcOperation& op) {
             auth::useAuthDesNickname(op, nickname);
             break;
         }
-        case RPC_RPCSEC_GSS:
-            // Checked by the RPCSEC_GSS layer, not here; only skipped.
-            if (wire::take(r, wire::padded(verfLength)) == nullptr) return status::kReplyMalformed;
+        case RPC_RPCSEC_GSS: {
+            // A reply to an established context's call carries the MIC of
+            // the call's sequence number (RFC 2203 section 5.3.3.2); set-up
+            // replies are checked by the set-up itself.
+            const uint8_t* body = wire::take(r, wire::padded(verfLength));
+            if (body == nullptr) return status::kReplyMalformed;
+            if (!gss::replyVerifierMatches(op, body, verfLength)) return status::kReplyAuthError;
             break;
+        }
         default:
             return status::kReplyMalformed;
     }

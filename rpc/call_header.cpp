@@ -64,6 +64,16 @@ int rpcPrepareRPCHeader(RpcOperation* op, uint32_t proc) {
     const uint8_t* const end = base + req.block.limit;
     uint8_t* const body = base + kCredBodyOffset;
 
+    // The call words go in first: a verifier over the header (RPCSEC_GSS)
+    // signs them.
+    wire::storeWord(base + 4, xid);
+    wire::storeWord(base + 8, kMsgCall);
+    wire::storeWord(base + 12, kRpcVersion);
+    wire::storeWord(base + 16, op->prog);
+    wire::storeWord(base + 20, op->vers);
+    wire::storeWord(base + 24, proc);
+    wire::storeWord(base + 28, op->auth->flavor);
+
     int rc = status::kOk;
     switch (op->auth->flavor) {
         case RPC_AUTH_NULL:
@@ -81,15 +91,8 @@ int rpcPrepareRPCHeader(RpcOperation* op, uint32_t proc) {
     const uint64_t length = uint64_t{kFixedHeaderBytes} + a.credLength + a.verfLength;
     if (length > req.block.limit) return status::kInvalidParameter;
 
-    // The words in front of the credential body come last: a flavor writer
-    // may change credLength (AUTH_DES moves between full name and nickname).
-    wire::storeWord(base + 4, xid);
-    wire::storeWord(base + 8, kMsgCall);
-    wire::storeWord(base + 12, kRpcVersion);
-    wire::storeWord(base + 16, op->prog);
-    wire::storeWord(base + 20, op->vers);
-    wire::storeWord(base + 24, proc);
-    wire::storeWord(base + 28, a.flavor);
+    // The credential length comes last: a flavor writer may change it
+    // (AUTH_DES moves between full name and nickname).
     wire::storeWord(base + 32, a.credLength);
     req.header.count = static_cast<uint32_t>(length);
     wire::storeWord(base, req.header.count);

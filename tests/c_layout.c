@@ -41,6 +41,16 @@ AT(AuthUnixCred, gidCount, 528);
 AT(AuthUnixCred, gids, 532);
 _Static_assert(sizeof(AuthUnixCred) == 536, "AuthUnixCred size");
 
+AT(AuthDesCred, netName, 0);
+AT(AuthDesCred, convKey, 256);
+AT(AuthDesCred, encConvKey, 264);
+AT(AuthDesCred, nameKind, 272);
+AT(AuthDesCred, nickname, 276);
+AT(AuthDesCred, lastSeconds, 280);
+AT(AuthDesCred, lastUseconds, 284);
+AT(AuthDesCred, commonKey, 288);
+_Static_assert(sizeof(AuthDesCred) == 296, "AuthDesCred size");
+
 AT(RpcSockAddrIn, family, 0);
 AT(RpcSockAddrIn, port, 2);
 AT(RpcSockAddrIn, addr, 4);
@@ -69,6 +79,18 @@ AT(RpcOperation, localAddr, O(132, 184));
 AT(RpcOperation, userData, O(148, 200));
 AT(RpcOperation, timeOffset, O(152, 204));
 _Static_assert(sizeof(RpcOperation) == O(156, 208), "RpcOperation size");
+
+AT(AuthGssCred, majorStatus, 0);
+AT(AuthGssCred, minorStatus, 4);
+AT(AuthGssCred, principal, 8);
+AT(AuthGssCred, gssProc, O(12, 16));
+AT(AuthGssCred, seqNum, O(16, 20));
+AT(AuthGssCred, service, O(20, 24));
+AT(AuthGssCred, context, O(24, 32));
+AT(AuthGssCred, handleLength, O(28, 40));
+AT(AuthGssCred, handle, O(32, 48));
+AT(AuthGssCred, provider, O(36, 56));
+_Static_assert(sizeof(AuthGssCred) == O(40, 64), "AuthGssCred size");
 
 int main(void) {
     RpcOperation op;

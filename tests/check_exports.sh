@@ -9,7 +9,7 @@ grep -v '^[[:space:]]*#' "$list" | sed 's/[[:space:]]//g' | grep -v '^$' | sort 
 case $kind in
 so)
     # Defined dynamic symbols of the library, without the version nodes.
-    nm -D --defined-only "$lib" | awk '{print $NF}' | sed 's/@.*//' | sort -u >"$got"
+    nm -D --defined-only "$lib" | awk '$2 != "A" {print $NF}' | sed 's/@.*//' | sort -u >"$got"
     ;;
 dll)
     # The export table's name list: lines under "[Ordinal/Name Pointer] Table".

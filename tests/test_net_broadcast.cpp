@@ -275,12 +275,17 @@ namespace {
 // GETPORT on its port 111: the real peer of the start / read-next style.
 TEST_F(Broadcast, RpcbindAnswersABroadcastGetport) {
     if (access("/usr/sbin/rpcbind", X_OK) != 0) GTEST_SKIP() << "rpcbind is not installed";
-    // rpcbind forks nothing with -f; it is ended by its PID below.
+    // rpcbind stays in the foreground (-f); it is ended by its PID on every
+    // path out of the test. Its output must not hold the test's own.
     const std::string pidFile = "/run/qbs2-rpcbind.pid";
-    ASSERT_TRUE(sh("ip netns exec qbs2 sh -c 'echo $$ > " + pidFile + "; exec /usr/sbin/rpcbind -f -w' &"));
-    // Wait for it to listen on 111 in its namespace.
+    struct StopByPid {
+        std::string file;
+        ~StopByPid() { sh("kill $(cat " + file + ")"); }
+    } stopRpcbind{pidFile};
+    ASSERT_TRUE(sh("ip netns exec qbs2 sh -c 'echo $$ > " + pidFile + "; exec /usr/sbin/rpcbind -f -w' </dev/null >/dev/null 2>&1 &"));
+    // Wait (at most 5 seconds) for it to listen on 111 in its namespace.
     bool up = false;
-    for (int i = 0; i < 200 && !up; ++i) {
+    for (int i = 0; i < 500 && !up; ++i) {
         up = sh("ip netns exec qbs2 sh -c 'cat /proc/net/udp | grep -q \":006F \"'");
         if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -310,7 +315,6 @@ TEST_F(Broadcast, RpcbindAnswersABroadcastGetport) {
         openAfterEnd = fcntl(static_cast<int>(pm.sock), F_GETFD) != -1;
         ::close(static_cast<int>(pm.sock));
     });
-    sh("kill $(cat " + pidFile + ")");
     EXPECT_EQ(starts, 0);
     EXPECT_EQ(next, 0);
     EXPECT_EQ(sender, 0xC6124D0Cu);  // 198.18.77.12, the host running rpcbind

@@ -44,7 +44,7 @@ class Incoming : public ::testing::Test {
     void TearDown() override { rpcCloseOperation(&op); }
     void receive(const std::vector<uint8_t>& bytes) {
         ASSERT_LE(bytes.size(), RPC_MBUF_SIZE);
-        std::memcpy(op.request.block.pos, bytes.data(), bytes.size());
+        if (!bytes.empty()) std::memcpy(op.request.block.pos, bytes.data(), bytes.size());
         op.request.block.count = static_cast<uint32_t>(bytes.size());
     }
 };

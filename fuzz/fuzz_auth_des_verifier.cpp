@@ -1,0 +1,71 @@
+// ProcessRPCResponse over arbitrary reply bytes for an operation carrying an
+// AUTH_DES credential whose last call had a known conversation key and
+// timestamp, so the inputs can reach the verifier check (DES decryption of
+// the server's timestamp) and the move to the nickname. The reply block is
+// exactly the input. Whatever the bytes: the result is one of the reply
+// check's codes, the credential moves to the nickname form only on a
+// verifier that passed, and its full-name fields never change.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "qelrpc.h"
+
+namespace {
+
+// The credential's state after its last full-name header, fixed so that a
+// seed can carry a verifier that passes: key 0123456789ABCDEF, timestamp
+// 1,000,000,000 seconds and 0 microseconds.
+constexpr uint8_t kConvKey[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+constexpr int32_t kLastSeconds = 1'000'000'000;
+constexpr const char* kServerPublic = "3";
+constexpr const char* kClientSecret = "1234567890abcdef1234567890abcdef1234567890abcdef";
+
+RpcAuth* credential() {
+    static RpcOperation maker{};
+    static bool made = rpcCreateAuthDES(&maker, "unix.1001@fuzz", kServerPublic, kClientSecret) == 1;
+    if (!made) std::abort();
+    return maker.auth;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > RPC_MBUF_SIZE) return 0;
+    RpcAuth* auth = credential();
+    auto* cred = static_cast<AuthDesCred*>(auth->body);
+    std::memcpy(cred->convKey, kConvKey, 8);
+    cred->lastSeconds = kLastSeconds;
+    cred->lastUseconds = 0;
+    cred->nameKind = RPC_AUTHDES_FULLNAME;
+    cred->nickname = 0;
+    auth->credLength = 36;
+    const AuthDesCred before = *cred;
+
+    std::vector<uint8_t> bytes(data, data + size);
+    uint8_t none = 0;
+    RpcOperation op{};
+    op.auth = auth;
+    op.reply.block.pos = bytes.empty() ? &none : bytes.data();
+    op.reply.block.count = static_cast<uint32_t>(size);
+    op.reply.block.limit = static_cast<uint32_t>(size);
+
+    const int rc = ProcessRPCResponse(&op);
+    if (rc != 0 && rc != -2 && rc != -3 && rc != -4 && rc != -99 && rc > -5) std::abort();
+    // Everything but the nickname and its form is as it was.
+    if (std::memcmp(cred->netName, before.netName, sizeof before.netName) != 0 ||
+        std::memcmp(cred->convKey, before.convKey, 8) != 0 || std::memcmp(cred->commonKey, before.commonKey, 8) != 0 ||
+        cred->lastSeconds != before.lastSeconds || cred->lastUseconds != before.lastUseconds)
+        std::abort();
+    if (cred->nameKind == RPC_AUTHDES_NICKNAME) {
+        // Only an accepted reply whose AUTH_DES verifier passed gets here.
+        const uint8_t* r = op.reply.block.pos;
+        const bool desVerifier = size >= 32 && r[12] == 0 && r[13] == 0 && r[14] == 0 && r[15] == 3;
+        const uint32_t nickname = uint32_t{r[28]} << 24 | uint32_t{r[29]} << 16 | uint32_t{r[30]} << 8 | r[31];
+        if (!desVerifier || cred->nickname != nickname || auth->credLength != 8) std::abort();
+    } else if (cred->nameKind != RPC_AUTHDES_FULLNAME || auth->credLength != 36 || cred->nickname != 0) {
+        std::abort();
+    }
+    return 0;
+}

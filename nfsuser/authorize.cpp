@@ -1,0 +1,259 @@
+// User authorisation by name and password through Qelnfsd (procedure 3)
+// or PCNFSD version 2 (procedure 13), on the server the user wants or an
+// alternative one, in the order the caller gives.
+//
+// Qelnfsd arguments:  server address (its octets in network order)
+//                     4
+//                     comment (string, at most 64 bytes)
+//                     credentials (string: 2 zero bytes, name NUL,
+//                                  password NUL, chain-scrambled)
+// PCNFSD arguments:   client host name (string, at most 64)
+//                     user name (string, scrambled, at most 32)
+//                     password (string, scrambled, at most 64)
+//                     comment (string)
+#include <cstring>
+#include <initializer_list>
+
+#include "nfsuser/authorize_readers.h"
+#include "nfsuser/nfs_protocols.h"
+#include "nfsuser/reply_reader.h"
+#include "nfsuser/scramble.h"
+#include "platform/host.h"
+#include "qelrpc.h"
+#include "rpc/received_reply.h"
+
+using namespace qelrpc;
+using namespace qelrpc::nfsuser;
+
+namespace {
+
+constexpr int kNoLogonServers = 1311;  // no letter led to a server
+constexpr int kNoSuchUser = 1317;      // Qelnfsd refused the user
+constexpr int kInternalError = 1359;
+
+constexpr uint32_t kQelnfsdConstant = 4;
+constexpr size_t kQelnfsdCommentMax = 64;
+constexpr size_t kQelnfsdCredentialBlock = 64;
+constexpr size_t kQelnfsdCredentialMax = kQelnfsdCredentialBlock - 4;  // name + password characters
+constexpr size_t kPcnfsdClientMax = 64;
+constexpr size_t kPcnfsdUserMax = 32;
+constexpr size_t kPcnfsdPasswordMax = 64;
+
+enum class Daemon { Qelnfsd, Pcnfsd };
+
+// Overwrites a buffer that held a clear password; the stores are volatile
+// so they are not dropped as dead.
+void wipe(void* p, size_t n) {
+    volatile uint8_t* b = static_cast<volatile uint8_t*>(p);
+    for (size_t i = 0; i < n; ++i) b[i] = 0;
+}
+
+// The four operations, one per letter, sharing operation a's pair of
+// blocks. Releasing: the borrowers give back only their credentials, then
+// operation a releases the blocks and its own credential.
+class AuthServerSet {
+  public:
+    AuthServerSet() = default;
+    AuthServerSet(const AuthServerSet&) = delete;
+    AuthServerSet& operator=(const AuthServerSet&) = delete;
+    ~AuthServerSet() {
+        for (RpcOperation* o : {&b, &c, &d}) {
+            o->request = Mbuf{};
+            o->reply = Mbuf{};
+            rpcCloseOperation(o);
+        }
+        if (opened_) rpcCloseOperation(&a);
+    }
+
+    bool open() {
+        if (rpcInitOperation(&a) != 0) return false;
+        opened_ = true;
+        for (RpcOperation* o : {&b, &c, &d}) {
+            CopyRpcBuffer(&a.request, &o->request);
+            CopyRpcBuffer(&a.reply, &o->reply);
+        }
+        return true;
+    }
+
+    RpcOperation a{}, b{}, c{}, d{};
+
+  private:
+    bool opened_ = false;
+};
+
+struct Choice {
+    RpcOperation* op = nullptr;
+    Daemon daemon = Daemon::Qelnfsd;
+    bool viaAlt = false;
+};
+
+bool realAddress(uint32_t a) { return a != 0 && a != 0xFFFFFFFFu; }
+
+// Walks the first four characters of authOrder until a server's
+// portmapper knows the letter's daemon.
+Choice chooseServer(AuthServerSet& set, const char* authOrder, uint32_t server, uint32_t alt) {
+    bool triedB = false, triedD = false;
+    for (size_t i = 0; authOrder != nullptr && i < 4 && authOrder[i] != '\0'; ++i) {
+        char letter = authOrder[i];
+        if (letter >= 'A' && letter <= 'Z') letter = static_cast<char>(letter - 'A' + 'a');
+        // With an alternative server, a and c ask it (as b and d do).
+        if (alt != 0 && letter == 'a') letter = 'b';
+        if (alt != 0 && letter == 'c') letter = 'd';
+        Choice ch;
+        uint32_t address = server;
+        switch (letter) {
+            case 'a': ch.op = &set.a; break;
+            case 'c': ch.op = &set.c; break;
+            case 'b':
+                if (alt == 0 || triedB) continue;
+                triedB = true;
+                ch.op = &set.b;
+                break;
+            case 'd':
+                if (alt == 0 || triedD) continue;
+                triedD = true;
+                ch.op = &set.d;
+                break;
+            default: continue;
+        }
+        ch.daemon = (letter == 'a' || letter == 'b') ? Daemon::Qelnfsd : Daemon::Pcnfsd;
+        ch.viaAlt = letter == 'b' || letter == 'd';
+        if (ch.viaAlt) address = alt;
+        if (!realAddress(address)) continue;  // nothing to ask there
+        ch.op->hostAddr = address;
+        const int rc = ch.daemon == Daemon::Qelnfsd ? GetProgramPort(ch.op, QELNFSD_PROGRAM, QELNFSD_VERSION, 0)
+                                                     : GetProgramPort(ch.op, PCNFSD_PROGRAM, PCNFSD_VERSION, 0);
+        if (rc == 0) return ch;
+    }
+    return Choice{};
+}
+
+uint32_t octetsInOrder(uint32_t networkOrder) {
+    uint8_t o[4];
+    std::memcpy(o, &networkOrder, 4);
+    return (uint32_t{o[0]} << 24) | (uint32_t{o[1]} << 16) | (uint32_t{o[2]} << 8) | uint32_t{o[3]};
+}
+
+int writeQelnfsdArguments(RpcOperation* op, uint32_t server, const char* user, const char* password,
+                          const char* comment) {
+    const size_t userLength = std::strlen(user), passwordLength = std::strlen(password);
+    if (userLength > kQelnfsdCredentialMax || passwordLength > kQelnfsdCredentialMax - userLength)
+        return kInternalError;
+    // Two leading bytes (zero), the name and its NUL, the password and its NUL.
+    uint8_t block[kQelnfsdCredentialBlock] = {};
+    std::memcpy(block + 2, user, userLength);
+    std::memcpy(block + 3 + userLength, password, passwordLength);
+    const size_t length = userLength + passwordLength + 4;
+    qelnfsdScramble(block, length);
+
+    InitDataBuffer(&op->request);
+    MbufCursor& w = op->request.data;
+    const size_t commentLength = std::strlen(comment);
+    int rc = mbufAddLong(&w, static_cast<int32_t>(octetsInOrder(server)));
+    if (rc == 0) rc = mbufAddLong(&w, static_cast<int32_t>(kQelnfsdConstant));
+    if (rc == 0)
+        rc = mbufAddStringEx(&w, comment,
+                             static_cast<uint32_t>(commentLength < kQelnfsdCommentMax ? commentLength
+                                                                                     : kQelnfsdCommentMax));
+    if (rc == 0) rc = mbufAddStringEx(&w, reinterpret_cast<const char*>(block), static_cast<uint32_t>(length));
+    wipe(block, sizeof block);
+    return rc == 0 ? 0 : kInternalError;
+}
+
+int writePcnfsdArguments(RpcOperation* op, const char* user, const char* password, const char* comment) {
+    const size_t userLength = std::strlen(user), passwordLength = std::strlen(password);
+    if (userLength > kPcnfsdUserMax || passwordLength > kPcnfsdPasswordMax) return kInternalError;
+    char client[kPcnfsdClientMax + 1];
+    char host[256];
+    platform::localHostName(host, sizeof host);
+    std::strncpy(client, host, kPcnfsdClientMax);
+    client[kPcnfsdClientMax] = '\0';
+    char scrambledUser[kPcnfsdUserMax + 1], scrambledPassword[kPcnfsdPasswordMax + 1];
+    pcnfsdScramble(user, userLength, scrambledUser);
+    pcnfsdScramble(password, passwordLength, scrambledPassword);
+
+    InitDataBuffer(&op->request);
+    MbufCursor& w = op->request.data;
+    // Each scrambled text goes out up to its first zero byte.
+    int rc = mbufAddString(&w, client);
+    if (rc == 0) rc = mbufAddString(&w, scrambledUser);
+    if (rc == 0) rc = mbufAddString(&w, scrambledPassword);
+    if (rc == 0) rc = mbufAddString(&w, comment);
+    wipe(scrambledPassword, sizeof scrambledPassword);
+    return rc == 0 ? 0 : kInternalError;
+}
+
+}  // namespace
+
+namespace qelrpc::nfsuser {
+
+int readAuthorizeResponse(MbufCursor results, int32_t* uid, int32_t* gid, int32_t* gids, int32_t* groupCount,
+                          int refused) {
+    const uint32_t capacity = (groupCount != nullptr && *groupCount > 0 && gids != nullptr)
+                                  ? static_cast<uint32_t>(*groupCount)
+                                  : 0;
+    if (uid != nullptr) *uid = -1;
+    if (gid != nullptr) *gid = -1;
+    for (uint32_t i = 0; i < capacity; ++i) gids[i] = -1;
+
+    ReplyReader r(results);
+    uint32_t status = 1, u = 0, g = 0, n = 0;
+    if (!r.word(status) || status != 0 || !r.word(u) || !r.word(g) || !r.word(n)) return refused;
+    if (uid != nullptr) *uid = static_cast<int32_t>(u);
+    if (gid != nullptr) *gid = static_cast<int32_t>(g);
+    uint32_t stored = 0;
+    while (stored < n && stored < capacity) {
+        uint32_t value = 0;
+        if (!r.word(value)) break;  // the reply ends before the gids it names
+        gids[stored++] = static_cast<int32_t>(value);
+    }
+    if (groupCount != nullptr) *groupCount = static_cast<int32_t>(stored);
+    return 0;
+}
+
+}  // namespace qelrpc::nfsuser
+
+extern "C" {
+
+int BuildQelnfsdAuthorizeResponse(const uint8_t* results, int32_t* uid, int32_t* gid, int32_t* gids,
+                                  int32_t* groupCount) {
+    return readAuthorizeResponse(received::windowAt(results), uid, gid, gids, groupCount, kQelnfsdRefused);
+}
+
+int BuildPcnfsdAuthorizeResponse(const uint8_t* results, int32_t* uid, int32_t* gid, int32_t* gids,
+                                 int32_t* groupCount) {
+    return readAuthorizeResponse(received::windowAt(results), uid, gid, gids, groupCount, kPcnfsdRefused);
+}
+
+int PerformAuthorizeUser(const char* userName, const char* password, const char* comment, uint32_t serverAddress,
+                         uint32_t altServerAddress, const char* authOrder, int32_t* uid, int32_t* gid,
+                         int32_t* gids, int32_t* groupCount, uint32_t* authFlags) {
+    if (userName == nullptr) userName = "";
+    if (password == nullptr) password = "";
+    if (comment == nullptr) comment = "";
+    const uint32_t alt = realAddress(altServerAddress) ? altServerAddress : 0;
+
+    AuthServerSet set;
+    if (!set.open()) return kInternalError;
+    const Choice chosen = chooseServer(set, authOrder, serverAddress, alt);
+    if (chosen.op == nullptr) return kNoLogonServers;
+    RpcOperation* op = chosen.op;
+    const bool qelnfsd = chosen.daemon == Daemon::Qelnfsd;
+    if (authFlags != nullptr)
+        *authFlags |= (qelnfsd ? AUTH_BY_QELNFSD : AUTH_BY_PCNFSD) | (chosen.viaAlt ? AUTH_VIA_ALT_SERVER : 0u);
+
+    if (!rpcCreateAuthNull(op)) return kInternalError;
+    int rc = rpcPrepareRPCHeader(op, qelnfsd ? QELNFSD_PROC_AUTHORIZE : PCNFSD_PROC_AUTH);
+    if (rc != 0) return rc;
+    rc = qelnfsd ? writeQelnfsdArguments(op, serverAddress, userName, password, comment)
+                 : writePcnfsdArguments(op, userName, password, comment);
+    if (rc != 0) return rc;
+    rc = CallRPC(op, 0);
+    if (rc != 0) return rc;
+    if (qelnfsd)
+        return readAuthorizeResponse(resultsOf(*op), uid, gid, gids, groupCount, kQelnfsdRefused) == 0 ? 0
+                                                                                                      : kNoSuchUser;
+    return readAuthorizeResponse(resultsOf(*op), uid, gid, gids, groupCount, kPcnfsdRefused);
+}
+
+}  // extern "C"

@@ -1,0 +1,194 @@
+// Name-service dispatch: one check per process chooses who answers the
+// user and group questions (the local directory service, else PCNFSD
+// version 2, else Qelnfsd version 1, on the server the operation names),
+// and every question goes to the chosen service.
+#include "nfsuser/name_service.h"
+
+#include <atomic>
+#include <cstring>
+
+#include "nfsuser/directory_service.h"
+#include "nfsuser/name_list.h"
+#include "nfsuser/nfs_protocols.h"
+#include "nfsuser/qelnfsd_readers.h"
+#include "qelrpc.h"
+
+using namespace qelrpc;
+using namespace qelrpc::nfsuser;
+
+namespace {
+
+// Written only by a successful check, whole 32-bit values; readers may see
+// an older kind while another thread checks, never a torn one.
+std::atomic<int32_t> g_kind{0};
+
+// The Qelnfsd id-to-name procedures carry at most this many ids a call.
+constexpr uint32_t kMaxIdsPerCall = 128;
+
+// Which daemon an operation already names, for a check without look-up.
+int32_t kindOfPreparedOperation(const RpcOperation& op) {
+    const bool hasPort = op.tcpPort != 0 || op.udpPort != 0;
+    if (!hasPort) return 0;
+    if (op.prog == QELNFSD_PROGRAM) return NameServiceQelnfsd;
+    if (op.prog == PCNFSD_PROGRAM) return NameServicePcnfsd;
+    return 0;
+}
+
+// Length in bytes of the first n names of a name list.
+size_t bytesOfNames(const char* names, uint32_t n) {
+    size_t at = 0;
+    for (uint32_t i = 0; i < n; ++i) at += std::strlen(names + at) + 1;
+    return at;
+}
+
+// Qelnfsd procedures 4 and 8: one call per name, all under the one call
+// header written before the loop. Each slot starts at -1 and keeps it when
+// its exchange fails; the last exchange's status is returned.
+int qelnfsdNamesToIds(RpcOperation* op, uint32_t proc, uint32_t count, const char* names, int32_t* ids) {
+    int rc = rpcPrepareRPCHeader(op, proc);
+    if (rc != 0) return rc;
+    NameListReader list(names);
+    for (uint32_t i = 0; i < count; ++i) {
+        NameBuffer name;
+        list.next(name);
+        int32_t value = -1;
+        if (proc == QELNFSD_PROC_GROUPNAME_TO_GID) {
+            BuildQelnfsdReqGroupNames(op, 1, name);
+            rc = CallRPC(op, 0);
+            int32_t* slots[1] = {&value};
+            if (rc == 0) readQelnfsdResponseGroupNames(resultsOf(*op), 1, slots);
+        } else {
+            BuildQelnfsdReqUidsFromUNames(op, 1, name);
+            rc = CallRPC(op, 0);
+            int32_t answer = -1;
+            if (rc == 0 && BuildQelnfsdResponseUidsFromUNames(op, 1, &answer) == 0) value = answer;
+        }
+        if (ids != nullptr) ids[i] = value;
+    }
+    return rc;
+}
+
+// Qelnfsd procedures 5 and 7: up to 128 ids a call, the names appended in
+// order. A reply that ends its list early (an id without a name) ends the
+// question: the names after it are not written.
+int qelnfsdIdsToNames(RpcOperation* op, uint32_t proc, uint32_t count, const int32_t* ids, char* names) {
+    int rc = rpcPrepareRPCHeader(op, proc);
+    if (rc != 0) return rc;
+    uint32_t done = 0;
+    size_t offset = 0;
+    do {
+        const uint32_t n = count - done < kMaxIdsPerCall ? count - done : kMaxIdsPerCall;
+        int32_t chunk[kMaxIdsPerCall];
+        for (uint32_t i = 0; i < n; ++i) chunk[i] = ids != nullptr ? ids[done + i] : -1;
+        BuildQelnfsdReqGidOrUid(op, n, chunk);
+        rc = CallRPC(op, 0);
+        if (rc != 0) return rc;
+        char* at = names != nullptr ? names + offset : nullptr;
+        if (readQelnfsdResponseGidOrUid(resultsOf(*op), n, at) != static_cast<int>(n)) return rc;
+        if (at != nullptr) offset += bytesOfNames(at, n);
+        done += n;
+    } while (done < count);
+    return rc;
+}
+
+}  // namespace
+
+namespace qelrpc::nfsuser {
+
+int32_t rememberedNameServiceKind() noexcept { return g_kind.load(std::memory_order_relaxed); }
+
+void forgetNameServiceKind() noexcept { g_kind.store(0, std::memory_order_relaxed); }
+
+}  // namespace qelrpc::nfsuser
+
+extern "C" {
+
+int PerformNfsdCheck(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, int32_t* kind) {
+    const bool open = flagSet(openOperation);
+    const int32_t remembered = g_kind.load(std::memory_order_relaxed);
+    if (remembered != 0 && !open) {
+        if (kind != nullptr) *kind = remembered;
+        return 0;
+    }
+    if (directory::configured()) {
+        g_kind.store(NameServiceDirectory, std::memory_order_relaxed);
+        if (kind != nullptr) *kind = NameServiceDirectory;
+        return 0;
+    }
+    if (open) {
+        const int rc = rpcInitOperation(op);
+        if (rc != 0) return rc;
+    }
+    auto fail = [&]() {
+        if (open) rpcCloseOperation(op);
+        return -1;
+    };
+    if (op == nullptr || !attachQuestionCredential(op, open)) return fail();
+    int32_t found = 0;
+    if (flagSet(lookupPort)) {
+        if (GetProgramPort(op, PCNFSD_PROGRAM, PCNFSD_VERSION, 0) == 0) {
+            found = NameServicePcnfsd;
+        } else if (GetProgramPort(op, QELNFSD_PROGRAM, QELNFSD_VERSION, 0) == 0) {
+            found = NameServiceQelnfsd;
+        }
+    } else {
+        found = kindOfPreparedOperation(*op);
+    }
+    if (found == 0) return fail();
+    g_kind.store(found, std::memory_order_relaxed);
+    if (kind != nullptr) *kind = found;
+    return 0;
+}
+
+int PerformGetGidsFromGNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
+                             const char* names, int32_t* gids) {
+    int32_t kind = 0;
+    const int rc = PerformNfsdCheck(op, openOperation, lookupPort, &kind);
+    if (rc != 0) return rc;
+    if (kind == NameServiceDirectory) return directory::groupNamesToGids(count, names, gids);
+    if (kind == NameServicePcnfsd) return PcnfsdGetGidsFromGNames(op, openOperation, lookupPort, count, names, gids);
+    OwnedOperation owned(op, flagSet(openOperation));
+    return qelnfsdNamesToIds(op, QELNFSD_PROC_GROUPNAME_TO_GID, count, names, gids);
+}
+
+int PerformGetUidsFromUNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
+                             const char* names, int32_t* uids) {
+    int32_t kind = 0;
+    const int rc = PerformNfsdCheck(op, openOperation, lookupPort, &kind);
+    if (rc != 0) return rc;
+    if (kind == NameServiceDirectory) return directory::userNamesToUids(count, names, uids);
+    if (kind == NameServicePcnfsd) return PcnfsdGetUidsFromUNames(op, openOperation, lookupPort, count, names, uids);
+    OwnedOperation owned(op, flagSet(openOperation));
+    return qelnfsdNamesToIds(op, QELNFSD_PROC_USERNAMES_TO_UIDS, count, names, uids);
+}
+
+int PerformGetGNamesFromGids(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
+                             char* names, const int32_t* gids) {
+    int32_t kind = 0;
+    const int rc = PerformNfsdCheck(op, openOperation, lookupPort, &kind);
+    if (rc != 0) return rc;
+    if (kind == NameServiceDirectory) return directory::gidsToGroupNames(count, gids, names);
+    if (kind == NameServicePcnfsd)
+        return PcnfsdGetGNamesFromGids(op, openOperation, lookupPort, count, names, const_cast<int32_t*>(gids));
+    OwnedOperation owned(op, flagSet(openOperation));
+    return qelnfsdIdsToNames(op, QELNFSD_PROC_GIDS_TO_GROUPNAMES, count, gids, names);
+}
+
+int PerformGetUserNamesFromUids(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
+                                char* names, const int32_t* uids) {
+    int32_t kind = 0;
+    const int rc = PerformNfsdCheck(op, openOperation, lookupPort, &kind);
+    if (rc != 0) return rc;
+    if (kind == NameServiceDirectory) return directory::uidsToUserNames(count, uids, names);
+    if (kind == NameServicePcnfsd)
+        return PcnfsdGetUNamesFromUids(op, openOperation, lookupPort, count, names, const_cast<int32_t*>(uids));
+    OwnedOperation owned(op, flagSet(openOperation));
+    return qelnfsdIdsToNames(op, QELNFSD_PROC_UIDS_TO_USERNAMES, count, uids, names);
+}
+
+int PerformPcnfsdGroupName(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, const char* groupName,
+                           int32_t* gid) {
+    return PerformGetGidsFromGNames(op, openOperation, lookupPort, 1, groupName != nullptr ? groupName : "", gid);
+}
+
+}  // extern "C"

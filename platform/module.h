@@ -1,0 +1,67 @@
+// Loading a shared library at run time, resolving names in it and releasing
+// it: dlopen on POSIX systems, LoadLibraryA on Windows (with the system's
+// critical-error boxes suppressed while it loads).
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace qelrpc::platform {
+
+// One loaded library. Move-only; releases the library when it goes.
+class Module {
+  public:
+    Module() noexcept = default;
+    ~Module() { release(); }
+    Module(Module&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+    Module& operator=(Module&& other) noexcept {
+        if (this != &other) {
+            release();
+            handle_ = other.handle_;
+            other.handle_ = nullptr;
+        }
+        return *this;
+    }
+    Module(const Module&) = delete;
+    Module& operator=(const Module&) = delete;
+
+    // Loads the library at `path` (a full path, or a bare name the system
+    // searches for). An empty Module when it cannot be loaded.
+    static Module load(const char* path) noexcept;
+
+    bool loaded() const noexcept { return handle_ != nullptr; }
+
+    // The address of the exported name, or null.
+    void* symbol(const char* name) const noexcept;
+
+    // Resolves `name` as a function of type Fn; null when absent.
+    template <typename Fn>
+    Fn function(const char* name) const noexcept {
+        return reinterpret_cast<Fn>(symbol(name));
+    }
+
+    void release() noexcept;
+
+  private:
+    explicit Module(void* handle) noexcept : handle_(handle) {}
+    void* handle_ = nullptr;
+};
+
+// Where the directory-service library lives: the system directory's
+// qelnis.dll on Windows; on other systems the library directory chosen at
+// build time, or the full path in the environment variable
+// QELRPC_QELNIS_PATH when that is set and not empty. Empty when it cannot
+// be told.
+std::string directoryServiceLibraryPath();
+
+// The module of the MIT Kerberos GSS-API back end: "gssapi32" on Windows;
+// libgssapi_krb5.so.2 on other systems, or the full path in the environment
+// variable QELRPC_GSSAPI_PATH when that is set and not empty (tests hide the
+// back end so).
+std::string mitGssLibraryName();
+
+// The Windows security interface module ("secur32.dll"); empty on systems
+// that have none.
+std::string securityInterfaceLibraryName();
+
+}  // namespace qelrpc::platform

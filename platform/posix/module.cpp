@@ -1,0 +1,44 @@
+#include "platform/module.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+
+#ifndef QELRPC_QELNIS_LIBDIR
+#define QELRPC_QELNIS_LIBDIR "/usr/local/lib"
+#endif
+
+namespace qelrpc::platform {
+
+Module Module::load(const char* path) noexcept {
+    if (path == nullptr || *path == '\0') return Module();
+    // Every name resolved now, and none of them joins the process's global
+    // name space: a library we load must not change what other code binds.
+    return Module(dlopen(path, RTLD_NOW | RTLD_LOCAL));
+}
+
+void* Module::symbol(const char* name) const noexcept {
+    if (handle_ == nullptr || name == nullptr) return nullptr;
+    return dlsym(handle_, name);
+}
+
+void Module::release() noexcept {
+    if (handle_ != nullptr) dlclose(handle_);
+    handle_ = nullptr;
+}
+
+std::string directoryServiceLibraryPath() {
+    const char* over = std::getenv("QELRPC_QELNIS_PATH");
+    if (over != nullptr && *over != '\0') return over;
+    return std::string(QELRPC_QELNIS_LIBDIR) + "/libqelnis.so";
+}
+
+std::string mitGssLibraryName() {
+    const char* over = std::getenv("QELRPC_GSSAPI_PATH");
+    if (over != nullptr && *over != '\0') return over;
+    return "libgssapi_krb5.so.2";
+}
+
+std::string securityInterfaceLibraryName() { return std::string(); }
+
+}  // namespace qelrpc::platform

@@ -1,0 +1,50 @@
+#include "platform/module.h"
+
+#include <windows.h>
+
+namespace qelrpc::platform {
+namespace {
+
+// While a library loads, the system shows no box for a missing disk or an
+// unopenable file; the previous mode comes back on every path.
+class CriticalErrorBoxesOff {
+  public:
+    CriticalErrorBoxesOff() noexcept : previous_(SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX)) {}
+    ~CriticalErrorBoxesOff() { SetErrorMode(previous_); }
+    CriticalErrorBoxesOff(const CriticalErrorBoxesOff&) = delete;
+    CriticalErrorBoxesOff& operator=(const CriticalErrorBoxesOff&) = delete;
+
+  private:
+    UINT previous_;
+};
+
+}  // namespace
+
+Module Module::load(const char* path) noexcept {
+    if (path == nullptr || *path == '\0') return Module();
+    CriticalErrorBoxesOff quiet;
+    return Module(reinterpret_cast<void*>(LoadLibraryA(path)));
+}
+
+void* Module::symbol(const char* name) const noexcept {
+    if (handle_ == nullptr || name == nullptr) return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+}
+
+void Module::release() noexcept {
+    if (handle_ != nullptr) FreeLibrary(static_cast<HMODULE>(handle_));
+    handle_ = nullptr;
+}
+
+std::string directoryServiceLibraryPath() {
+    char dir[260];
+    const UINT n = GetSystemDirectoryA(dir, sizeof dir);
+    if (n == 0 || n >= sizeof dir) return std::string();
+    return std::string(dir, n) + "\\qelnis.dll";
+}
+
+std::string mitGssLibraryName() { return "gssapi32"; }
+
+std::string securityInterfaceLibraryName() { return "secur32.dll"; }
+
+}  // namespace qelrpc::platform
