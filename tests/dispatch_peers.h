@@ -138,7 +138,7 @@ class AltNamespace {
             return false;
         std::string line;
         if (!holder_.readLine(line, std::chrono::seconds(10)) || line != "ready") return false;
-        for (int i = 0; i < 200 && !answersAt(kAddress, 111); ++i)
+        for (int i = 0; i < 1000 && !answersAt(kAddress, 111); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         if (!answersAt(kAddress, 111)) return false;
         server_.enterWith({"/usr/bin/nsenter", "-t", pid, "-n", "-m"});

@@ -28,11 +28,11 @@ inline bool portAnswers(uint16_t port) {
 }
 
 // rpcbind on port 111 of the namespace; false when it is not installed or
-// does not come up within 2 seconds.
+// does not come up within 10 seconds.
 inline bool startRpcbind(testproc::Child& rpcbind) {
     if (access("/usr/sbin/rpcbind", X_OK) != 0) return false;
     if (!rpcbind.start({"/usr/sbin/rpcbind", "-f", "-w"})) return false;
-    for (int i = 0; i < 200 && !portAnswers(111); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 1000 && !portAnswers(111); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return portAnswers(111);
 }
 

@@ -342,8 +342,11 @@ TEST_F(GssPeers, LibtirpcServerSetsUpAContext) {
     ASSERT_EQ(RPCSEC_GSS_InitSecurityContext(&op_), 0);
     EXPECT_EQ(record(op_).gssProc, RPCSEC_GSS_PROC_DATA);
     EXPECT_GT(record(op_).handleLength, 0u);
-    EXPECT_EQ(call(kProcNull, {}), -4);
-    EXPECT_EQ(op_.authStat, 13u);
+    // The DATA call goes on a new connection. libtirpc refuses it with
+    // RPCSEC_GSS_CREDPROBLEM unless the new connection happens to reuse the
+    // old one's transport record (same descriptor), which depends on timing.
+    const int rc = call(kProcNull, {});
+    EXPECT_TRUE(rc == 0 || (rc == -4 && op_.authStat == 13u)) << rc << " " << op_.authStat;
 #endif
 }
 
