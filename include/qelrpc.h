@@ -437,7 +437,8 @@ QELRPC_API int rpcInitServerOperation(RpcOperation* op, uint16_t port);
  * Calls that cannot be read (closed, stalled beyond 20 seconds, longer than
  * the 65,536-byte block, or a malformed header) end their connection and
  * never reach the handler; a call of another RPC version is answered
- * RPC_MISMATCH. Returns 0 when a handler answered 0; -1 null argument;
+ * RPC_MISMATCH. The connection handed to the handler is non-blocking.
+ * Returns 0 when a handler answered 0; -1 null argument;
  * -5 accept failed. The listening socket is never closed here. */
 QELRPC_API int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler);
 

@@ -88,6 +88,9 @@ int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler) {
     for (;;) {
         if (!conn.valid()) {
             if (platform::acceptFrom(listening->sock, conn, nullptr) != 0) return kAcceptFailed;
+            // Non-blocking, so every read and write of the connection is
+            // bounded in time (server/record_io.cpp).
+            platform::setNonBlocking(conn.get(), true);
         }
 
         RpcOperation call;

@@ -14,22 +14,26 @@ std::atomic<uint64_t> g_recordTimeoutMillis{kDefaultRecordTimeoutMillis};
 
 constexpr uint32_t kLastFragment = 0x80000000u;
 
-// Receives exactly n bytes at `to` before the deadline.
+// Receives exactly n bytes at `to` before the deadline. The connection is
+// non-blocking: bytes already there are taken at once, and only an empty
+// socket costs a wait.
 int receiveExactly(platform::NativeSocket conn, uint8_t* to, uint32_t n, uint64_t deadline) {
     while (n > 0) {
+        std::size_t got = 0;
+        int rc = platform::receiveBytes(conn, to, n, got);
+        if (rc == 0) {
+            if (got == 0) return platform::sockerr::kDisconnected;
+            to += got;
+            n -= static_cast<uint32_t>(got);
+            continue;
+        }
+        if (rc != platform::sockerr::kWouldBlock && rc != platform::sockerr::kInterrupted) return rc;
         const uint64_t now = platform::monotonicMillis();
         if (now >= deadline) return platform::sockerr::kTimedOut;
         unsigned ready = 0;
-        int rc = platform::waitFor(conn, platform::kReadable, (deadline - now) * 1000, ready);
+        rc = platform::waitFor(conn, platform::kReadable, (deadline - now) * 1000, ready);
         if (rc != 0) return rc;
         if (ready == 0) return platform::sockerr::kTimedOut;
-        std::size_t got = 0;
-        rc = platform::receiveBytes(conn, to, n, got);
-        if (rc == platform::sockerr::kWouldBlock || rc == platform::sockerr::kInterrupted) continue;
-        if (rc != 0) return rc;
-        if (got == 0) return platform::sockerr::kDisconnected;
-        to += got;
-        n -= static_cast<uint32_t>(got);
     }
     return 0;
 }
@@ -63,10 +67,9 @@ int receiveRecord(RpcOperation& op, platform::NativeSocket conn) noexcept {
 
 int sendAll(platform::NativeSocket conn, const uint8_t* bytes, uint32_t length) noexcept {
     const uint64_t deadline = platform::monotonicMillis() + recordTimeoutMillis();
-    // Non-blocking for the duration, so a client that stops reading cannot
-    // hold the server beyond the bound.
-    platform::setNonBlocking(conn, true);
-    int result = 0;
+    // On the accept loop's non-blocking connections a client that stops
+    // reading cannot hold the server beyond the bound; the send is tried
+    // first and only a full socket costs a wait.
     while (length > 0) {
         std::size_t sent = 0;
         int rc = platform::sendBytes(conn, bytes, length, sent);
@@ -75,25 +78,16 @@ int sendAll(platform::NativeSocket conn, const uint8_t* bytes, uint32_t length) 
             length -= static_cast<uint32_t>(sent);
             continue;
         }
-        if (rc != platform::sockerr::kWouldBlock && rc != platform::sockerr::kInterrupted) {
-            result = rc;
-            break;
-        }
+        if (rc != platform::sockerr::kWouldBlock && rc != platform::sockerr::kInterrupted) return rc;
         const uint64_t now = platform::monotonicMillis();
+        if (now >= deadline) return platform::sockerr::kTimedOut;
         unsigned ready = 0;
-        if (now >= deadline) {
-            result = platform::sockerr::kTimedOut;
-            break;
-        }
         rc = platform::waitFor(conn, platform::kWritable, (deadline - now) * 1000, ready);
-        if (rc != 0 || ready == 0 || (ready & platform::kFailed)) {
-            result = rc != 0 ? rc : platform::sockerr::kTimedOut;
-            if (ready & platform::kFailed) result = platform::sockerr::kConnectionReset;
-            break;
-        }
+        if (rc != 0) return rc;
+        if (ready == 0) return platform::sockerr::kTimedOut;
+        if (ready & platform::kFailed) return platform::sockerr::kConnectionReset;
     }
-    platform::setNonBlocking(conn, false);
-    return result;
+    return 0;
 }
 
 }  // namespace qelrpc::server
