@@ -8,13 +8,13 @@
 #include <cstdlib>
 
 #include "tirpc.h"
+#include "tirpc_loader.h"
 
 namespace bench::tirpc {
 static_assert(sizeof(XDR) <= sizeof(Stream), "libtirpc's XDR record outgrew the room kept for it");
 static_assert(int{XDR_ENCODE} == int{kEncode} && int{XDR_DECODE} == int{kDecode} && int{XDR_FREE} == int{kFree});
 
-namespace {
-void* handle() {
+void* library() {
     static void* h = [] {
         // DEEPBIND: libtirpc's calls between its own xdr_* routines must not
         // bind to this library's routines of the same names.
@@ -28,16 +28,16 @@ void* handle() {
     return h;
 }
 
-template <class F>
-F sym(const char* name) {
-    void* s = dlsym(handle(), name);
+void* symbol(const char* name) {
+    void* s = dlsym(library(), name);
     if (s == nullptr) {
         std::fprintf(stderr, "libtirpc has no %s\n", name);
         std::abort();
     }
-    return reinterpret_cast<F>(s);
+    return s;
 }
 
+namespace {
 unsigned getposOf(Stream* s) {
     XDR* x = reinterpret_cast<XDR*>(s);
     return XDR_GETPOS(x);

@@ -11,34 +11,10 @@
 #include <cstdlib>
 
 #include "tirpc_client.h"
+#include "tirpc_loader.h"
 
 namespace bench::tirpc {
 namespace {
-
-void* lib() {
-    static void* h = [] {
-        // RTLD_DEEPBIND: libtirpc's calls among its own routines (xdr_callhdr
-        // to xdr_opaque_auth, say) must bind inside libtirpc, not to this
-        // library's routines of the same names that the process already has.
-        void* p = dlopen("libtirpc.so.3", RTLD_NOW | RTLD_LOCAL | RTLD_DEEPBIND);
-        if (p == nullptr) {
-            std::fprintf(stderr, "libtirpc.so.3 not loadable: %s\n", dlerror());
-            std::abort();
-        }
-        return p;
-    }();
-    return h;
-}
-
-template <class F>
-F sym(const char* name) {
-    void* s = dlsym(lib(), name);
-    if (s == nullptr) {
-        std::fprintf(stderr, "libtirpc has no %s\n", name);
-        std::abort();
-    }
-    return reinterpret_cast<F>(s);
-}
 
 struct Entry {
     CLIENT* (*tcpCreate)(sockaddr_in*, rpcprog_t, rpcvers_t, int*, u_int, u_int);

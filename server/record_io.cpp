@@ -14,6 +14,19 @@ std::atomic<uint64_t> g_recordTimeoutMillis{kDefaultRecordTimeoutMillis};
 
 constexpr uint32_t kLastFragment = 0x80000000u;
 
+// Waits for the connection to become ready for `events` before the
+// deadline: 0, or the error that ends the record (timed out, reset, ...).
+int waitBefore(platform::NativeSocket conn, unsigned events, uint64_t deadline) {
+    const uint64_t now = platform::monotonicMillis();
+    if (now >= deadline) return platform::sockerr::kTimedOut;
+    unsigned ready = 0;
+    const int rc = platform::waitFor(conn, events, (deadline - now) * 1000, ready);
+    if (rc != 0) return rc;
+    if (ready == 0) return platform::sockerr::kTimedOut;
+    if ((ready & platform::kFailed) && events == platform::kWritable) return platform::sockerr::kConnectionReset;
+    return 0;
+}
+
 // Receives exactly n bytes at `to` before the deadline. The connection is
 // non-blocking: bytes already there are taken at once, and only an empty
 // socket costs a wait.
@@ -28,12 +41,8 @@ int receiveExactly(platform::NativeSocket conn, uint8_t* to, uint32_t n, uint64_
             continue;
         }
         if (rc != platform::sockerr::kWouldBlock && rc != platform::sockerr::kInterrupted) return rc;
-        const uint64_t now = platform::monotonicMillis();
-        if (now >= deadline) return platform::sockerr::kTimedOut;
-        unsigned ready = 0;
-        rc = platform::waitFor(conn, platform::kReadable, (deadline - now) * 1000, ready);
+        rc = waitBefore(conn, platform::kReadable, deadline);
         if (rc != 0) return rc;
-        if (ready == 0) return platform::sockerr::kTimedOut;
     }
     return 0;
 }
@@ -79,13 +88,8 @@ int sendAll(platform::NativeSocket conn, const uint8_t* bytes, uint32_t length) 
             continue;
         }
         if (rc != platform::sockerr::kWouldBlock && rc != platform::sockerr::kInterrupted) return rc;
-        const uint64_t now = platform::monotonicMillis();
-        if (now >= deadline) return platform::sockerr::kTimedOut;
-        unsigned ready = 0;
-        rc = platform::waitFor(conn, platform::kWritable, (deadline - now) * 1000, ready);
+        rc = waitBefore(conn, platform::kWritable, deadline);
         if (rc != 0) return rc;
-        if (ready == 0) return platform::sockerr::kTimedOut;
-        if (ready & platform::kFailed) return platform::sockerr::kConnectionReset;
     }
     return 0;
 }

@@ -36,6 +36,7 @@ inline bool startRpcbind(testproc::Child& rpcbind) {
     return portAnswers(111);
 }
 
+#ifdef TIRPC_DAEMONS
 // The libtirpc daemons in mode both, tcp or udp; false unless they report
 // ready within 10 seconds.
 inline bool startTirpcDaemons(testproc::Child& d, const char* mode) {
@@ -44,6 +45,9 @@ inline bool startTirpcDaemons(testproc::Child& d, const char* mode) {
     return d.readLine(line, std::chrono::seconds(10)) && line.rfind("ready", 0) == 0;
 }
 
+#endif
+
+#ifdef QELRPC_REFD_PATH
 // The reference daemon on the library's server side (TCP); its port.
 inline uint16_t startRefDaemon(testproc::Child& d) {
     if (!d.start({QELRPC_REFD_PATH, "--accounts", QELRPC_REFD_ACCOUNTS})) return 0;
@@ -52,5 +56,7 @@ inline uint16_t startRefDaemon(testproc::Child& d) {
     const auto at = line.find(" port ");
     return at == std::string::npos ? 0 : static_cast<uint16_t>(std::stoi(line.substr(at + 6)));
 }
+
+#endif
 
 }  // namespace nfspeers

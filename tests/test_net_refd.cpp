@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "child_process.h"
+#include "nfsuser_peers.h"
 
 namespace {
 
@@ -27,28 +27,14 @@ std::string run(const std::string& cmd, int* status = nullptr) {
     return out;
 }
 
-bool portAnswers(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
 class RefDaemon : public ::testing::Test {
   protected:
     testproc::Child rpcbind, refd;
     uint16_t port = 0;
 
     void SetUp() override {
-        if (access("/usr/sbin/rpcbind", X_OK) != 0) GTEST_SKIP() << "rpcbind is not installed";
         // The test runs in a network namespace of its own: port 111 is ours.
-        ASSERT_TRUE(rpcbind.start({"/usr/sbin/rpcbind", "-f", "-w"}));
-        for (int i = 0; i < 200 && !portAnswers(111); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ASSERT_TRUE(portAnswers(111));
+        if (!nfspeers::startRpcbind(rpcbind)) GTEST_SKIP() << "rpcbind is not available";
         ASSERT_TRUE(refd.start({QELRPC_REFD_PATH, "--accounts", QELRPC_REFD_ACCOUNTS}));
         std::string line;
         ASSERT_TRUE(refd.readLine(line, std::chrono::seconds(10)));
