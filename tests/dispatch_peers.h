@@ -131,12 +131,15 @@ class AltNamespace {
                             ALT_SERVER_SCRIPT}))
             return false;
         const std::string pid = std::to_string(holder_.pid());
+        // Only once unshare has made the namespace may the veth end move in;
+        // before that, "netns PID" would name the test's own namespace.
+        std::string line;
+        if (!holder_.readLine(line, std::chrono::seconds(10)) || line != "namespace") return false;
         if (!run({"/usr/sbin/ip", "link", "add", "qelalt0", "type", "veth", "peer", "name", "qelalt1", "netns", pid}))
             return false;
         if (!run({"/usr/sbin/ip", "addr", "add", "10.213.0.1/30", "dev", "qelalt0"}) ||
             !run({"/usr/sbin/ip", "link", "set", "qelalt0", "up"}))
             return false;
-        std::string line;
         if (!holder_.readLine(line, std::chrono::seconds(10)) || line != "ready") return false;
         for (int i = 0; i < 1000 && !answersAt(kAddress, 111); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
