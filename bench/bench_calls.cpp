@@ -97,7 +97,7 @@ struct NullOperation {
 
 // ---------------------------------------------------------------- UDP
 
-void BM_Udp_Qelrpc(benchmark::State& state) {
+void Qel_UdpNullCall(benchmark::State& state) {
     NullOperation n(0, g_servers.udp);
     for (auto _ : state)
         if (n.call() != 0) state.SkipWithError("call failed");
@@ -105,7 +105,7 @@ void BM_Udp_Qelrpc(benchmark::State& state) {
 
 // state.range(0): 1 = the benchmark hands libtirpc a plain socket, 0 =
 // libtirpc makes its own (bound to a reserved port when run as root).
-void BM_Udp_Tirpc_ClientPerCall(benchmark::State& state) {
+void Tirpc_UdpNullCall_ClientPerCall(benchmark::State& state) {
     for (auto _ : state) {
         auto* c = bench::tirpc::newUdpClient(loopback(), g_servers.udp, kNullProg, kVers, state.range(0) != 0);
         if (c == nullptr || !bench::tirpc::nullCall(c)) state.SkipWithError("call failed");
@@ -113,7 +113,7 @@ void BM_Udp_Tirpc_ClientPerCall(benchmark::State& state) {
     }
 }
 
-void BM_Udp_Tirpc_KeptClient(benchmark::State& state) {
+void Tirpc_UdpNullCall_KeptClient(benchmark::State& state) {
     auto* c = bench::tirpc::newUdpClient(loopback(), g_servers.udp, kNullProg, kVers);
     for (auto _ : state)
         if (c == nullptr || !bench::tirpc::nullCall(c)) state.SkipWithError("call failed");
@@ -131,7 +131,7 @@ std::vector<uint8_t> nullCallRecord() {
     return rec;
 }
 
-void BM_Udp_RawSocketFloor(benchmark::State& state) {
+void Floor_UdpNullCall_RawSocket(benchmark::State& state) {
     const std::vector<uint8_t> rec = nullCallRecord();
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -148,13 +148,13 @@ void BM_Udp_RawSocketFloor(benchmark::State& state) {
 
 // ---------------------------------------------------------------- TCP
 
-void BM_Tcp_Qelrpc(benchmark::State& state) {
+void Qel_TcpNullCall(benchmark::State& state) {
     NullOperation n(g_servers.tcp, 0);
     for (auto _ : state)
         if (n.call() != 0) state.SkipWithError("call failed");
 }
 
-void BM_Tcp_Tirpc_ClientPerCall(benchmark::State& state) {
+void Tirpc_TcpNullCall_ClientPerCall(benchmark::State& state) {
     for (auto _ : state) {
         auto* c = bench::tirpc::newTcpClient(loopback(), g_servers.tcp, kNullProg, kVers, state.range(0) != 0);
         if (c == nullptr || !bench::tirpc::nullCall(c)) state.SkipWithError("call failed");
@@ -162,14 +162,14 @@ void BM_Tcp_Tirpc_ClientPerCall(benchmark::State& state) {
     }
 }
 
-void BM_Tcp_Tirpc_KeptClient(benchmark::State& state) {
+void Tirpc_TcpNullCall_KeptClient(benchmark::State& state) {
     auto* c = bench::tirpc::newTcpClient(loopback(), g_servers.tcp, kNullProg, kVers);
     for (auto _ : state)
         if (c == nullptr || !bench::tirpc::nullCall(c)) state.SkipWithError("call failed");
     bench::tirpc::deleteClient(c);
 }
 
-void BM_Tcp_RawSocketFloor(benchmark::State& state) {
+void Floor_TcpNullCall_RawSocket(benchmark::State& state) {
     const std::vector<uint8_t> rec = nullCallRecord();
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -194,7 +194,7 @@ void BM_Tcp_RawSocketFloor(benchmark::State& state) {
 
 // ---------------------------------------------------------------- look-up
 
-void BM_PortLookUp_Qelrpc_GetProgramPort(benchmark::State& state) {
+void Qel_PortLookUp_GetProgramPort(benchmark::State& state) {
     if (!g_servers.portmapper) return state.SkipWithError("no portmapper on port 111");
     RpcOperation op{};
     rpcInitOperationEx(&op, nullptr, loopback());
@@ -205,7 +205,7 @@ void BM_PortLookUp_Qelrpc_GetProgramPort(benchmark::State& state) {
     rpcCloseOperation(&op);
 }
 
-void BM_PortLookUp_Tirpc_PmapGetport(benchmark::State& state) {
+void Tirpc_PortLookUp_PmapGetport(benchmark::State& state) {
     if (!g_servers.portmapper) return state.SkipWithError("no portmapper on port 111");
     for (auto _ : state)
         if (bench::tirpc::pmapGetPort(loopback(), kNullProg, kVers, IPPROTO_TCP) != g_servers.tcp)
@@ -214,16 +214,16 @@ void BM_PortLookUp_Tirpc_PmapGetport(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_Udp_Qelrpc)->UseRealTime();
-BENCHMARK(BM_Udp_Tirpc_ClientPerCall)->ArgName("ownSocket")->Arg(1)->Arg(0)->UseRealTime();
-BENCHMARK(BM_Udp_Tirpc_KeptClient)->UseRealTime();
-BENCHMARK(BM_Udp_RawSocketFloor)->UseRealTime();
-BENCHMARK(BM_Tcp_Qelrpc)->UseRealTime();
-BENCHMARK(BM_Tcp_Tirpc_ClientPerCall)->ArgName("ownSocket")->Arg(1)->Arg(0)->UseRealTime();
-BENCHMARK(BM_Tcp_Tirpc_KeptClient)->UseRealTime();
-BENCHMARK(BM_Tcp_RawSocketFloor)->UseRealTime();
-BENCHMARK(BM_PortLookUp_Qelrpc_GetProgramPort)->UseRealTime();
-BENCHMARK(BM_PortLookUp_Tirpc_PmapGetport)->UseRealTime();
+BENCHMARK(Qel_UdpNullCall)->UseRealTime();
+BENCHMARK(Tirpc_UdpNullCall_ClientPerCall)->ArgName("ownSocket")->Arg(1)->Arg(0)->UseRealTime();
+BENCHMARK(Tirpc_UdpNullCall_KeptClient)->UseRealTime();
+BENCHMARK(Floor_UdpNullCall_RawSocket)->UseRealTime();
+BENCHMARK(Qel_TcpNullCall)->UseRealTime();
+BENCHMARK(Tirpc_TcpNullCall_ClientPerCall)->ArgName("ownSocket")->Arg(1)->Arg(0)->UseRealTime();
+BENCHMARK(Tirpc_TcpNullCall_KeptClient)->UseRealTime();
+BENCHMARK(Floor_TcpNullCall_RawSocket)->UseRealTime();
+BENCHMARK(Qel_PortLookUp_GetProgramPort)->UseRealTime();
+BENCHMARK(Tirpc_PortLookUp_PmapGetport)->UseRealTime();
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

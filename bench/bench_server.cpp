@@ -101,15 +101,15 @@ void perCall(benchmark::State& state, uint32_t addr, uint16_t port) {
     }
 }
 
-void BM_Server_Persistent_Qelrpc(benchmark::State& s) { persistent(s, g.ourAddr, g.ourPort); }
-void BM_Server_Persistent_Tirpc(benchmark::State& s) { persistent(s, htonl(INADDR_LOOPBACK), g.tirpcPort); }
-void BM_Server_ConnectionPerCall_Qelrpc(benchmark::State& s) { perCall(s, g.ourAddr, g.ourPort); }
-void BM_Server_ConnectionPerCall_Tirpc(benchmark::State& s) { perCall(s, htonl(INADDR_LOOPBACK), g.tirpcPort); }
+void Qel_ServerPersistentConnection(benchmark::State& s) { persistent(s, g.ourAddr, g.ourPort); }
+void Tirpc_ServerPersistentConnection(benchmark::State& s) { persistent(s, htonl(INADDR_LOOPBACK), g.tirpcPort); }
+void Qel_ServerConnectionPerCall(benchmark::State& s) { perCall(s, g.ourAddr, g.ourPort); }
+void Tirpc_ServerConnectionPerCall(benchmark::State& s) { perCall(s, htonl(INADDR_LOOPBACK), g.tirpcPort); }
 
-BENCHMARK(BM_Server_Persistent_Qelrpc)->UseRealTime();
-BENCHMARK(BM_Server_Persistent_Tirpc)->UseRealTime();
-BENCHMARK(BM_Server_ConnectionPerCall_Qelrpc)->UseRealTime();
-BENCHMARK(BM_Server_ConnectionPerCall_Tirpc)->UseRealTime();
+BENCHMARK(Qel_ServerPersistentConnection)->UseRealTime();
+BENCHMARK(Tirpc_ServerPersistentConnection)->UseRealTime();
+BENCHMARK(Qel_ServerConnectionPerCall)->UseRealTime();
+BENCHMARK(Tirpc_ServerConnectionPerCall)->UseRealTime();
 
 }  // namespace
 
