@@ -402,6 +402,9 @@ class GssSetup : public GssScripted {
   protected:
     void SetUp() override {
         GssScripted::SetUp();
+        // The scripted server needs sockets (on Windows, started by the
+        // DLL's entry point in a real caller).
+        ASSERT_EQ(qelrpc::platform::startSockets(), 0);
         s = SetupScript{};
         EntryPoints t = *mit();
         t.importName = importName;

@@ -12,6 +12,15 @@
 namespace {
 
 std::string g_text, g_caption;
+void setFailVariable(bool on) {
+#ifdef _WIN32
+    _putenv_s(qelrpc::library::kFailSocketStartVariable, on ? "1" : "");
+#else
+    if (on) setFailVariable(true);
+    else setFailVariable(false);
+#endif
+}
+
 void capture(const char* text, const char* caption) {
     g_text = text;
     g_caption = caption;
@@ -19,12 +28,12 @@ void capture(const char* text, const char* caption) {
 
 TEST(LibraryLoad, FailedSocketStartWarnsAndRefuses) {
     qelrpc::platform::setWarningSink(capture);
-    setenv(qelrpc::library::kFailSocketStartVariable, "1", 1);
+    setFailVariable(true);
     EXPECT_FALSE(qelrpc::library::attach());
     EXPECT_EQ(g_text, "Unable to initialize Winsock library");
     EXPECT_EQ(g_caption, "QUORBEL");
 
-    unsetenv(qelrpc::library::kFailSocketStartVariable);
+    setFailVariable(false);
     g_text.clear();
     EXPECT_TRUE(qelrpc::library::attach());
     EXPECT_TRUE(g_text.empty());

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Runs the Windows test suite under Wine.
+#
+#   tests/wine/run_suite.sh WINDOWS_BUILD LINUX_BUILD [ctest arguments...]
+#
+# Everything runs inside network, host-name and mount namespaces of its own
+# that hold only loopback (under Wine the host's own name resolves to the
+# machine's external address; here it is 127.0.0.1 and nothing else), with a
+# fresh 32-bit Wine prefix in a temporary folder and its own wineserver
+# (Wine's server creates the sockets, so it must live in this namespace).
+# Beside the tests run the Linux-side peers from LINUX_BUILD: Debian's
+# rpcbind, the libtirpc null/echo servers and the libtirpc PCNFSD and
+# Qelnfsd daemons, all registered with rpcbind. Everything started here is
+# stopped by its PID, and the prefix is removed.
+set -euo pipefail
+[ -n "${QELRPC_WINE_TRACE:-}" ] && set -x
+
+win=$(realpath "$1")
+linux=$(realpath "$2")
+shift 2
+
+if [ -z "${QELRPC_WINE_NS:-}" ]; then
+    if ! command -v wine >/dev/null; then
+        echo "wine is not installed: the Windows suite cannot run" >&2
+        exit 1
+    fi
+    if [ "$(id -u)" -ne 0 ] || ! unshare --net --uts --mount --propagation private true 2>/dev/null; then
+        echo "the Windows suite needs namespaces of its own (run as root)" >&2
+        exit 1
+    fi
+    QELRPC_WINE_NS=1 exec unshare --net --uts --mount --propagation private "$0" "$win" "$linux" "$@"
+fi
+
+ip link set lo up
+hostname localhost
+mount -t tmpfs tmpfs /run # rpcbind's socket and lock files, private
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/qelrpc-wine.XXXXXX")
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+export WINEARCH=win32 WINEPREFIX="$work/prefix" WINEDEBUG=-all
+echo "wine prefix: $WINEPREFIX"
+mkdir -p "$WINEPREFIX"
+# A persistent server first: without it every test pays for Wine's start-up.
+wineserver -p
+wineboot -i >/dev/null 2>&1
+# Windows and dialogs without a display; no debugger window on a crash.
+wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger \
+    /d 'cmd /c rem %ld %ld' /f >/dev/null 2>&1
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 1 /f >/dev/null 2>&1
+wine cmd /c exit >/dev/null 2>&1
+
+answers() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+
+# waitReady LOG: the peer's first line starts with "ready" within 10 s.
+waitReady() {
+    for _ in $(seq 200); do
+        grep -q '^ready' "$1" 2>/dev/null && return 0
+        sleep 0.05
+    done
+    echo "peer did not start: $(cat "$1")" >&2
+    return 1
+}
+
+/usr/sbin/rpcbind -f -w &
+pids+=($!)
+for _ in $(seq 200); do answers 111 && break; sleep 0.05; done
+answers 111 || { echo "rpcbind did not start" >&2; exit 1; }
+
+"$linux/tests/peers/qelrpc_peer" register >"$work/peer.log" 2>&1 &
+pids+=($!)
+waitReady "$work/peer.log"
+"$linux/tests/pcnfsd/tirpc_daemons" both >"$work/daemons.log" 2>&1 &
+pids+=($!)
+waitReady "$work/daemons.log"
+echo "peers: $(rpcinfo -p 127.0.0.1 | awk 'NR>1{printf "%s/%s/%s ", $1, $3, $4}')"
+
+export QELRPC_LINUX_PEERS=1
+QELRPC_RPCINFO=$(command -v rpcinfo)
+export QELRPC_RPCINFO
+ctest --test-dir "$win" --output-on-failure --timeout 300 "$@"
