@@ -36,5 +36,13 @@ for f in "$lib/libqeldes.so" "$lib/libqelnis.so" "$prefix/include/qelrpc.h" \
     [ -f "$f" ] || fail "$f is not installed"
 done
 
+# The installed programs (the tool, the reference daemon) find the moved
+# library through their run path.
+for prog in "$prefix"/bin/* "$prefix"/sbin/*; do
+    [ -f "$prog" ] || continue
+    expect_own_library "$prog" "$lib"
+    echo "$(basename "$prog") loads the library from the installed tree"
+done
+
 build_and_run_consumer "$prefix" "$lib" "$tmp"
 echo "check_installed: the consumer builds and runs against the installed tree both ways"

@@ -18,11 +18,14 @@ expect_link() {
 # expect_own_library PROGRAM LIBDIR: the program loads libqelrpc.so.0 and
 # libqeldes.so from LIBDIR (not from another copy on the machine).
 expect_own_library() {
-    deps=$(LD_LIBRARY_PATH=${3:-} ldd "$1") || fail "ldd $1"
-    for lib in libqelrpc.so.0 libqeldes.so; do
-        echo "$deps" | grep -q "^[[:space:]]*$lib => $2/$lib " ||
-            fail "$1 does not load $lib from $2:
-$deps"
+    # Names with a leading _: sh has no local variables.
+    _deps=$(LD_LIBRARY_PATH=${3:-} ldd "$1") || fail "ldd $1"
+    _want=$(realpath "$2")
+    for _name in libqelrpc.so.0 libqeldes.so; do
+        _found=$(echo "$_deps" | awk -v l="$_name" '$1 == l && $2 == "=>" { print $3 }')
+        [ -n "$_found" ] && [ "$(realpath "$(dirname "$_found")")" = "$_want" ] ||
+            fail "$1 does not load $_name from $2:
+$_deps"
     done
 }
 
@@ -30,40 +33,40 @@ $deps"
 # installed tree PREFIX (libraries in LIBDIR) through find_package and
 # through pkg-config, and runs both builds.
 build_and_run_consumer() {
-    prefix=$1 libdir=$2 work=$3
+    _prefix=$1 _libdir=$2 _work=$3
 
-    echo "== consumer through find_package(qelrpc), CMAKE_PREFIX_PATH=$prefix"
-    set -- -S "$CONSUMER_SRC" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_COMPILER="$CC"
+    echo "== consumer through find_package(qelrpc), CMAKE_PREFIX_PATH=$_prefix"
+    set -- -S "$CONSUMER_SRC" -B "$_work/cmake" -DCMAKE_PREFIX_PATH="$_prefix" -DCMAKE_C_COMPILER="$CC"
     [ -n "${GENERATOR:-}" ] && set -- "$@" -G "$GENERATOR"
-    "$CMAKE" "$@" >"$work/cmake-configure.log" 2>&1 || {
-        cat "$work/cmake-configure.log"
-        fail "configuring the consumer against $prefix"
+    "$CMAKE" "$@" >"$_work/cmake-configure.log" 2>&1 || {
+        cat "$_work/cmake-configure.log"
+        fail "configuring the consumer against $_prefix"
     }
-    grep -q "qelrpc_DIR:PATH=$prefix/" "$work/cmake/CMakeCache.txt" ||
-        fail "find_package(qelrpc) did not take the package under $prefix"
-    "$CMAKE" --build "$work/cmake" || fail "building the consumer with CMake"
-    expect_own_library "$work/cmake/consumer" "$libdir"
-    "$work/cmake/consumer" || fail "the CMake-built consumer"
-    QELNIS_TYPE=1 QELRPC_QELNIS_PATH="$libdir/libqelnis.so" "$work/cmake/consumer" --directory ||
+    grep -q "qelrpc_DIR:PATH=$_prefix/" "$_work/cmake/CMakeCache.txt" ||
+        fail "find_package(qelrpc) did not take the package under $_prefix"
+    "$CMAKE" --build "$_work/cmake" || fail "building the consumer with CMake"
+    expect_own_library "$_work/cmake/consumer" "$_libdir"
+    "$_work/cmake/consumer" || fail "the CMake-built consumer"
+    QELNIS_TYPE=1 QELRPC_QELNIS_PATH="$_libdir/libqelnis.so" "$_work/cmake/consumer" --directory ||
         fail "the CMake-built consumer with the installed directory-service library"
 
     echo "== consumer through pkg-config --cflags --libs qelrpc"
-    pcdir=$(dirname "$(find "$prefix" -name qelrpc.pc | head -n 1)")
-    [ -f "$pcdir/qelrpc.pc" ] || fail "no qelrpc.pc under $prefix"
-    export PKG_CONFIG_PATH="$pcdir"
+    _pcdir=$(dirname "$(find "$_prefix" -name qelrpc.pc | head -n 1)")
+    [ -f "$_pcdir/qelrpc.pc" ] || fail "no qelrpc.pc under $_prefix"
+    export PKG_CONFIG_PATH="$_pcdir"
     [ "$("$PKG_CONFIG" --modversion qelrpc)" = "$EXPECTED_VERSION" ] ||
         fail "pkg-config --modversion qelrpc is not $EXPECTED_VERSION"
-    includedir=$("$PKG_CONFIG" --variable=includedir qelrpc)
-    [ -f "$includedir/qelrpc.h" ] || fail "pkg-config's includedir $includedir holds no qelrpc.h"
-    flags=$("$PKG_CONFIG" --cflags --libs qelrpc) || fail "pkg-config --cflags --libs qelrpc"
-    echo "pkg-config --cflags --libs qelrpc: $flags"
-    mkdir -p "$work/pc"
+    _includedir=$("$PKG_CONFIG" --variable=includedir qelrpc)
+    [ -f "$_includedir/qelrpc.h" ] || fail "pkg-config's includedir $_includedir holds no qelrpc.h"
+    _flags=$("$PKG_CONFIG" --cflags --libs qelrpc) || fail "pkg-config --cflags --libs qelrpc"
+    echo "pkg-config --cflags --libs qelrpc: $_flags"
+    mkdir -p "$_work/pc"
     # shellcheck disable=SC2086 # the flags are words
-    "$CC" -std=c11 -Wall -Wextra -Werror -o "$work/pc/consumer" "$CONSUMER_SRC/consumer.c" $flags ||
+    "$CC" -std=c11 -Wall -Wextra -Werror -o "$_work/pc/consumer" "$CONSUMER_SRC/consumer.c" $_flags ||
         fail "building the consumer with pkg-config's flags"
-    expect_own_library "$work/pc/consumer" "$libdir" "$libdir"
-    LD_LIBRARY_PATH="$libdir" "$work/pc/consumer" || fail "the pkg-config-built consumer"
-    LD_LIBRARY_PATH="$libdir" QELNIS_TYPE=1 QELRPC_QELNIS_PATH="$libdir/libqelnis.so" \
-        "$work/pc/consumer" --directory ||
+    expect_own_library "$_work/pc/consumer" "$_libdir" "$_libdir"
+    LD_LIBRARY_PATH="$_libdir" "$_work/pc/consumer" || fail "the pkg-config-built consumer"
+    LD_LIBRARY_PATH="$_libdir" QELNIS_TYPE=1 QELRPC_QELNIS_PATH="$_libdir/libqelnis.so" \
+        "$_work/pc/consumer" --directory ||
         fail "the pkg-config-built consumer with the installed directory-service library"
 }
