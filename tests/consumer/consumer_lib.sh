@@ -50,6 +50,15 @@ build_and_run_consumer() {
     QELNIS_TYPE=1 QELRPC_QELNIS_PATH="$_libdir/libqelnis.so" "$_work/cmake/consumer" --directory ||
         fail "the CMake-built consumer with the installed directory-service library"
 
+    # SameMajorVersion: the next major version is not this package.
+    _next=$((${EXPECTED_VERSION%%.*} + 1)).0
+    if "$CMAKE" -S "$CONSUMER_SRC" -B "$_work/cmake-next" -DCMAKE_PREFIX_PATH="$_prefix" \
+        -DCMAKE_C_COMPILER="$CC" ${GENERATOR:+-G "$GENERATOR"} -DCONSUMER_QELRPC_VERSION="$_next" >"$_work/cmake-next.log" 2>&1; then
+        fail "find_package(qelrpc $_next) accepted version $EXPECTED_VERSION"
+    fi
+    grep -q "version: $EXPECTED_VERSION" "$_work/cmake-next.log" ||
+        fail "find_package(qelrpc $_next) failed for another reason: $(cat "$_work/cmake-next.log")"
+
     echo "== consumer through pkg-config --cflags --libs qelrpc"
     _pcdir=$(dirname "$(find "$_prefix" -name qelrpc.pc | head -n 1)")
     [ -f "$_pcdir/qelrpc.pc" ] || fail "no qelrpc.pc under $_prefix"
