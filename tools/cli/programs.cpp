@@ -1,0 +1,43 @@
+#include "programs.h"
+
+#include <cctype>
+
+#include "args.h"
+
+namespace qelrpc::cli {
+
+namespace {
+
+constexpr ProgramName kPrograms[] = {
+    {"portmapper", 100000u},
+    {"rpcbind", 100000u},
+    {"pcnfsd", 150001u},
+    {"qelnfsd", 0x2F00DBADu},
+};
+
+bool sameWord(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+std::span<const ProgramName> knownPrograms() { return kPrograms; }
+
+std::optional<uint32_t> parseProgram(std::string_view text) {
+    if (auto n = parseUnsigned32(text)) return n;
+    for (const auto& p : kPrograms)
+        if (sameWord(text, p.name)) return p.number;
+    return std::nullopt;
+}
+
+const char* programName(uint32_t number) {
+    for (const auto& p : kPrograms)
+        if (p.number == number) return p.name;
+    return nullptr;
+}
+
+}  // namespace qelrpc::cli

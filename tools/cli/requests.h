@@ -1,0 +1,91 @@
+// What each command asks for, checked from the command line before anything
+// touches the network: the command table with each command's options and
+// help, and one typed request per command.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace qelrpc::cli {
+
+enum class Transport { Any, Tcp, Udp };
+
+struct GetportRequest {
+    std::string host;
+    uint32_t prog = 0, vers = 0;
+    Transport transport = Transport::Any;
+};
+
+struct PingRequest {
+    std::string host;
+    uint32_t prog = 0, vers = 0;
+    Transport transport = Transport::Any;
+    unsigned count = 1;
+};
+
+struct BroadcastRequest {
+    uint32_t prog = 0, vers = 0;
+    Transport transport = Transport::Udp;  // the registration asked about
+    double waitSeconds = 3;
+};
+
+// uid2name, gid2name
+struct IdsToNamesRequest {
+    bool groups = false;
+    std::string host;
+    std::vector<int32_t> ids;
+};
+
+// name2uid, name2gid
+struct NamesToIdsRequest {
+    bool groups = false;
+    std::string host;
+    std::vector<std::string> names;
+};
+
+struct AuthorizeRequest {
+    std::string host, user;
+    std::optional<std::string> altHost;
+    std::string order = "ca";
+    std::string comment;
+};
+
+struct NetnameRequest {
+    enum Kind { Host, User, Parse } kind = Host;
+    std::string domain;
+    std::optional<std::string> host;  // Host: null for this machine
+    std::vector<int32_t> uids;        // User
+    std::string netname;              // Parse
+};
+
+struct GssWhoamiRequest {};
+
+using Request = std::variant<GetportRequest, PingRequest, BroadcastRequest, IdsToNamesRequest, NamesToIdsRequest,
+                             AuthorizeRequest, NetnameRequest, GssWhoamiRequest>;
+
+struct Invocation {
+    std::string command;  // empty: general help
+    bool json = false;
+    bool help = false;
+    Request request;
+};
+
+// The longest id and name lists one command sends (Qelnfsd answers at most
+// 128 ids a call).
+constexpr size_t kMaxListItems = 128;
+constexpr unsigned kMaxPings = 1000;
+constexpr double kMaxWaitSeconds = 3600;
+
+// Parses the words after the program's name. False with an error text for
+// anything the command cannot run with; help is set for --help, -h and for
+// "help [COMMAND]".
+bool parseCommandLine(const std::vector<std::string>& words, Invocation& out, std::string& error);
+
+// The help of one command, or the general help for an empty or unknown name.
+std::string commandHelp(const std::string& command);
+std::string generalHelp();
+
+}  // namespace qelrpc::cli
