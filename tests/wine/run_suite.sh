@@ -56,6 +56,11 @@ wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger \
     /d 'cmd /c rem %ld %ld' /f >/dev/null 2>&1
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 1 /f >/dev/null 2>&1
+# The desktop process wineboot started has no display driver yet: restart
+# the server so the next programs come up with the null driver.
+wineserver -k
+wineserver -w
+wineserver -p
 wine cmd /c exit >/dev/null 2>&1
 
 answers() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }

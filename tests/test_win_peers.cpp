@@ -1,0 +1,336 @@
+// The Windows build against real peers on the Linux side, over loopback
+// (tests/wine/run_suite.sh starts them beside Wine, in namespaces that hold
+// only loopback): Debian's rpcbind, the libtirpc null/echo servers and the
+// libtirpc PCNFSD and Qelnfsd daemons; a libtirpc client (rpcinfo), started
+// as a Linux process, calling this build's server side; AUTH_DES calls to
+// the tests' own AUTH_DES server, registered with rpcbind.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "des_test_server.h"
+#include "fake_peer.h"
+#include "qelrpc.h"
+
+namespace {
+
+using namespace testpeer;
+
+// The programs of the libtirpc peers (tests/peers/qelrpc_peer.x) and the
+// daemons' user table (tests/pcnfsd/tirpc_daemons.c).
+constexpr uint32_t kNullProg = 0x20000F01;
+constexpr uint32_t kEchoProg = 0x20000F02;
+constexpr uint32_t kPortmapProg = 100000;
+
+bool linuxPeers() {
+    const char* v = std::getenv("QELRPC_LINUX_PEERS");
+    return v != nullptr && std::strcmp(v, "1") == 0;
+}
+
+std::vector<std::string> split(const char* list, size_t count) {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < count; ++i) {
+        out.emplace_back(list);
+        list += out.back().size() + 1;
+    }
+    return out;
+}
+
+class LinuxPeers : public ::testing::Test {
+  protected:
+    RpcOperation op{};
+    void SetUp() override {
+        if (!linuxPeers()) GTEST_SKIP() << "needs the Linux-side peers of tests/wine/run_suite.sh";
+        ASSERT_EQ(qelrpc::platform::startSockets(), 0);
+        ASSERT_EQ(rpcInitOperationEx(&op, "127.0.0.1", 0xFFFFFFFFu), 0);
+        ASSERT_EQ(rpcCreateAuthUnix(&op, "qelrpc-wine", 1000, 1000), 1);
+    }
+    void TearDown() override { rpcCloseOperation(&op); }
+
+    int echo(const char* text, std::string& back) {
+        if (rpcPrepareRPCHeader(&op, 1) != 0) return 1000;
+        InitDataBuffer(&op.request);
+        if (mbufAddString(&op.request.data, text) != 0) return 1001;
+        const int rc = CallRPC(&op, 0);
+        if (rc != 0) return rc;
+        std::vector<char> buf(16384);
+        if (mbufGetString(&op.reply.data, buf.data(), static_cast<uint32_t>(buf.size())) != 0) return 1002;
+        back = buf.data();
+        return 0;
+    }
+    int null() {
+        if (rpcPrepareRPCHeader(&op, 0) != 0) return 1000;
+        InitDataBuffer(&op.request);
+        return CallRPC(&op, 0);
+    }
+};
+
+// --- calls and port look-ups -------------------------------------------------
+
+TEST_F(LinuxPeers, NullAndEchoOverTcpAndUdpThroughRpcbind) {
+    ASSERT_EQ(GetProgramPort(&op, kNullProg, 1, 0), 0);
+    EXPECT_EQ(op.hostAddr, loopbackAddress());
+    EXPECT_NE(op.tcpPort, 0);
+    EXPECT_EQ(op.udpPort, 0);
+    EXPECT_EQ(null(), 0);
+
+    ASSERT_EQ(GetProgramPort(&op, kEchoProg, 1, 0), 0);
+    std::string back;
+    ASSERT_EQ(echo("hello over TCP from Windows", back), 0);
+    EXPECT_EQ(back, "hello over TCP from Windows");
+    const std::string big(8000, 'w');  // several segments each way
+    ASSERT_EQ(echo(big.c_str(), back), 0);
+    EXPECT_EQ(back, big);
+
+    op.protocol = RPC_PROTOCOL_UDP_ONLY;
+    ASSERT_EQ(GetProgramPort(&op, kEchoProg, 1, 0), 0);
+    EXPECT_EQ(op.tcpPort, 0);
+    EXPECT_NE(op.udpPort, 0);
+    ASSERT_EQ(echo("hello over UDP from Windows", back), 0);
+    EXPECT_EQ(back, "hello over UDP from Windows");
+    ASSERT_EQ(GetProgramPort(&op, kNullProg, 1, 0), 0);
+    EXPECT_EQ(null(), 0);
+}
+
+TEST_F(LinuxPeers, RefusalsAndMissingProgramsReachTheCaller) {
+    EXPECT_EQ(GetProgramPort(&op, 0x20000FFF, 1, 0), 1208);  // not registered
+    ASSERT_EQ(GetProgramPort(&op, kEchoProg, 1, 0), 0);
+    ASSERT_EQ(rpcPrepareRPCHeader(&op, 7), 0);  // a procedure the program lacks
+    InitDataBuffer(&op.request);
+    EXPECT_EQ(CallRPC(&op, 0), -7);
+    EXPECT_EQ(op.acceptStat, 3u);
+    // A port nothing listens on: the system's refusal, by its Windows number.
+    op.tcpPort = 1;
+    ASSERT_EQ(rpcPrepareRPCHeader(&op, 0), 0);
+    InitDataBuffer(&op.request);
+    EXPECT_EQ(DoTCPRPCGram(&op), 10061);
+}
+
+// --- the user services against the libtirpc daemons --------------------------
+
+TEST_F(LinuxPeers, PcnfsdAndQelnfsdAnswerTheNameQuestions) {
+    // The self-contained calls: each opens its own operation, looks the
+    // daemon up through rpcbind and closes the operation again.
+    RpcOperation own{};
+    own.hostAddr = loopbackAddress();
+    int32_t uids[] = {1002, 4242};
+    char names[2 * 256] = {};
+    ASSERT_EQ(PerformPcnfsdReqUid(&own, 1, 1, 2, uids, names), 0);
+    EXPECT_EQ(split(names, 2), (std::vector<std::string>{"bob", "Nobody"}));
+    int32_t gids[] = {1000};
+    ASSERT_EQ(PerformPcnfsdReqGid(&own, 1, 1, 1, gids, names), 0);
+    EXPECT_STREQ(names, "staff");
+
+    RpcOperation q{};
+    q.hostAddr = loopbackAddress();
+    int32_t gid = 5;
+    ASSERT_EQ(PerformQelnfsdGroupName(&q, 1, 1, "staff", &gid), 0);
+    EXPECT_EQ(gid, 1000);
+    char qnames[3 * 256] = {};
+    int32_t quids[] = {1001, 0, 1002};
+    ASSERT_EQ(PerformQelnfsdReqUid(&q, 1, 1, 3, quids, qnames), 0);
+    EXPECT_EQ(split(qnames, 3), (std::vector<std::string>{"alice", "root", "bob"}));
+}
+
+TEST_F(LinuxPeers, NameServiceDispatchAndAuthorisation) {
+    NameServiceKind kind = 0;
+    ASSERT_EQ(PerformNfsdCheck(&op, 1, 1, &kind), 0);
+    EXPECT_EQ(kind, NameServicePcnfsd);
+    int32_t gids[2] = {-1, -1};
+    ASSERT_EQ(PerformGetGidsFromGNames(&op, 1, 1, 2, "sudo\0users\0", gids), 0);
+    EXPECT_EQ(gids[0], 27);
+    EXPECT_EQ(gids[1], 100);
+
+    int32_t uid = -1, gid = -1, groups[8] = {}, count = 8;
+    uint32_t flags = 0;
+    EXPECT_EQ(PerformAuthorizeUser("alice", "wonderland", "from Wine", loopbackAddress(), 0, "ca", &uid, &gid,
+                                   groups, &count, &flags),
+              0);
+    EXPECT_EQ(uid, 1001);
+    EXPECT_EQ(gid, 100);
+    count = 8;
+    EXPECT_NE(PerformAuthorizeUser("alice", "wrong", "from Wine", loopbackAddress(), 0, "ca", &uid, &gid, groups,
+                                   &count, &flags),
+              0);
+}
+
+// --- the server side answering a libtirpc client ----------------------------
+
+// PMAPPROC_SET (1) or PMAPPROC_UNSET (2) of prog version 1 over TCP at
+// rpcbind, through the library's own calls.
+bool portmap(uint32_t proc, uint32_t prog, uint16_t port) {
+    RpcOperation pm{};
+    if (rpcInitOperationEx(&pm, "127.0.0.1", loopbackAddress()) != 0) return false;
+    pm.prog = kPortmapProg;
+    pm.vers = 2;
+    pm.tcpPort = 111;
+    bool ok = false;
+    if (rpcCreateAuthNull(&pm) && rpcPrepareRPCHeader(&pm, proc) == 0) {
+        InitDataBuffer(&pm.request);
+        for (uint32_t w : {prog, 1u, 6u, static_cast<uint32_t>(proc == 1 ? port : 0)})
+            mbufAddLong(&pm.request.data, static_cast<int32_t>(w));
+        uint32_t result = 0;
+        ok = CallRPC(&pm, 0) == 0 && mbufGetLong(&pm.reply.data, &result) == 0 && result != 0;
+    }
+    rpcCloseOperation(&pm);
+    return ok;
+}
+
+
+// A program no peer registers: rpcinfo can only have its answer from here.
+constexpr uint32_t kServedProg = 0x20000F7E;
+
+int g_calls = 0;
+int answerNull(RpcOperation* op, RpcSocket connection, uint32_t xid) {
+    ++g_calls;
+    if (op->prog == kServedProg && op->proc == 0 && rpcCreateReplyHeader(op, xid, 0, nullptr) == 0) {
+        ReplyRPC(op, connection);
+    }
+    return 0;  // one call is the whole test: stop serving
+}
+
+// Runs a Linux command line through /bin/sh (Wine starts Unix programs
+// itself) and returns what it printed and its exit status, or "" when it
+// did not finish within 20 seconds.
+std::string runLinux(const std::string& command) {
+    char tmp[MAX_PATH];
+    std::snprintf(tmp, sizeof tmp, "/tmp/qelrpc-wine-%lu-%lu.out", GetCurrentProcessId(), GetTickCount());
+    const std::string line = "/bin/sh -c \"" + command + " >" + tmp + " 2>&1; echo exit=$? >>" + tmp + "\"";
+    std::vector<char> cmd(line.begin(), line.end());
+    cmd.push_back('\0');
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return "";
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    std::string winPath = std::string("Z:") + tmp;
+    for (char& c : winPath)
+        if (c == '/') c = '\\';
+    for (int i = 0; i < 400; ++i) {
+        std::ifstream f(winPath);
+        std::stringstream all;
+        all << f.rdbuf();
+        if (all.str().find("exit=") != std::string::npos) {
+            f.close();
+            DeleteFileA(winPath.c_str());
+            return all.str();
+        }
+        Sleep(50);
+    }
+    return "";
+}
+
+// Ends a server loop that is still waiting: one null call whose handler
+// answers 0.
+void stopServing(uint16_t port) {
+    RpcOperation stop{};
+    rpcInitOperationEx(&stop, "127.0.0.1", loopbackAddress());
+    rpcCreateAuthNull(&stop);
+    stop.prog = kServedProg;
+    stop.vers = 1;
+    stop.tcpPort = port;
+    rpcPrepareRPCHeader(&stop, 0);
+    InitDataBuffer(&stop.request);
+    CallRPC(&stop, 0);
+    rpcCloseOperation(&stop);
+}
+
+TEST_F(LinuxPeers, ServerSideAnswersRpcinfo) {
+    const char* rpcinfo = std::getenv("QELRPC_RPCINFO");
+    ASSERT_NE(rpcinfo, nullptr);
+    RpcOperation listening{};
+    ASSERT_EQ(rpcInitServerOperation(&listening, 0), 0);
+    EXPECT_EQ(listening.localAddr.addr, loopbackAddress());  // the host's address: loopback only here
+    const uint16_t port = static_cast<uint16_t>((listening.localAddr.port >> 8) | (listening.localAddr.port << 8));
+    std::atomic<int> loop{99};
+    std::thread server([&] { loop = rpcAcceptIncoming(&listening, answerNull); });
+    // Registered with rpcbind, as a Windows server of the suite would be;
+    // rpcinfo finds it there.
+    const bool registered = portmap(1, kServedProg, port);
+    EXPECT_TRUE(registered);
+    const std::string out = runLinux(std::string(rpcinfo) + " -t 127.0.0.1 " + std::to_string(kServedProg) + " 1");
+    for (int i = 0; i < 100 && loop == 99; ++i) Sleep(50);
+    const bool stoppedByItself = loop != 99;
+    if (!stoppedByItself) stopServing(port);
+    server.join();
+    if (registered) {
+        EXPECT_TRUE(portmap(2, kServedProg, 0));
+    }
+    qelrpc::platform::Socket own(static_cast<qelrpc::platform::NativeSocket>(listening.sock));
+    EXPECT_NE(out.find("ready and waiting"), std::string::npos) << out;
+    EXPECT_NE(out.find("exit=0"), std::string::npos) << out;
+    EXPECT_TRUE(stoppedByItself) << "the handler's 0 did not end the loop";
+    EXPECT_EQ(g_calls, stoppedByItself ? 1 : 2);
+    EXPECT_EQ(loop, 0);
+}
+
+// --- AUTH_DES -----------------------------------------------------------------
+
+constexpr uint32_t kDesProg = 0x20000A5D;
+constexpr uint16_t kTimePort = 37;
+constexpr uint32_t kRfc868Epoch = 2208988800u;
+constexpr const char* kClientSecret = "3a5f0c21b9e8d7c6a5b4c3d2e1f00112233445566778899a";
+constexpr const char* kServerSecret = "0badc0ffee0ddf00d1234567890abcdef1234567890abcd";
+constexpr const char* kNetName = "unix.1001@example.co";
+
+TEST_F(LinuxPeers, AuthDesCallsThroughAPortLookUp) {
+    destest::startGcrypt();
+    constexpr int32_t kServerClock = 3600;  // the server runs an hour ahead
+    destest::Server des(kServerSecret, kServerClock);
+    des.addClient(kNetName, destest::publicKey(kClientSecret));
+    TcpPeer service([&des](int, Conn& c) {
+        Bytes call;
+        while (c.readRecord(call)) c.sendFragment(des.answer(call), true);
+    });
+    TcpPeer timeService(
+        [](int, Conn& c) {
+            c.send(words({static_cast<uint32_t>(std::time(nullptr)) + kServerClock + kRfc868Epoch}));
+        },
+        Endpoint{loopbackAddress(), kTimePort});
+    ASSERT_TRUE(service.ok() && timeService.ok());
+    ASSERT_TRUE(portmap(1, kDesProg, service.port())) << "rpcbind refused the registration";
+
+    RpcOperation d{};
+    ASSERT_EQ(rpcInitOperationEx(&d, "127.0.0.1", loopbackAddress()), 0);
+    const std::string serverPublic = destest::publicKey(kServerSecret);
+    ASSERT_EQ(rpcCreateAuthDES(&d, kNetName, serverPublic.c_str(), kClientSecret), 1);
+    ASSERT_EQ(GetProgramPort(&d, kDesProg, 1, 0), 0);
+    EXPECT_EQ(d.tcpPort, service.port());
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(rpcPrepareRPCHeader(&d, 1), 0);
+        InitDataBuffer(&d.request);
+        ASSERT_EQ(CallRPC(&d, 0), 0);
+        uint32_t result = 0;
+        ASSERT_EQ(mbufGetLong(&d.reply.data, &result), 0);
+        EXPECT_EQ(result, 0x5EC0DEu);
+    }
+    rpcCloseOperation(&d);
+    EXPECT_TRUE(portmap(2, kDesProg, 0));
+
+    // Full name first, then nicknames; every timestamp on the server's clock.
+    const auto seen = des.seen();
+    ASSERT_EQ(seen.size(), 3u);
+    for (size_t i = 0; i < seen.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(seen[i].authStat, 0u);
+        EXPECT_EQ(seen[i].kind, i == 0 ? 0u : 1u);
+        EXPECT_NEAR(static_cast<double>(seen[i].seconds), std::time(nullptr) + 3600.0, 3);
+    }
+    EXPECT_EQ(seen[0].netName, kNetName);
+}
+
+}  // namespace
