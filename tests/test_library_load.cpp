@@ -16,8 +16,8 @@ void setFailVariable(bool on) {
 #ifdef _WIN32
     _putenv_s(qelrpc::library::kFailSocketStartVariable, on ? "1" : "");
 #else
-    if (on) setFailVariable(true);
-    else setFailVariable(false);
+    if (on) setenv(qelrpc::library::kFailSocketStartVariable, "1", 1);
+    else unsetenv(qelrpc::library::kFailSocketStartVariable);
 #endif
 }
 
