@@ -1,0 +1,21 @@
+#!/bin/sh
+# Checks that a Windows DLL imports only what a bare 32-bit Windows system
+# has, plus the DLLs named after it (our own siblings): no C++ or GCC
+# runtime DLLs, no threading or libgcrypt DLLs.
+#   check_imports.sh DLL [ALLOWED_DLL...]
+set -eu
+dll=$1
+shift
+allowed="ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL WSOCK32.DLL WS2_32.DLL"
+for extra in "$@"; do allowed="$allowed $(echo "$extra" | tr '[:lower:]' '[:upper:]')"; done
+imports=$(i686-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/{print toupper($3)}')
+[ -n "$imports" ] || { echo "no import table read from $dll" >&2; exit 1; }
+status=0
+for i in $imports; do
+    case " $allowed " in
+        *" $i "*) ;;
+        *) echo "$(basename "$dll") imports $i, which is not allowed" >&2; status=1 ;;
+    esac
+done
+echo "$(basename "$dll") imports:" $imports
+exit $status
