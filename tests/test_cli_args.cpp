@@ -367,6 +367,10 @@ TEST(CliStatusText, EveryCodeTheInterfaceDocuments) {
         {StatusFamily::Gss, 1208 - 200, "call failed: null operation"},
         {StatusFamily::Gss, -1 - 100, "header could not be written"},
         {StatusFamily::Gss, RPC_ERROR_ENCRYPTION_FAILED - 100, "header could not be written: the AUTH_DES"},
+        {StatusFamily::Gss, 87 - 200, "call failed: no prepared request"},
+        {StatusFamily::Gss, 8 - 200, "call failed: not enough memory"},
+        {StatusFamily::Gss, -7 - 100, "header failed: the header's MIC could not be made"},
+        {StatusFamily::Gss, -19 - 100, "header failed: the context expired"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(familyName(c.family)) + " " + std::to_string(c.code));

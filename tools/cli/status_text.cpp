@@ -34,7 +34,8 @@ constexpr StatusEntry kCall[] = {
     {-9, "system error on the server (SYSTEM_ERR)"},
     {-99, "the reply is malformed or too short (or a null operation, or no reply block)"},
     {67, "no server address (the operation's address is 0)"},
-    {87, "no prepared request or no reply block, or an unknown credential flavor"},
+    {8, "not enough memory for the call's temporary records"},
+    {87, "no prepared request or no reply block, an unknown credential flavor, or a credential that does not fit the block"},
     {1208, "null operation, or no credential attached"},
     {6000, "the AUTH_DES credential could not be encrypted"},
 };
@@ -42,7 +43,7 @@ constexpr StatusEntry kCall[] = {
 constexpr StatusEntry kPortLookup[] = {
     {0, "success"},
     {-3, "no memory for the portmapper question"},
-    {1208, "the program and version are not registered with the server's portmapper"},
+    {1208, "the program and version are not registered with the server's portmapper (or a null operation)"},
     {111001, "the host name cannot be resolved"},
 };
 
@@ -138,7 +139,7 @@ constexpr StatusEntry kSockets[] = {
     {10056, "socket is already connected (WSAEISCONN)"},
     {10057, "socket is not connected (WSAENOTCONN)"},
     {10058, "socket has been shut down (WSAESHUTDOWN)"},
-    {10060, "timed out: the server took no part of the request (WSAETIMEDOUT)"},
+    {10060, "timed out: the connect or the send got no answer in time (WSAETIMEDOUT)"},
     {10061, "connection refused: nothing listens on that port (WSAECONNREFUSED)"},
     {10064, "host is down (WSAEHOSTDOWN)"},
     {10065, "no route to host (WSAEHOSTUNREACH)"},
@@ -187,11 +188,24 @@ std::string passedThroughText(long long code) {
     return lookup ? portLookupText(code) : callText(code);
 }
 
+// What writing an RPCSEC_GSS call header can return besides the call
+// family's codes: the header's MIC could not be made.
+const char* gssHeaderText(long long code) {
+    switch (code) {
+        case -7: return "the header's MIC could not be made";
+        case -12: return "the header's MIC is longer than the credential's room";
+        case -17: case -18: case -19: return "the context expired, or its sequence numbers ran out";
+        default: return nullptr;
+    }
+}
+
 std::string gssText(long long code) {
     if (const char* t = find(kGss, static_cast<int>(code))) return t;
     // s - 100: the call header returned s; s - 200: the call returned s.
-    if (code <= -201 || isSocketError(code + 200) || code + 200 == 67 || code + 200 == 1208)
+    if (code <= -201 || isSocketError(code + 200) || code + 200 == 67 || code + 200 == 1208 || code + 200 == 87 ||
+        code + 200 == 8)
         return "the RPCSEC_GSS call failed: " + callText(code + 200);
+    if (const char* t = gssHeaderText(code + 100)) return std::string("the RPCSEC_GSS call header failed: ") + t;
     if ((code <= -101 && code >= -199) || code + 100 == 87 || code + 100 == 1208 || code + 100 == 6000)
         return "the RPCSEC_GSS call header could not be written: " + callText(code + 100);
     return "unknown status";
