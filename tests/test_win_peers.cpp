@@ -1,7 +1,8 @@
 // The Windows build against real peers on the Linux side, over loopback
 // (tests/wine/run_suite.sh starts them beside Wine, in namespaces that hold
-// only loopback): Debian's rpcbind, the libtirpc null/echo servers and the
-// libtirpc PCNFSD and Qelnfsd daemons; a libtirpc client (rpcinfo), started
+// only loopback): Debian's rpcbind, the libtirpc null/echo servers, the
+// libtirpc PCNFSD and Qelnfsd daemons and the reference daemon (this
+// library's server side on Linux); a libtirpc client (rpcinfo), started
 // as a Linux process, calling this build's server side; AUTH_DES calls to
 // the tests' own AUTH_DES server, registered with rpcbind.
 #include <windows.h>
@@ -142,6 +143,31 @@ TEST_F(LinuxPeers, PcnfsdAndQelnfsdAnswerTheNameQuestions) {
     int32_t quids[] = {1001, 0, 1002};
     ASSERT_EQ(PerformQelnfsdReqUid(&q, 1, 1, 3, quids, qnames), 0);
     EXPECT_EQ(split(qnames, 3), (std::vector<std::string>{"alice", "root", "bob"}));
+}
+
+TEST_F(LinuxPeers, TheReferenceDaemonAnswersOnItsPort) {
+    // The library's own server side on Linux (tools/refd), not registered:
+    // its port comes from the runner and no look-up is made.
+    const char* port = std::getenv("QELRPC_REFD_PORT");
+    ASSERT_NE(port, nullptr);
+    RpcOperation own{};
+    own.hostAddr = loopbackAddress();
+    own.prog = 150001;  // PCNFSD version 2
+    own.vers = 2;
+    own.tcpPort = static_cast<uint16_t>(std::atoi(port));
+    int32_t uids[] = {1001, 0, 4242};
+    char names[3 * 256] = {};
+    ASSERT_EQ(PerformPcnfsdReqUid(&own, 1, 0, 3, uids, names), 0);
+    EXPECT_EQ(split(names, 3), (std::vector<std::string>{"alice", "root", "Nobody"}));
+
+    RpcOperation q{};
+    q.hostAddr = loopbackAddress();
+    q.prog = 0x2F00DBAD;  // Qelnfsd version 1
+    q.vers = 1;
+    q.tcpPort = own.tcpPort;
+    int32_t gid = 5;
+    ASSERT_EQ(PerformQelnfsdGroupName(&q, 1, 0, "sudo", &gid), 0);
+    EXPECT_EQ(gid, 27);
 }
 
 TEST_F(LinuxPeers, NameServiceDispatchAndAuthorisation) {

@@ -10,7 +10,8 @@
 # (Wine's server creates the sockets, so it must live in this namespace).
 # Beside the tests run the Linux-side peers from LINUX_BUILD: Debian's
 # rpcbind, the libtirpc null/echo servers and the libtirpc PCNFSD and
-# Qelnfsd daemons, all registered with rpcbind. Everything started here is
+# Qelnfsd daemons, all registered with rpcbind, and the reference daemon on
+# a port of its own (QELRPC_REFD_PORT). Everything started here is
 # stopped by its PID, and the prefix is removed.
 set -euo pipefail
 [ -n "${QELRPC_WINE_TRACE:-}" ] && set -x
@@ -86,6 +87,16 @@ waitReady "$work/peer.log"
 "$linux/tests/pcnfsd/tirpc_daemons" both >"$work/daemons.log" 2>&1 &
 pids+=($!)
 waitReady "$work/daemons.log"
+# The reference daemon (the library's own server side on Linux), not
+# registered: the libtirpc daemons hold the programs at rpcbind.
+root=$(cd "$(dirname "$0")/../.." && pwd)
+"$linux/tools/qelrpc-refd" --accounts "$root/tools/refd/demo-accounts.txt" --no-register \
+    --port-file "$work/refd.port" >"$work/refd.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 200); do [ -s "$work/refd.port" ] && break; sleep 0.05; done
+[ -s "$work/refd.port" ] || { echo "the reference daemon did not start: $(cat "$work/refd.log")" >&2; exit 1; }
+QELRPC_REFD_PORT=$(cat "$work/refd.port")
+export QELRPC_REFD_PORT
 echo "peers: $(rpcinfo -p 127.0.0.1 | awk 'NR>1{printf "%s/%s/%s ", $1, $3, $4}')"
 
 export QELRPC_LINUX_PEERS=1
