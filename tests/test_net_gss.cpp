@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "cli_run.h"
 #include "gss/realm.h"
 #include "qelrpc.h"
 #include "rpc/library.h"
@@ -229,6 +230,19 @@ TEST_F(GssPeers, InquireCredGivesTheUserWithoutTheRealm) {
     EXPECT_EQ(RPCSEC_GSS_InquireCred(name, &length), -12);
     EXPECT_STREQ(name, "");
     EXPECT_EQ(length, 13u);
+}
+
+TEST_F(GssPeers, TheToolNamesTheKerberosUser) {
+#ifndef QELRPC_CLI_PATH
+    GTEST_SKIP() << "the qelrpc tool is not built here";
+#else
+    const auto plain = clirun::run(QELRPC_CLI_PATH, {"gss-whoami"});
+    EXPECT_EQ(plain.exitCode, 0) << plain.err;
+    EXPECT_NE(plain.out.find("alice"), std::string::npos) << plain.out;
+    const auto json = clirun::run(QELRPC_CLI_PATH, {"gss-whoami", "--json"});
+    EXPECT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_NE(json.out.find("\"alice\""), std::string::npos) << json.out;
+#endif
 }
 
 TEST_F(GssPeers, AnUnknownServiceIsRefusedByTheKdc) {
