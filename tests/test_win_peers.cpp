@@ -119,6 +119,30 @@ TEST_F(LinuxPeers, RefusalsAndMissingProgramsReachTheCaller) {
     EXPECT_EQ(DoTCPRPCGram(&op), 10061);
 }
 
+// A broadcast GETPORT: every portmapper that knows the program answers. The
+// runner routes 255.255.255.255 to loopback, so rpcbind here is every host.
+int g_answers = 0;
+RpcSockAddrIn g_sender{};
+int onAnswer(RpcSockAddrIn* sender, RpcOperation*, int) {
+    ++g_answers;
+    g_sender = *sender;
+    return 1;  // one answer is enough
+}
+
+TEST_F(LinuxPeers, BroadcastReachesRpcbind) {
+    RpcOperation b{};
+    ASSERT_EQ(rpcInitOperationEx(&b, nullptr, 0xFFFFFFFFu), 0);
+    ASSERT_EQ(rpcCreateAuthNull(&b), 1);
+    ASSERT_EQ(rpcPrepareRPCBroadcastHeader(&b, kPortmapProg, 2, 3 /* GETPORT */, 111), 0);
+    InitDataBuffer(&b.request);
+    for (uint32_t w : {kEchoProg, 1u, 17u, 0u}) ASSERT_EQ(mbufAddLong(&b.request.data, static_cast<int32_t>(w)), 0);
+    const RpcTimeValue wait{3, 0};
+    EXPECT_NE(rpcBroadcastUDP(&b, onAnswer, &wait, 0), 0);
+    EXPECT_EQ(g_answers, 1);
+    EXPECT_EQ(g_sender.addr, loopbackAddress());
+    rpcCloseOperation(&b);
+}
+
 // --- the user services against the libtirpc daemons --------------------------
 
 TEST_F(LinuxPeers, PcnfsdAndQelnfsdAnswerTheNameQuestions) {

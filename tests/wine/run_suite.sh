@@ -33,6 +33,8 @@ if [ -z "${QELRPC_WINE_NS:-}" ]; then
 fi
 
 ip link set lo up
+# Broadcasts to 255.255.255.255 go out on loopback: the only hosts are here.
+ip route add 255.255.255.255/32 dev lo
 hostname localhost
 mount -t tmpfs tmpfs /run # rpcbind's socket and lock files, private
 
