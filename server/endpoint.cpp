@@ -1,12 +1,14 @@
 // The listening endpoint and the accept loop: one connection and one call at
-// a time, on the caller's thread. Each call gets a fresh operation; the
-// caller's handler answers it and says what to do with the connection.
+// a time, on the caller's thread. Each call gets a fresh operation (its
+// blocks kept from call to call, server/call_blocks.h); the caller's handler
+// answers it and says what to do with the connection.
 #include <cstring>
 
 #include "platform/host.h"
 #include "platform/socket_options.h"
 #include "platform/sockets.h"
 #include "qelrpc.h"
+#include "server/call_blocks.h"
 #include "server/record_io.h"
 #include "server/server_status.h"
 #include "xdr/wire.h"
@@ -85,6 +87,7 @@ int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler) {
     if (listening == nullptr || handler == nullptr) return kAcceptNull;
 
     platform::Socket conn;
+    server::CallBlocks blocks;
     for (;;) {
         if (!conn.valid()) {
             if (platform::acceptFrom(listening->sock, conn, nullptr) != 0) return kAcceptFailed;
@@ -95,7 +98,7 @@ int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler) {
 
         RpcOperation call;
         std::memset(&call, 0, sizeof call);
-        if (rpcInitOperation(&call) != 0) {
+        if (blocks.lend(call) != 0) {
             // No memory for this call: drop the connection, keep serving.
             conn.close();
             continue;
@@ -103,7 +106,9 @@ int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler) {
 
         if (server::receiveRecord(call, conn.get()) != 0) {
             // Closed, reset, stalled or too long: this connection is done.
-            rpcCloseOperation(&call);
+            // (A fragment cut short may have left bytes past the count.)
+            call.request.block.count = call.request.block.limit;
+            blocks.takeBack(call);
             conn.close();
             continue;
         }
@@ -114,17 +119,17 @@ int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler) {
             // A call that cannot be read never reaches the handler.
             if (check == server::status::kBadRpcVersion) {
                 replyRpcMismatch(call, conn.get(), xid);
-                rpcCloseOperation(&call);
+                blocks.takeBack(call);
                 continue;
             }
-            rpcCloseOperation(&call);
+            blocks.takeBack(call);
             conn.close();
             continue;
         }
 
         call.userData = listening->userData;
         const int action = handler(&call, conn.get(), xid);
-        rpcCloseOperation(&call);
+        blocks.takeBack(call);
 
         if (action == kKeepConnection) continue;
         conn.close();

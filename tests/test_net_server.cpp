@@ -1,5 +1,6 @@
 // The server side end to end on loopback (in a namespace of the test's own):
 // record reading, the handler's answers, replies, and clients that misbehave.
+#include <algorithm>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -94,27 +95,42 @@ struct Client {
 struct Seen {
     uint32_t xid, prog, vers, proc, userData, received;
     Bytes block;
+    bool fresh;  // both blocks zero, but for the call's own bytes
 };
+
+bool allZero(const uint8_t* from, const uint8_t* to) {
+    return std::all_of(from, to, [](uint8_t b) { return b == 0; });
+}
 
 std::mutex g_mu;
 std::vector<Seen> g_seen;
 // The answer the handler gives, by procedure number: proc 0 answers 1 (keep
-// the connection), proc 9 stops the loop, proc 7 answers an unknown 7,
-// anything else answers 2.
+// the connection), proc 9 stops the loop, proc 7 answers an unknown 7, proc
+// 5 sends 4,000 result words and keeps the connection, proc 6 releases its
+// operation itself and keeps the connection, anything else answers 2.
 int handler(RpcOperation* op, RpcSocket conn, uint32_t xid) {
     {
+        const Mbuf& req = op->request;
+        const Mbuf& rep = op->reply;
+        const bool fresh = allZero(req.block.pos + req.block.count, req.block.pos + req.block.limit) &&
+                           allZero(rep.block.pos, rep.block.pos + rep.block.limit) && rep.header.count == 0 &&
+                           rep.data.count == 0;
         std::lock_guard<std::mutex> lock(g_mu);
         g_seen.push_back(Seen{xid, op->prog, op->vers, op->proc, op->userData, op->request.block.count,
-                              Bytes(op->request.block.pos, op->request.block.pos + op->request.block.count)});
+                              Bytes(op->request.block.pos, op->request.block.pos + op->request.block.count), fresh});
     }
     rpcCreateReplyHeader(op, xid, 0, nullptr);
     InitDataBuffer(&op->reply);
     // Echo the first argument word, if any.
     uint32_t arg = 0;
     if (mbufGetLong(&op->request.data, &arg) == 0) mbufAddLong(&op->reply.data, static_cast<int32_t>(arg));
+    if (op->proc == 5)
+        for (int i = 0; i < 4000; ++i) mbufAddLong(&op->reply.data, 0x5A5A5A5A);
     ReplyRPC(op, conn);
     switch (op->proc) {
         case 0: return 1;
+        case 5: return 1;
+        case 6: rpcCloseOperation(op); return 1;
         case 9: return 0;
         case 7: return 7;
         default: return 2;
@@ -329,6 +345,30 @@ TEST_F(Server, ManyConnectionsAtOnceAreAllServed) {
     for (auto& t : threads) t.join();
     EXPECT_EQ(answered.load(), kClients);
     EXPECT_EQ(seen().size(), static_cast<size_t>(kClients));
+}
+
+// Every call's operation is fresh, whatever the calls before it wrote: long
+// arguments and a long reply on one connection, a handler that released its
+// operation itself, then more calls.
+TEST_F(Server, EachCallGetsFreshBlocks) {
+    {
+        Client c(port);
+        ASSERT_TRUE(c.send(record(callMessage(60, 5, Bytes(6000, 0x33)))));
+        EXPECT_EQ(c.reply().size(), 28u + 4 * 4000);
+        ASSERT_TRUE(c.send(record(callMessage(61, 0, {0, 0, 0, 1}))));
+        EXPECT_EQ(c.reply().size(), 28u);
+        ASSERT_TRUE(c.send(record(callMessage(62, 6, {0, 0, 0, 2}))));
+        EXPECT_EQ(c.reply().size(), 28u);
+        ASSERT_TRUE(c.send(record(callMessage(63, 0))));
+        EXPECT_EQ(c.reply().size(), 24u);
+    }
+    expectStillServing(64);
+    const auto s = seen();
+    ASSERT_EQ(s.size(), 5u);
+    for (const Seen& one : s) {
+        SCOPED_TRACE(one.xid);
+        EXPECT_TRUE(one.fresh);
+    }
 }
 
 TEST_F(Server, NoMemoryForACallDropsOnlyThatConnection) {
