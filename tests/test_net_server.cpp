@@ -95,8 +95,9 @@ struct Client {
 struct Seen {
     uint32_t xid, prog, vers, proc, userData, received;
     Bytes block;
-    bool fresh;  // both blocks zero, but for the call's own bytes
+    bool fresh;  // both blocks zero, but for the call's own bytes (when looked at)
 };
+std::atomic<bool> g_checkFresh{false};  // looking costs a scan of 128 KB a call
 
 bool allZero(const uint8_t* from, const uint8_t* to) {
     return std::all_of(from, to, [](uint8_t b) { return b == 0; });
@@ -112,7 +113,7 @@ int handler(RpcOperation* op, RpcSocket conn, uint32_t xid) {
     {
         const Mbuf& req = op->request;
         const Mbuf& rep = op->reply;
-        const bool fresh = allZero(req.block.pos + req.block.count, req.block.pos + req.block.limit) &&
+        const bool fresh = g_checkFresh && allZero(req.block.pos + req.block.count, req.block.pos + req.block.limit) &&
                            allZero(rep.block.pos, rep.block.pos + rep.block.limit) && rep.header.count == 0 &&
                            rep.data.count == 0;
         std::lock_guard<std::mutex> lock(g_mu);
@@ -351,6 +352,7 @@ TEST_F(Server, ManyConnectionsAtOnceAreAllServed) {
 // arguments and a long reply on one connection, a handler that released its
 // operation itself, then more calls.
 TEST_F(Server, EachCallGetsFreshBlocks) {
+    g_checkFresh = true;
     {
         Client c(port);
         ASSERT_TRUE(c.send(record(callMessage(60, 5, Bytes(6000, 0x33)))));
@@ -363,6 +365,7 @@ TEST_F(Server, EachCallGetsFreshBlocks) {
         EXPECT_EQ(c.reply().size(), 24u);
     }
     expectStillServing(64);
+    g_checkFresh = false;
     const auto s = seen();
     ASSERT_EQ(s.size(), 5u);
     for (const Seen& one : s) {
