@@ -1,0 +1,44 @@
+#!/bin/sh
+# The Windows build of the qelrpc tool (qelrpc.exe) under Wine, against the
+# Linux-side peers that tests/wine/run_suite.sh starts: port look-ups, null
+# calls over both transports, id mapping and authorisation through the
+# PCNFSD daemon, and a refused password with its status. Outside the runner
+# it reports itself skipped (77).
+#   tool_smoke.sh QELRPC_EXE DLL_FOLDER
+set -u
+tool=$1
+dlls=$2
+if [ "${QELRPC_LINUX_PEERS:-}" != 1 ]; then
+    echo "needs the Linux-side peers of tests/wine/run_suite.sh"
+    exit 77
+fi
+# qelrpc.dll and qeldes.dll lie in the build's root.
+WINEPATH="Z:$(printf '%s' "$dlls" | tr / '\\')"
+export WINEPATH
+
+failures=0
+# check EXPECTED_STATUS PATTERN [INPUT] -- ARGS...
+check() {
+    expected=$1 pattern=$2 input=$3
+    shift 4
+    out=$(printf '%s' "$input" | wine "$tool" "$@" 2>&1)
+    rc=$?
+    out=$(printf '%s\n' "$out" | tr -d '\r')
+    printf '$ qelrpc %s\n%s\n(exit %s)\n' "$*" "$out" "$rc"
+    if [ "$rc" -ne "$expected" ] || ! printf '%s\n' "$out" | grep -q -- "$pattern"; then
+        echo "!! expected exit $expected and output matching: $pattern"
+        failures=$((failures + 1))
+    fi
+}
+
+check 0 'tcp port [1-9]' '' -- getport 127.0.0.1 pcnfsd 2
+check 0 'over UDP port 111: answered' '' -- ping -u 127.0.0.1 portmapper 2
+check 0 'over TCP port 111: answered' '' -- ping -t 127.0.0.1 portmapper 2
+check 0 'alice' '' -- uid2name 127.0.0.1 1001
+check 0 '"gid":1000' '' -- name2gid 127.0.0.1 staff --json
+check 0 'uid 1001' 'wonderland
+' -- authorize 127.0.0.1 alice
+check 1 'status 5' 'guess
+' -- authorize 127.0.0.1 alice
+check 2 'qelrpc getport --help' '' -- getport 127.0.0.1
+exit $((failures > 0))
