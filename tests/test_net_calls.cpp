@@ -19,6 +19,7 @@
 
 #include "child_process.h"
 #include "fake_peer.h"
+#include "peer_calls.h"
 #include "qelrpc.h"
 #include "rpc/exchange_limits.h"
 
@@ -122,22 +123,8 @@ class RealPeers : public ::testing::Test {
     }
     void TearDown() override { rpcCloseOperation(&op); }
 
-    int echo(const char* text, std::string& back) {
-        if (rpcPrepareRPCHeader(&op, 1) != 0) return 1000;
-        InitDataBuffer(&op.request);
-        if (mbufAddString(&op.request.data, text) != 0) return 1001;
-        const int rc = CallRPC(&op, 0);
-        if (rc != 0) return rc;
-        std::vector<char> buf(16384);
-        if (mbufGetString(&op.reply.data, buf.data(), static_cast<uint32_t>(buf.size())) != 0) return 1002;
-        back = buf.data();
-        return 0;
-    }
-    int null() {
-        if (rpcPrepareRPCHeader(&op, 0) != 0) return 1000;
-        InitDataBuffer(&op.request);
-        return CallRPC(&op, 0);
-    }
+    int echo(const char* text, std::string& back) { return peercalls::echo(op, text, back); }
+    int null() { return peercalls::null(op); }
 };
 
 TEST_F(RealPeers, NullAndEchoOverTcpThroughAPortmapperLookUp) {

@@ -11,6 +11,7 @@
 
 #include "dispatch_peers.h"
 #include "nfsuser/name_service.h"
+#include "peer_calls.h"
 #include "qelrpc.h"
 #include "siblings/qelnis/qelnis.h"
 
@@ -19,14 +20,7 @@ using qelrpc::nfsuser::rememberedNameServiceKind;
 
 namespace {
 
-std::vector<std::string> split(const char* list, size_t count) {
-    std::vector<std::string> out;
-    for (size_t i = 0; i < count; ++i) {
-        out.emplace_back(list);
-        list += out.back().size() + 1;
-    }
-    return out;
-}
+using peercalls::split;
 
 // The directory-service library as the library finds it: configured with
 // type `type` (nullptr: the setting absent), or at `path`.

@@ -10,19 +10,13 @@
 #include <vector>
 
 #include "nfsuser_peers.h"
+#include "peer_calls.h"
 #include "qelrpc.h"
 
 namespace {
 
 // The names of a name list, for comparing.
-std::vector<std::string> split(const char* list, size_t count) {
-    std::vector<std::string> out;
-    for (size_t i = 0; i < count; ++i) {
-        out.emplace_back(list);
-        list += out.back().size() + 1;
-    }
-    return out;
-}
+using peercalls::split;
 
 enum class Peer { TirpcTcp, TirpcUdp, RefDaemon };
 

@@ -23,6 +23,7 @@
 
 #include "des_test_server.h"
 #include "fake_peer.h"
+#include "peer_calls.h"
 #include "qelrpc.h"
 
 namespace {
@@ -40,14 +41,7 @@ bool linuxPeers() {
     return v != nullptr && std::strcmp(v, "1") == 0;
 }
 
-std::vector<std::string> split(const char* list, size_t count) {
-    std::vector<std::string> out;
-    for (size_t i = 0; i < count; ++i) {
-        out.emplace_back(list);
-        list += out.back().size() + 1;
-    }
-    return out;
-}
+using peercalls::split;
 
 class LinuxPeers : public ::testing::Test {
   protected:
@@ -60,22 +54,8 @@ class LinuxPeers : public ::testing::Test {
     }
     void TearDown() override { rpcCloseOperation(&op); }
 
-    int echo(const char* text, std::string& back) {
-        if (rpcPrepareRPCHeader(&op, 1) != 0) return 1000;
-        InitDataBuffer(&op.request);
-        if (mbufAddString(&op.request.data, text) != 0) return 1001;
-        const int rc = CallRPC(&op, 0);
-        if (rc != 0) return rc;
-        std::vector<char> buf(16384);
-        if (mbufGetString(&op.reply.data, buf.data(), static_cast<uint32_t>(buf.size())) != 0) return 1002;
-        back = buf.data();
-        return 0;
-    }
-    int null() {
-        if (rpcPrepareRPCHeader(&op, 0) != 0) return 1000;
-        InitDataBuffer(&op.request);
-        return CallRPC(&op, 0);
-    }
+    int echo(const char* text, std::string& back) { return peercalls::echo(op, text, back); }
+    int null() { return peercalls::null(op); }
 };
 
 // --- calls and port look-ups -------------------------------------------------
