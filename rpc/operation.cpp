@@ -8,19 +8,38 @@
 #include "auth/credential_release.h"
 #include "qelrpc.h"
 #include "rpc/heap.h"
+#include "rpc/operation.h"
 #include "rpc/status.h"
 
 using namespace qelrpc;
+
+namespace qelrpc::operation {
+
+void attachBlock(Mbuf& m, uint8_t* block) noexcept {
+    m.block.pos = block;
+    m.block.count = 0;
+    m.block.limit = RPC_MBUF_SIZE;
+}
+
+void resetCallFields(RpcOperation& op) noexcept {
+    op.flags = 0;
+    op.asyncWindow = nullptr;
+    op.cancelFlag = nullptr;
+    op.timeOffset = RPC_TIME_OFFSET_UNKNOWN;
+}
+
+}  // namespace qelrpc::operation
 
 extern "C" {
 
 int rpcAllocateBuffer(Mbuf* m) {
     if (m == nullptr) return status::kNullRecord;
     auto* block = static_cast<uint8_t*>(heap::zeroed(RPC_MBUF_SIZE));
-    m->block.pos = block;
-    if (block == nullptr) return status::kNoMemory;
-    m->block.count = 0;
-    m->block.limit = RPC_MBUF_SIZE;
+    if (block == nullptr) {
+        m->block.pos = nullptr;
+        return status::kNoMemory;
+    }
+    operation::attachBlock(*m, block);
     return status::kOk;
 }
 
@@ -37,10 +56,7 @@ int rpcInitOperation(RpcOperation* op) {
         std::memset(&op->reply, 0, sizeof op->reply);
         return rc;
     }
-    op->flags = 0;
-    op->asyncWindow = nullptr;
-    op->cancelFlag = nullptr;
-    op->timeOffset = RPC_TIME_OFFSET_UNKNOWN;
+    operation::resetCallFields(*op);
     return status::kOk;
 }
 

@@ -5,6 +5,7 @@
 
 #include "auth/credential_release.h"
 #include "rpc/heap.h"
+#include "rpc/operation.h"
 
 namespace qelrpc::server {
 namespace {
@@ -53,12 +54,9 @@ int CallBlocks::lend(RpcOperation& op) {
         reply_ = op.reply.block.pos;
         return 0;
     }
-    op.request.block = MbufCursor{0, RPC_MBUF_SIZE, request_};
-    op.reply.block = MbufCursor{0, RPC_MBUF_SIZE, reply_};
-    op.flags = 0;
-    op.asyncWindow = nullptr;
-    op.cancelFlag = nullptr;
-    op.timeOffset = RPC_TIME_OFFSET_UNKNOWN;
+    operation::attachBlock(op.request, request_);
+    operation::attachBlock(op.reply, reply_);
+    operation::resetCallFields(op);
     return 0;
 }
 

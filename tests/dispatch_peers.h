@@ -55,17 +55,6 @@ struct Ports {
 
 inline uint32_t addr(const char* dotted) { return inet_addr(dotted); }
 
-inline bool answersAt(const char* dotted, uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = addr(dotted);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
 // One server: a portmapper and the libtirpc daemons, registered with it,
 // in the test's namespace (prefix empty) or in another one (prefix: the
 // nsenter words that enter it).
@@ -141,9 +130,7 @@ class AltNamespace {
             !run({"/usr/sbin/ip", "link", "set", "qelalt0", "up"}))
             return false;
         if (!holder_.readLine(line, std::chrono::seconds(10)) || line != "ready") return false;
-        for (int i = 0; i < 1000 && !answersAt(kAddress, 111); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (!answersAt(kAddress, 111)) return false;
+        if (!portprobe::waitFor(111, std::chrono::seconds(10), addr(kAddress))) return false;
         server_.enterWith({"/usr/bin/nsenter", "-t", pid, "-n", "-m"});
         return true;
     }

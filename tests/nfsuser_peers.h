@@ -13,27 +13,16 @@
 #include <thread>
 
 #include "child_process.h"
+#include "port_probe.h"
 
 namespace nfspeers {
-
-inline bool portAnswers(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
 
 // rpcbind on port 111 of the namespace; false when it is not installed or
 // does not come up within 10 seconds.
 inline bool startRpcbind(testproc::Child& rpcbind) {
     if (access("/usr/sbin/rpcbind", X_OK) != 0) return false;
     if (!rpcbind.start({"/usr/sbin/rpcbind", "-f", "-w"})) return false;
-    for (int i = 0; i < 1000 && !portAnswers(111); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return portAnswers(111);
+    return portprobe::waitFor(111, std::chrono::seconds(10));
 }
 
 #ifdef TIRPC_DAEMONS

@@ -20,6 +20,7 @@
 #include "child_process.h"
 #include "fake_peer.h"
 #include "peer_calls.h"
+#include "port_probe.h"
 #include "qelrpc.h"
 #include "rpc/exchange_limits.h"
 
@@ -40,21 +41,6 @@ std::string peerProgram() {
     if (n <= 0) return {};
     return (std::filesystem::path(std::string(self, static_cast<size_t>(n))).parent_path() / "peers" / "qelrpc_peer")
         .string();
-}
-
-bool somethingListensOn(uint16_t port) {
-    Socket s;
-    if (openSocket(SocketType::Stream, s) != 0) return false;
-    return connectTo(s.get(), Endpoint{loopbackAddress(), port}) == 0;
-}
-
-bool waitUntilListening(uint16_t port, std::chrono::milliseconds most) {
-    const auto end = std::chrono::steady_clock::now() + most;
-    while (std::chrono::steady_clock::now() < end) {
-        if (somethingListensOn(port)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
 }
 
 struct PeerPorts {
@@ -90,14 +76,14 @@ class RealPeers : public ::testing::Test {
             setupError = "test peer not built: " + peerProgram() + " (needs rpcgen and libtirpc-dev)";
             return;
         }
-        if (!somethingListensOn(kPortmapPort)) {
+        if (!portprobe::answers(kPortmapPort)) {
             if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
                 mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") != 0) {
                 setupError = std::string("cannot make a private /run: ") + std::strerror(errno);
                 return;
             }
             rpcbind = new testproc::Child;
-            if (!rpcbind->start({"/usr/sbin/rpcbind", "-f"}) || !waitUntilListening(kPortmapPort, std::chrono::seconds(10))) {
+            if (!rpcbind->start({"/usr/sbin/rpcbind", "-f"}) || !portprobe::waitFor(kPortmapPort, std::chrono::seconds(10))) {
                 setupError = "cannot start /usr/sbin/rpcbind -f (package rpcbind)";
                 return;
             }
@@ -268,7 +254,7 @@ class FakePortmapper : public ::testing::Test {
     std::mutex m;
 
     void SetUp() override {
-        if (somethingListensOn(kPortmapPort)) GTEST_SKIP() << "port 111 is taken; run in a namespace of its own";
+        if (portprobe::answers(kPortmapPort)) GTEST_SKIP() << "port 111 is taken; run in a namespace of its own";
         // Short enough for the silent case, long enough for a loaded machine.
         ex::Limits l;
         l.tcpSilenceMicros = 1'500'000;

@@ -217,7 +217,7 @@ TEST_F(CliTirpc, NoNameServiceAtAll) {
 
 // Nothing listens on port 111: the look-up's nested status, spelled out.
 TEST(CliNoPortmapper, NestedStatusIsSpelledOut) {
-    if (nfspeers::portAnswers(111)) GTEST_SKIP() << "a portmapper answers in this namespace";
+    if (portprobe::answers(111)) GTEST_SKIP() << "a portmapper answers in this namespace";
     const auto r = cli({"getport", "127.0.0.1", "pcnfsd", "2", "--json"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "{\"command\":\"getport\",\"ok\":false,\"error\":\"127.0.0.1 pcnfsd (150001) version 2\","

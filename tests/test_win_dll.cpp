@@ -19,15 +19,9 @@
 
 #include "qelrpc.h"
 #include "rpc/library.h"
+#include "wine_paths.h"
 
 namespace {
-
-// A path of the Linux side as Windows sees it (Wine's drive Z: is /).
-std::string windowsPath(std::string unixPath) {
-    for (char& c : unixPath)
-        if (c == '/') c = '\\';
-    return "Z:" + unixPath;
-}
 
 void setEnv(const char* name, const char* value) { _putenv_s(name, value); }
 

@@ -6,6 +6,7 @@
 // as a Linux process, calling this build's server side; AUTH_DES calls to
 // the tests' own AUTH_DES server, registered with rpcbind.
 #include <windows.h>
+#include <winsock.h>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,7 @@
 #include "fake_peer.h"
 #include "peer_calls.h"
 #include "qelrpc.h"
+#include "wine_paths.h"
 
 namespace {
 
@@ -246,9 +248,7 @@ std::string runLinux(const std::string& command) {
     if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return "";
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
-    std::string winPath = std::string("Z:") + tmp;
-    for (char& c : winPath)
-        if (c == '/') c = '\\';
+    const std::string winPath = windowsPath(tmp);
     for (int i = 0; i < 400; ++i) {
         std::ifstream f(winPath);
         std::stringstream all;
@@ -284,7 +284,7 @@ TEST_F(LinuxPeers, ServerSideAnswersRpcinfo) {
     RpcOperation listening{};
     ASSERT_EQ(rpcInitServerOperation(&listening, 0), 0);
     EXPECT_EQ(listening.localAddr.addr, loopbackAddress());  // the host's address: loopback only here
-    const uint16_t port = static_cast<uint16_t>((listening.localAddr.port >> 8) | (listening.localAddr.port << 8));
+    const uint16_t port = ntohs(listening.localAddr.port);
     std::atomic<int> loop{99};
     std::thread server([&] { loop = rpcAcceptIncoming(&listening, answerNull); });
     // Registered with rpcbind, as a Windows server of the suite would be;

@@ -19,32 +19,13 @@
 #include <thread>
 
 #include "child_process.h"
+#include "port_probe.h"
 
 namespace gsspeers {
 
 constexpr const char* kRealm = "QEL.TEST";
 constexpr uint16_t kKdcPort = 8888;  // the namespace's own loopback
 constexpr uint16_t kNfsPort = 2049;
-
-inline bool tcpAnswers(uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
-inline bool waitForPort(uint16_t port, std::chrono::milliseconds most) {
-    const auto end = std::chrono::steady_clock::now() + most;
-    while (std::chrono::steady_clock::now() < end) {
-        if (tcpAnswers(port)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-}
 
 inline bool writeFile(const std::string& path, const std::string& text) {
     std::ofstream f(path);
@@ -89,7 +70,7 @@ class Realm {
             !run("kadmin.local -q 'ktadd -k " + dir_ + "/alice.keytab alice'")) {
             return fail("creating the realm's database failed");
         }
-        if (!kdc_.start({"/usr/sbin/krb5kdc", "-n"}) || !waitForPort(kKdcPort, std::chrono::seconds(5))) {
+        if (!kdc_.start({"/usr/sbin/krb5kdc", "-n"}) || !portprobe::waitFor(kKdcPort, std::chrono::seconds(5))) {
             return fail("the KDC did not come up");
         }
         if (!run("kinit -k -t " + dir_ + "/alice.keytab alice")) return fail("kinit alice failed");
@@ -119,7 +100,7 @@ class Ganesha {
     bool start(const Realm& realm) {
         if (access("/usr/bin/ganesha.nfsd", X_OK) != 0) return fail("ganesha.nfsd is not installed (nfs-ganesha, nfs-ganesha-vfs)");
         if (access("/usr/sbin/rpcbind", X_OK) != 0) return fail("rpcbind is not installed");
-        if (tcpAnswers(kNfsPort)) return fail("port 2049 is taken");
+        if (portprobe::answers(kNfsPort)) return fail("port 2049 is taken");
         const std::string d = realm.dir();
         exportDir_ = d + "/export";
         if (!run("mkdir -p " + exportDir_ + " " + d + "/recovery")) return fail("no export directory");
@@ -135,12 +116,12 @@ class Ganesha {
                        "LOG { Default_Log_Level = WARN; }\n")) {
             return fail("cannot write Ganesha's configuration");
         }
-        if (!rpcbind_.start({"/usr/sbin/rpcbind", "-f", "-w"}) || !waitForPort(111, std::chrono::seconds(3))) {
+        if (!rpcbind_.start({"/usr/sbin/rpcbind", "-f", "-w"}) || !portprobe::waitFor(111, std::chrono::seconds(3))) {
             return fail("rpcbind did not come up");
         }
         if (!ganesha_.start({"/usr/bin/ganesha.nfsd", "-F", "-p", d + "/ganesha.pid", "-f", d + "/ganesha.conf",
                              "-L", d + "/ganesha.log"}) ||
-            !waitForPort(kNfsPort, std::chrono::seconds(10))) {
+            !portprobe::waitFor(kNfsPort, std::chrono::seconds(10))) {
             return fail("Ganesha did not come up (see " + d + "/ganesha.log)");
         }
         return true;
