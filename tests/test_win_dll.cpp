@@ -129,10 +129,16 @@ TEST(Dll, GssBackEndsFromTheEntryPoint) {
 TEST(Dll, SocketLayerThatCannotStartShowsTheWarningBoxAndRefusesTheLoad) {
     setEnv(qelrpc::library::kFailSocketStartVariable, "1");
     std::string text, caption;
+    std::atomic<bool> running{false};
     std::atomic<bool> done{false};
     std::thread presser([&] {
-        // Finds the box, reads it and presses OK; gives up after 20 seconds.
-        for (int i = 0; i < 400 && !done; ++i) {
+        // A thread's own start-up takes the loader lock, which the entry
+        // point holds while its box is up: the load must not begin before
+        // this thread runs, or neither could go on.
+        FindWindowA(nullptr, qelrpc::library::kWarningCaption);
+        running = true;
+        // Finds the box, reads it and presses OK; gives up after 60 seconds.
+        for (int i = 0; i < 1200 && !done; ++i) {
             HWND box = FindWindowA(nullptr, qelrpc::library::kWarningCaption);
             if (box != nullptr) {
                 char buf[256] = {};
@@ -146,6 +152,13 @@ TEST(Dll, SocketLayerThatCannotStartShowsTheWarningBoxAndRefusesTheLoad) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });
+    for (int i = 0; i < 600 && !running; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!running) {
+        done = true;
+        presser.join();
+        setEnv(qelrpc::library::kFailSocketStartVariable, "");
+        FAIL() << "the thread that presses the box did not start";
+    }
     Dll dll;
     done = true;
     presser.join();
