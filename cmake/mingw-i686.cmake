@@ -12,5 +12,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 find_program(QELRPC_WINE wine)
 if(QELRPC_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${QELRPC_WINE})
+  # Through a wrapper that reruns a program once when Wine itself crashes
+  # as the process exits (see the script).
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/wine/wine_exec.sh)
 endif()
