@@ -54,6 +54,9 @@ mkdir -p "$WINEPREFIX"
 # A persistent server first: without it every test pays for Wine's start-up.
 wineserver -p
 wineboot -i >/dev/null 2>&1
+# The set-up's wine commands through the same rerun as the tests' (Wine
+# can crash as a process exits; these commands may simply run again).
+wine() { "$(dirname "$0")/wine_exec.sh" "$@"; }
 # Windows and dialogs without a display; no debugger window on a crash.
 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger \
