@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -134,7 +135,8 @@ TEST(Dll, SocketLayerThatCannotStartShowsTheWarningBoxAndRefusesTheLoad) {
     std::thread presser([&] {
         // A thread's own start-up takes the loader lock, which the entry
         // point holds while its box is up: the load must not begin before
-        // this thread runs, or neither could go on.
+        // this thread runs (and has made its first window call), or
+        // neither could go on.
         FindWindowA(nullptr, qelrpc::library::kWarningCaption);
         running = true;
         // Finds the box, reads it and presses OK; gives up after 60 seconds.
@@ -153,18 +155,14 @@ TEST(Dll, SocketLayerThatCannotStartShowsTheWarningBoxAndRefusesTheLoad) {
         }
     });
     for (int i = 0; i < 600 && !running; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    if (!running) {
-        done = true;
-        presser.join();
-        setEnv(qelrpc::library::kFailSocketStartVariable, "");
-        FAIL() << "the thread that presses the box did not start";
-    }
-    Dll dll;
+    std::optional<Dll> dll;
+    if (running) dll.emplace();
     done = true;
     presser.join();
     setEnv(qelrpc::library::kFailSocketStartVariable, "");
-    EXPECT_EQ(dll.get(), nullptr);
-    EXPECT_EQ(dll.error(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+    ASSERT_TRUE(dll.has_value()) << "the thread that presses the box did not start";
+    EXPECT_EQ(dll->get(), nullptr);
+    EXPECT_EQ(dll->error(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
     EXPECT_EQ(text, "Unable to initialize Winsock library");
     EXPECT_EQ(caption, "QUORBEL");
 }

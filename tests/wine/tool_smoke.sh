@@ -24,7 +24,8 @@ check() {
     out=$(printf '%s' "$input" | wine "$tool" "$@" 2>&1)
     rc=$?
     if [ "$rc" -eq 139 ]; then
-        # Wine itself crashed as the program exited (see wine_exec.sh): once more.
+        # Wine itself crashed as the program exited (see wine_exec.sh): once
+        # more. Rerun here, not through wine_exec.sh, so the input is piped again.
         echo "wine died of SIGSEGV (status 139) running qelrpc $*; running it once more"
         out=$(printf '%s' "$input" | wine "$tool" "$@" 2>&1)
         rc=$?
