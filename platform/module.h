@@ -47,6 +47,17 @@ class Module {
     void* handle_ = nullptr;
 };
 
+// The address at which the process reaches this library's exported
+// function `name`: what programs linked to the library get for the name
+// (through the whole process's look-up, with this library's version of the
+// name). A program that is not position-independent takes the address of a
+// library function through an entry of its own, and that entry then stands
+// for the function everywhere in the process except inside this library,
+// whose own references bind to itself. Null when the process gives the name
+// no address of this library's version (for instance when the library's
+// objects are linked into the program itself) or the system cannot tell.
+void* exportedFunctionAddress(const char* name) noexcept;
+
 // Where the directory-service library lives: the system directory's
 // qelnis.dll on Windows; on other systems the library directory chosen at
 // build time, or the full path in the environment variable

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/module.h"
 #include "qelrpc.h"
 #include "rpc/heap.h"
 #include "xdr/wire.h"
@@ -24,6 +25,30 @@ using AnyFunction = void (*)();
 template <class F>
 AnyFunction fn(F f) {
     return reinterpret_cast<AnyFunction>(f);
+}
+
+// Each of the routines the composites treat specially has two addresses: its
+// own, which this library's code sees, and the one the process gives its
+// exported name, which a program that is not position-independent passes
+// (its references go through a canonical entry of its own, while this
+// library binds its names to itself). Both stand for the routine.
+struct CallerAddresses {
+    AnyFunction string, int_, uInt, bool_, uint32, uLong;
+};
+const CallerAddresses& callerAddresses() {
+    static const CallerAddresses a = [] {
+        const auto look = [](const char* name) {
+            return reinterpret_cast<AnyFunction>(qelrpc::platform::exportedFunctionAddress(name));
+        };
+        return CallerAddresses{look("xdr_string"), look("xdr_int"),    look("xdr_u_int"),
+                               look("xdr_bool"),   look("xdr_uint32_t"), look("xdr_u_long")};
+    }();
+    return a;
+}
+
+bool isStringRoutine(XdrProc p) {
+    const AnyFunction f = fn(p);
+    return f == fn(&xdr_string) || f == callerAddresses().string;
 }
 
 // A 32-bit integer through a 32-bit temporary. Free has nothing to release.
@@ -46,8 +71,11 @@ inline int word(MbufCursor* s, XdrOp op, T* v) {
 // The library's own one-word routines: arrays of them are moved in one pass.
 bool isWordRoutine(XdrProc p) {
     const AnyFunction f = fn(p);
-    return f == fn(&xdr_int) || f == fn(&xdr_u_int) || f == fn(&xdr_bool) || f == fn(&xdr_uint32_t) ||
-           f == fn(&xdr_u_long);
+    if (f == fn(&xdr_int) || f == fn(&xdr_u_int) || f == fn(&xdr_bool) || f == fn(&xdr_uint32_t) ||
+        f == fn(&xdr_u_long))
+        return true;
+    const CallerAddresses& c = callerAddresses();
+    return f == c.int_ || f == c.uInt || f == c.bool_ || f == c.uint32 || f == c.uLong;
 }
 
 QELRPC_CALLS_XDRPROC int array(MbufCursor* s, XdrOp op, void** elements, uint32_t* count, uint32_t maxCount, uint32_t size,
@@ -133,7 +161,7 @@ QELRPC_CALLS_XDRPROC int array(MbufCursor* s, XdrOp op, void** elements, uint32_
 
 QELRPC_CALLS_XDRPROC int reference(MbufCursor* s, XdrOp op, void** object, uint32_t size, XdrProc proc) {
     if (object == nullptr || proc == nullptr) return kFail;
-    if (fn(proc) == fn(&xdr_string)) {
+    if (isStringRoutine(proc)) {
         // A string routine needs its maximum as a fourth argument; as the
         // object of a reference it reads a string of any length.
         char* text = static_cast<char*>(*object);

@@ -27,6 +27,24 @@ void Module::release() noexcept {
     handle_ = nullptr;
 }
 
+void* exportedFunctionAddress(const char* name) noexcept {
+    if (name == nullptr) return nullptr;
+#if defined(QELRPC_VERSION_NODE) && defined(__GLIBC__)
+    // The program's handle searches the process's global scope as the
+    // program's own references do (RTLD_DEFAULT would search this library
+    // first: it is linked -Bsymbolic). Only this library's version of the
+    // name: another library in the process may export the same name
+    // (libtirpc's xdr_*), and its function is not ours.
+    void* program = dlopen(nullptr, RTLD_LAZY);
+    if (program == nullptr) return nullptr;
+    void* address = dlvsym(program, name, QELRPC_VERSION_NODE);
+    dlclose(program);
+    return address;
+#else
+    return nullptr;
+#endif
+}
+
 std::string directoryServiceLibraryPath() {
     const char* over = std::getenv("QELRPC_QELNIS_PATH");
     if (over != nullptr && *over != '\0') return over;

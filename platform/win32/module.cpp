@@ -36,6 +36,10 @@ void Module::release() noexcept {
     handle_ = nullptr;
 }
 
+// A program built against qelrpc.h imports the functions through the import
+// table (dllimport), so it sees the DLL's own addresses.
+void* exportedFunctionAddress(const char*) noexcept { return nullptr; }
+
 std::string directoryServiceLibraryPath() {
     char dir[260];
     const UINT n = GetSystemDirectoryA(dir, sizeof dir);
