@@ -7,6 +7,7 @@
 // A missing module or name is silent: that back end is unavailable.
 #include "auth/gss_providers.h"
 
+#include <atomic>
 #include <new>
 #include <string>
 
@@ -133,10 +134,18 @@ void releaseBuffer(gss_buffer_desc& b) noexcept {
 }  // namespace qelrpc::gss
 
 namespace qelrpc::auth {
+namespace {
+// Set by a test build's constructor before the library's own load steps run:
+// constant-initialised.
+constinit std::atomic<const char*> g_testMitLibrary{nullptr};
+}  // namespace
+
+void useMitGssLibraryForTesting(const char* path) noexcept { g_testMitLibrary = path; }
 
 void loadGssProviders() noexcept {
     try {
-        gss::loadMitLibrary(platform::mitGssLibraryName().c_str());
+        const char* test = g_testMitLibrary.load();
+        gss::loadMitLibrary(test != nullptr ? test : platform::mitGssLibraryName().c_str());
         gss::loadSecurityInterface();
     } catch (...) {
         // No memory for a module name: the back ends stay unavailable.

@@ -61,14 +61,13 @@ void* exportedFunctionAddress(const char* name) noexcept;
 // Where the directory-service library lives: the system directory's
 // qelnis.dll on Windows; on other systems the library directory chosen at
 // build time, or the full path in the environment variable
-// QELRPC_QELNIS_PATH when that is set and not empty. Empty when it cannot
-// be told.
+// QELRPC_QELNIS_PATH when that is set and not empty and the process is not
+// running set-id (a set-uid or set-gid program ignores it). Empty when it
+// cannot be told.
 std::string directoryServiceLibraryPath();
 
 // The module of the MIT Kerberos GSS-API back end: "gssapi32" on Windows;
-// libgssapi_krb5.so.2 on other systems, or the full path in the environment
-// variable QELRPC_GSSAPI_PATH when that is set and not empty (tests hide the
-// back end so).
+// libgssapi_krb5.so.2 on other systems.
 std::string mitGssLibraryName();
 
 // The Windows security interface module ("secur32.dll"); empty on systems

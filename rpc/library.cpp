@@ -1,8 +1,6 @@
 #include "rpc/library.h"
 
 #include <atomic>
-#include <cstdlib>
-#include <cstring>
 
 #include "auth/gss_providers.h"
 #include "platform/sockets.h"
@@ -13,15 +11,15 @@ namespace {
 std::atomic<bool> g_gssLoaded{false};
 std::atomic<bool> g_socketsStarted{false};
 std::atomic<unsigned> g_gssLoads{0};
-
-bool socketStartForcedToFail() {
-    const char* v = std::getenv(kFailSocketStartVariable);
-    return v != nullptr && std::strcmp(v, "1") == 0;
-}
+// Constant-initialised: a test build sets it from a constructor that runs
+// before the library's own load steps.
+constinit std::atomic<bool> g_failSocketStart{false};
 }  // namespace
 
+void failSocketStartForTesting(bool on) noexcept { g_failSocketStart = on; }
+
 bool attach() noexcept {
-    if (socketStartForcedToFail() || platform::startSockets() != 0) {
+    if (g_failSocketStart.load() || platform::startSockets() != 0) {
         platform::showWarning(kSocketStartWarning, kWarningCaption);
         return false;
     }

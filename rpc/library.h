@@ -10,9 +10,6 @@ namespace qelrpc::library {
 constexpr const char* kSocketStartWarning = "Unable to initialize Winsock library";
 constexpr const char* kWarningCaption = "QUORBEL";
 
-// Test seam: with this environment variable set to 1 the socket layer's
-// start is taken as failed, on every system.
-constexpr const char* kFailSocketStartVariable = "QELRPC_TEST_FAIL_SOCKET_START";
 
 // True when the load may go on; false after the warning was shown.
 bool attach() noexcept;
@@ -20,5 +17,12 @@ void detach() noexcept;
 
 // How many times the GSS-API back ends were loaded in this process (tests).
 unsigned gssLoadCount() noexcept;
+
+// Test seam: from now on the socket layer's start counts as failed, on every
+// system. Only tests call it: those linked to the library's objects, and the
+// tests' own build of the shared library (tests/library_test_seams.cpp),
+// which sets it at load from its environment. The shipped library reads no
+// environment for it.
+void failSocketStartForTesting(bool on) noexcept;
 
 }  // namespace qelrpc::library

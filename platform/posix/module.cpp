@@ -46,16 +46,14 @@ void* exportedFunctionAddress(const char* name) noexcept {
 }
 
 std::string directoryServiceLibraryPath() {
-    const char* over = std::getenv("QELRPC_QELNIS_PATH");
+    // A user's setting, so a set-id program must not take it from the user
+    // who runs it: secure_getenv answers null in such a process.
+    const char* over = secure_getenv("QELRPC_QELNIS_PATH");
     if (over != nullptr && *over != '\0') return over;
     return std::string(QELRPC_QELNIS_LIBDIR) + "/libqelnis.so";
 }
 
-std::string mitGssLibraryName() {
-    const char* over = std::getenv("QELRPC_GSSAPI_PATH");
-    if (over != nullptr && *over != '\0') return over;
-    return "libgssapi_krb5.so.2";
-}
+std::string mitGssLibraryName() { return "libgssapi_krb5.so.2"; }
 
 std::string securityInterfaceLibraryName() { return std::string(); }
 
