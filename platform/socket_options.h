@@ -12,6 +12,14 @@ int setLinger(NativeSocket s, bool on, unsigned short seconds) noexcept;
 // SO_REUSEADDR, so a restarted server can bind its port again at once.
 int setReuseAddress(NativeSocket s, bool on) noexcept;
 
+// What a listening socket sets before bind so that its port is its own and
+// a restart is quick. POSIX: SO_REUSEADDR, which only lets it bind over the
+// port's TIME_WAIT leftovers (a port another socket listens on stays
+// refused). Windows: SO_EXCLUSIVEADDRUSE, since SO_REUSEADDR there would let
+// another program bind the same port and take its connections, and would
+// hide that this bind failed.
+int claimListeningAddress(NativeSocket s) noexcept;
+
 // SO_BROADCAST on or off, so datagrams may go to 255.255.255.255.
 int setBroadcast(NativeSocket s, bool on) noexcept;
 

@@ -64,6 +64,10 @@ int setNonBlocking(NativeSocket s, bool on) noexcept;
 
 int bindTo(NativeSocket s, const Endpoint& local) noexcept;
 int listenOn(NativeSocket s, int backlog) noexcept;
+// The longest queue of pending connections the system allows (SOMAXCONN;
+// on Windows that of Windows Sockets 2, the 1.1 header's 5 being far too
+// short for a burst of clients).
+int maxListenBacklog() noexcept;
 int acceptFrom(NativeSocket s, Socket& out, Endpoint* peer) noexcept;
 int localEndpoint(NativeSocket s, Endpoint& out) noexcept;
 
@@ -73,6 +77,13 @@ int localEndpoint(NativeSocket s, Endpoint& out) noexcept;
 int connectTo(NativeSocket s, const Endpoint& peer) noexcept;
 // The pending error of a socket (SO_ERROR), mapped; 0 when there is none.
 int connectOutcome(NativeSocket s) noexcept;
+
+// Ends the sending direction of a stream socket: the peer gets its FIN
+// behind the bytes already queued, and reading stays possible.
+int shutdownSend(NativeSocket s) noexcept;
+// The bytes (and FIN) sent on a stream socket that the peer has not yet
+// acknowledged. Linux only (SIOCOUTQ); elsewhere sockerr::kOperationNotSupported.
+int unacknowledgedBytes(NativeSocket s, std::size_t& bytes) noexcept;
 
 // sent/received are the byte counts; a received count of 0 on a stream
 // socket means the peer closed its side. A datagram longer than the buffer

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/host.h"
+#include "platform/socket_errors.h"
 #include "platform/socket_options.h"
 #include "platform/sockets.h"
 #include "qelrpc.h"
@@ -26,22 +27,20 @@ constexpr int kStartListen = -6;
 constexpr int kAcceptNull = -1;
 constexpr int kAcceptFailed = -5;
 
-constexpr int kListenBacklog = 5;
-
 enum Action { kStop = 0, kKeepConnection = 1, kNextConnection = 2 };
 
 // RFC 5531: a call of another RPC version is answered MSG_DENIED /
-// RPC_MISMATCH with the versions this side speaks (2 to 2).
-void replyRpcMismatch(RpcOperation& op, platform::NativeSocket conn, uint32_t xid) {
+// RPC_MISMATCH with the versions this side speaks (2 to 2). 0 when sent.
+int replyRpcMismatch(RpcOperation& op, platform::NativeSocket conn, uint32_t xid) {
     Mbuf& rep = op.reply;
-    if (rep.block.pos == nullptr) return;
+    if (rep.block.pos == nullptr) return -1;
     MbufCursor w{0, rep.block.limit, rep.block.pos};
     const uint32_t words[] = {0, xid, 1 /* REPLY */, 1 /* MSG_DENIED */, 0 /* RPC_MISMATCH */, 2, 2};
     for (uint32_t v : words) wire::putWord(w, v);
     rep.header.pos = rep.block.pos;
     rep.header.count = w.count;
     rep.data.count = 0;
-    ReplyRPC(&op, conn);
+    return ReplyRPC(&op, conn);
 }
 
 }  // namespace
@@ -56,10 +55,9 @@ int rpcInitServerOperation(RpcOperation* op, uint16_t port) {
 
     platform::Socket s;
     if (platform::openSocket(platform::SocketType::Stream, s) != 0) return kStartNoSocket;
-    // Reset rather than linger on close: a stalled client never holds the
-    // endpoint's resources.
-    platform::setLinger(s.get(), true, 0);
-    platform::setReuseAddress(s.get(), true);
+    // No SO_LINGER here: accepted connections would inherit it. The loop
+    // chooses per connection between an orderly and an abortive close.
+    platform::claimListeningAddress(s.get());
     op->sock = s.release();
 
     // The endpoint listens on the host's primary address, not on every
@@ -79,7 +77,9 @@ int rpcInitServerOperation(RpcOperation* op, uint16_t port) {
     op->localAddr.addr = bound.addr;
     op->localAddr.port = static_cast<uint16_t>((bound.port >> 8) | (bound.port << 8));
 
-    if (platform::listenOn(op->sock, kListenBacklog) != 0) return kStartListen;
+    // The longest queue the system allows: the loop accepts one connection
+    // at a time, and a burst of clients must wait there, not be dropped.
+    if (platform::listenOn(op->sock, platform::maxListenBacklog()) != 0) return kStartListen;
     return 0;
 }
 
@@ -100,16 +100,19 @@ int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler) {
         std::memset(&call, 0, sizeof call);
         if (blocks.lend(call) != 0) {
             // No memory for this call: drop the connection, keep serving.
-            conn.close();
+            server::closeAbortively(conn);
             continue;
         }
 
-        if (server::receiveRecord(call, conn.get()) != 0) {
-            // Closed, reset, stalled or too long: this connection is done.
+        const int received = server::receiveRecord(call, conn.get());
+        if (received != 0) {
             // (A fragment cut short may have left bytes past the count.)
             call.request.block.count = call.request.block.limit;
             blocks.takeBack(call);
-            conn.close();
+            // The client closed: nothing of ours is pending, and it keeps
+            // the TIME_WAIT. Reset, stalled or too long: given up on.
+            if (received == platform::sockerr::kDisconnected) conn.close();
+            else server::closeAbortively(conn);
             continue;
         }
 
@@ -118,21 +121,30 @@ int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler) {
         if (check != 0) {
             // A call that cannot be read never reaches the handler.
             if (check == server::status::kBadRpcVersion) {
-                replyRpcMismatch(call, conn.get(), xid);
+                const int sent = replyRpcMismatch(call, conn.get(), xid);
+                server::takeReplyFailed(conn.get());
                 blocks.takeBack(call);
+                if (sent != 0) server::closeAbortively(conn);
                 continue;
             }
             blocks.takeBack(call);
-            conn.close();
+            server::closeAbortively(conn);
             continue;
         }
 
         call.userData = listening->userData;
+        server::takeReplyFailed(conn.get());
         const int action = handler(&call, conn.get(), xid);
         blocks.takeBack(call);
 
+        if (server::takeReplyFailed(conn.get())) {
+            // The client does not take its replies: given up on.
+            server::closeAbortively(conn);
+            if (action == kStop) return 0;
+            continue;
+        }
         if (action == kKeepConnection) continue;
-        conn.close();
+        server::closeGracefully(conn);
         if (action == kStop) return 0;
         // kNextConnection, and any answer the loop does not know, end this
         // connection only.

@@ -1,9 +1,11 @@
 #include "server/record_io.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "platform/clock.h"
 #include "platform/socket_errors.h"
+#include "platform/socket_options.h"
 #include "xdr/wire.h"
 
 namespace qelrpc::server {
@@ -13,6 +15,21 @@ constexpr uint64_t kDefaultRecordTimeoutMillis = 20000;
 std::atomic<uint64_t> g_recordTimeoutMillis{kDefaultRecordTimeoutMillis};
 
 constexpr uint32_t kLastFragment = 0x80000000u;
+
+// Empty fragments add no bytes, so the block's size alone does not bound a
+// record: at most as many fragments as the block has bytes, as the client
+// side allows in a reply.
+constexpr uint32_t kMaxFragments = 65536;
+
+// Ending a connection that served its reply: how long to wait for the
+// client to close first (then TIME_WAIT stays on its side), and how long in
+// all for its FIN after ours.
+constexpr uint64_t kPeerFirstMillis = 250;
+constexpr uint64_t kOrderlyCloseMillis = 2000;
+
+// The connection whose last reply could not be sent, on this thread (the
+// accept loop's, where handlers reply).
+thread_local platform::NativeSocket t_failedReply = platform::kInvalidSocket;
 
 // Waits for the connection to become ready for `events` before the
 // deadline: 0, or the error that ends the record (timed out, reset, ...).
@@ -60,7 +77,11 @@ int receiveRecord(RpcOperation& op, platform::NativeSocket conn) noexcept {
     if (req.block.pos == nullptr) return platform::sockerr::kFault;
     req.block.count = 0;
     const uint64_t deadline = platform::monotonicMillis() + recordTimeoutMillis();
-    for (;;) {
+    for (uint32_t fragments = 0;; ++fragments) {
+        if (fragments == kMaxFragments) return platform::sockerr::kMessageSize;
+        // Checked on every fragment, not only when the socket runs dry: a
+        // client that keeps the socket full of fragments is bound too.
+        if (platform::monotonicMillis() >= deadline) return platform::sockerr::kTimedOut;
         uint8_t mark[4];
         int rc = receiveExactly(conn, mark, 4, deadline);
         if (rc != 0) return rc;
@@ -92,6 +113,76 @@ int sendAll(platform::NativeSocket conn, const uint8_t* bytes, uint32_t length) 
         if (rc != 0) return rc;
     }
     return 0;
+}
+
+void noteReplyFailed(platform::NativeSocket conn) noexcept { t_failedReply = conn; }
+
+bool takeReplyFailed(platform::NativeSocket conn) noexcept {
+    const bool failed = t_failedReply == conn && conn != platform::kInvalidSocket;
+    t_failedReply = platform::kInvalidSocket;
+    return failed;
+}
+
+void closeAbortively(platform::Socket& conn) noexcept {
+    if (!conn.valid()) return;
+    platform::setLinger(conn.get(), true, 0);
+    conn.close();
+}
+
+namespace {
+
+// True when the peer has acknowledged all we sent, our FIN included (known
+// on Linux only).
+bool allAcknowledged(platform::NativeSocket conn) {
+    std::size_t pending = 0;
+    return platform::unacknowledgedBytes(conn, pending) == 0 && pending == 0;
+}
+
+// Reads and drops what the peer sends until its FIN (true) or the deadline
+// (false). A reset or error also ends the wait: nothing is left to deliver.
+// With untilAcknowledged the wait also ends (true) once the peer has
+// acknowledged everything, FIN included: a close then loses nothing.
+bool drainUntilPeerCloses(platform::NativeSocket conn, uint64_t deadline, bool untilAcknowledged) {
+    constexpr uint64_t kAckPollMillis = 10;
+    uint8_t scrap[512];
+    for (;;) {
+        std::size_t got = 0;
+        int rc = platform::receiveBytes(conn, scrap, sizeof scrap, got);
+        if (rc == 0) {
+            if (got == 0) return true;
+            continue;
+        }
+        if (rc != platform::sockerr::kWouldBlock && rc != platform::sockerr::kInterrupted) return true;
+        if (untilAcknowledged && allAcknowledged(conn)) return true;
+        const uint64_t now = platform::monotonicMillis();
+        const uint64_t until = untilAcknowledged ? std::min(deadline, now + kAckPollMillis) : deadline;
+        rc = waitBefore(conn, platform::kReadable, until);
+        if (rc == platform::sockerr::kTimedOut) {
+            if (until < deadline) continue;
+            return false;
+        }
+        if (rc != 0) return true;
+    }
+}
+
+}  // namespace
+
+void closeGracefully(platform::Socket& conn) noexcept {
+    if (!conn.valid()) return;
+    const uint64_t start = platform::monotonicMillis();
+    // A client that has its answer usually closes at once; its FIN first
+    // leaves TIME_WAIT on its side.
+    if (!drainUntilPeerCloses(conn.get(), start + kPeerFirstMillis, false)) {
+        // Our FIN goes behind the reply's last byte; the client reading to
+        // the end sees an orderly end. Input is drained meanwhile, since a
+        // close with unread input resets the connection and drops the
+        // reply's unsent tail. Where the system tells, the wait ends as
+        // soon as the client has acknowledged everything (FIN included).
+        platform::shutdownSend(conn.get());
+        drainUntilPeerCloses(conn.get(), start + kOrderlyCloseMillis, true);
+    }
+    // Linger off: whatever is still queued goes out after the close.
+    conn.close();
 }
 
 }  // namespace qelrpc::server

@@ -15,8 +15,9 @@ int ReplyRPC(RpcOperation* op, RpcSocket connection) {
     const uint64_t total = uint64_t{rep.header.count} + rep.data.count;
     if (rep.block.pos == nullptr || total < 4 || total > rep.block.limit) return server::status::kSendFailed;
     wire::storeWord(rep.block.pos, static_cast<uint32_t>(total - 4) | 0x80000000u);
-    return server::sendAll(connection, rep.block.pos, static_cast<uint32_t>(total)) == 0 ? 0
-                                                                                         : server::status::kSendFailed;
+    if (server::sendAll(connection, rep.block.pos, static_cast<uint32_t>(total)) == 0) return 0;
+    server::noteReplyFailed(connection);
+    return server::status::kSendFailed;
 }
 
 }  // extern "C"

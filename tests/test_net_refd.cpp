@@ -7,12 +7,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "nfsuser_peers.h"
+#include "peer_skip.h"
 
 namespace {
 
@@ -34,7 +38,7 @@ class RefDaemon : public ::testing::Test {
 
     void SetUp() override {
         // The test runs in a network namespace of its own: port 111 is ours.
-        if (!nfspeers::startRpcbind(rpcbind)) GTEST_SKIP() << "rpcbind is not available";
+        if (!nfspeers::startRpcbind(rpcbind)) QELRPC_SKIP_UNLESS_REQUIRED("rpcbind is not available");
         ASSERT_TRUE(refd.start({QELRPC_REFD_PATH, "--accounts", QELRPC_REFD_ACCOUNTS}));
         std::string line;
         ASSERT_TRUE(refd.readLine(line, std::chrono::seconds(10)));
@@ -95,6 +99,68 @@ TEST_F(RefDaemon, WrongPasswordAndUnknownNamesAreRefused) {
     const std::string nobody =
         run(std::string(PCNFSD_TIRPC_CLIENT) + " " + std::to_string(port) + " persistent 1 nosuchuser x", &rc);
     EXPECT_NE(nobody.find("map 2 1 -1 nosuchuser"), std::string::npos) << nobody;  // MAP_RES_UNKNOWN
+}
+
+// One PCNFSD null call as a TCP record.
+std::vector<uint8_t> nullCallRecord(uint32_t xid) {
+    std::vector<uint8_t> b;
+    for (uint32_t w : {0x80000000u | 40, xid, 0u, 2u, 150001u, 2u, 0u, 0u, 0u, 0u, 0u})
+        for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<uint8_t>(w >> s));
+    return b;
+}
+
+int connectLoopback(uint16_t port, int receiveBuffer) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (receiveBuffer != 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A client that sends call after call and never reads its replies: the
+// daemon drops it once a reply cannot be sent within its 20-second bound,
+// and serves the next client, instead of waiting that bound again for every
+// call still queued.
+TEST_F(RefDaemon, AClientThatNeverReadsIsDropped) {
+    const int greedy = connectLoopback(port, 2048);
+    ASSERT_GE(greedy, 0);
+    std::thread writer([&] {
+        std::vector<uint8_t> many;
+        for (uint32_t i = 0; i < 60000; ++i) {
+            const auto r = nullCallRecord(0x10000 + i);
+            many.insert(many.end(), r.begin(), r.end());
+        }
+        size_t off = 0;
+        while (off < many.size()) {
+            const ssize_t n = ::send(greedy, many.data() + off, many.size() - off, MSG_NOSIGNAL);
+            if (n <= 0) return;
+            off += static_cast<size_t>(n);
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto start = std::chrono::steady_clock::now();
+    const int next = connectLoopback(port, 0);
+    ASSERT_GE(next, 0);
+    const auto call = nullCallRecord(0x77);
+    ASSERT_EQ(::send(next, call.data(), call.size(), MSG_NOSIGNAL), static_cast<ssize_t>(call.size()));
+    pollfd p{next, POLLIN, 0};
+    const bool answered = ::poll(&p, 1, 45000) == 1;
+    const auto waited = std::chrono::steady_clock::now() - start;
+    uint8_t reply[28] = {};
+    const ssize_t got = answered ? ::recv(next, reply, sizeof reply, MSG_WAITALL) : -1;
+    ::close(next);
+    ::shutdown(greedy, SHUT_RDWR);  // frees a daemon still serving it
+    writer.join();
+    ::close(greedy);
+    EXPECT_TRUE(answered) << "the next client waited 45 s";
+    EXPECT_EQ(got, 28);
+    EXPECT_LT(waited, std::chrono::seconds(30));
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -48,8 +50,11 @@ Bytes record(const Bytes& msg) {
 // A plain blocking TCP client of the test's own.
 struct Client {
     int fd = -1;
-    explicit Client(uint16_t port) {
+    // receiveBuffer: SO_RCVBUF set before connecting (so the window is
+    // small from the start), 0 for the system's default.
+    explicit Client(uint16_t port, int receiveBuffer = 0) {
         fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (receiveBuffer != 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port);
@@ -96,7 +101,11 @@ struct Seen {
     uint32_t xid, prog, vers, proc, userData, received;
     Bytes block;
     bool fresh;  // both blocks zero, but for the call's own bytes (when looked at)
+    int replyResult = 1000;  // what ReplyRPC returned
 };
+// Proc 8's results: the whole record (mark, 24-byte header, echoed word,
+// these words) is 60,000 bytes.
+constexpr uint32_t kLongReplyWords = (60000 - 4 - 24 - 4) / 4;
 std::atomic<bool> g_checkFresh{false};  // looking costs a scan of 128 KB a call
 
 bool allZero(const uint8_t* from, const uint8_t* to) {
@@ -108,7 +117,8 @@ std::vector<Seen> g_seen;
 // The answer the handler gives, by procedure number: proc 0 answers 1 (keep
 // the connection), proc 9 stops the loop, proc 7 answers an unknown 7, proc
 // 5 sends 4,000 result words and keeps the connection, proc 6 releases its
-// operation itself and keeps the connection, anything else answers 2.
+// operation itself and keeps the connection, proc 8 sends a 60,000-byte
+// record and ends the connection, anything else answers 2.
 int handler(RpcOperation* op, RpcSocket conn, uint32_t xid) {
     {
         const Mbuf& req = op->request;
@@ -118,7 +128,7 @@ int handler(RpcOperation* op, RpcSocket conn, uint32_t xid) {
                            rep.data.count == 0;
         std::lock_guard<std::mutex> lock(g_mu);
         g_seen.push_back(Seen{xid, op->prog, op->vers, op->proc, op->userData, op->request.block.count,
-                              Bytes(op->request.block.pos, op->request.block.pos + op->request.block.count), fresh});
+                              Bytes(op->request.block.pos, op->request.block.pos + op->request.block.count), fresh, 1000});
     }
     rpcCreateReplyHeader(op, xid, 0, nullptr);
     InitDataBuffer(&op->reply);
@@ -127,13 +137,20 @@ int handler(RpcOperation* op, RpcSocket conn, uint32_t xid) {
     if (mbufGetLong(&op->request.data, &arg) == 0) mbufAddLong(&op->reply.data, static_cast<int32_t>(arg));
     if (op->proc == 5)
         for (int i = 0; i < 4000; ++i) mbufAddLong(&op->reply.data, 0x5A5A5A5A);
-    ReplyRPC(op, conn);
+    if (op->proc == 8)
+        for (uint32_t i = 0; i < kLongReplyWords; ++i) mbufAddLong(&op->reply.data, static_cast<int32_t>(i));
+    const int sent = ReplyRPC(op, conn);
+    {
+        std::lock_guard<std::mutex> lock(g_mu);
+        g_seen.back().replyResult = sent;
+    }
     switch (op->proc) {
         case 0: return 1;
         case 5: return 1;
         case 6: rpcCloseOperation(op); return 1;
         case 9: return 0;
         case 7: return 7;
+        case 8: return 2;
         default: return 2;
     }
 }
@@ -400,6 +417,165 @@ TEST_F(Server, ClientReadingNothingCannotHoldTheServer) {
     expectStillServing(70000);
     ::shutdown(greedy.fd, SHUT_RDWR);
     writer.join();
+}
+
+// A client that sends empty fragments without end adds no bytes to its
+// record, yet must not hold the one-at-a-time loop: the fragment cap ends it
+// at once, the record's deadline ends a slower stream.
+TEST_F(Server, EndlessEmptyFragmentsAreDropped) {
+    struct Case {
+        const char* what;
+        uint64_t recordMillis;
+        int fragmentsPerSend;
+        int pauseMicros;
+    };
+    const Case cases[] = {
+        {"70,000 empty fragments at once, default deadline", 0, 70000, 0},
+        {"a steady stream of empty fragments past the deadline", 300, 16, 1000},
+    };
+    uint32_t xid = 200;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        qelrpc::server::setRecordTimeoutMillis(c.recordMillis);
+        Client bad(port);
+        ASSERT_GE(bad.fd, 0);
+        const Bytes burst(static_cast<size_t>(c.fragmentsPerSend) * 4, 0);  // marks of length 0, not last
+        std::atomic<bool> refused{false};
+        std::thread sender([&] {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+            while (std::chrono::steady_clock::now() < until) {
+                if (!bad.send(burst)) {
+                    refused = true;
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::microseconds(c.pauseMicros));
+            }
+        });
+        const auto start = std::chrono::steady_clock::now();
+        sender.join();
+        EXPECT_TRUE(refused.load()) << "the server still took fragments after 6 s";
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+        expectStillServing(++xid);
+    }
+    EXPECT_EQ(seen().size(), 2u);
+}
+
+// A client with a small receive window that only reads its long reply half
+// a second later gets every byte and then an orderly end, never a reset.
+TEST_F(Server, AnEndedConnectionDeliversItsWholeReply) {
+    Client slow(port, 2048);
+    ASSERT_GE(slow.fd, 0);
+    const int fd = slow.fd;
+    ASSERT_TRUE(slow.send(record(callMessage(0x800, 8, {0, 0, 0, 9}))));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    Bytes whole;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 5000) != 1) break;
+        uint8_t buf[4096];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n < 0) ADD_FAILURE() << "after " << whole.size() << " bytes: " << std::strerror(errno);
+        if (n <= 0) break;
+        whole.insert(whole.end(), buf, buf + n);
+    }
+    ASSERT_EQ(whole.size(), 60000u);
+    EXPECT_EQ(word(whole.data()), 0x80000000u | (60000 - 4));
+    EXPECT_EQ(word(whole.data() + 4), 0x800u);
+    EXPECT_EQ(word(whole.data() + 28), 9u);
+    for (uint32_t i = 0; i < kLongReplyWords; i += 997) EXPECT_EQ(word(whole.data() + 32 + 4 * i), i);
+    EXPECT_EQ(word(whole.data() + 60000 - 4), kLongReplyWords - 1);
+    const auto s = seen();
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(s[0].replyResult, 0);
+}
+
+// The local and remote ports of the TIME_WAIT sockets in this namespace.
+std::vector<std::pair<uint16_t, uint16_t>> timeWaits() {
+    std::vector<std::pair<uint16_t, uint16_t>> out;
+    FILE* f = std::fopen("/proc/net/tcp", "r");
+    if (f == nullptr) return out;
+    char line[512];
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        unsigned local = 0, remote = 0, state = 0;
+        if (std::sscanf(line, " %*d: %*8x:%4x %*8x:%4x %2x", &local, &remote, &state) == 3 && state == 0x06)
+            out.emplace_back(static_cast<uint16_t>(local), static_cast<uint16_t>(remote));
+    }
+    std::fclose(f);
+    return out;
+}
+
+// A client that closes as soon as it has its answer keeps the TIME_WAIT of
+// that connection on its own side, even when the handler ends it; a reply
+// that cannot be sent ends its connection at once.
+TEST_F(Server, ClientsClosingAfterTheirAnswerLeaveNoTimeWaitOnTheServer) {
+    uint16_t clientPort = 0;
+    {
+        Client c(port);
+        sockaddr_in me{};
+        socklen_t len = sizeof me;
+        ASSERT_EQ(::getsockname(c.fd, reinterpret_cast<sockaddr*>(&me), &len), 0);
+        clientPort = ntohs(me.sin_port);
+        ASSERT_TRUE(c.send(record(callMessage(0x900, 2, {0, 0, 0, 1}))));
+        ASSERT_EQ(c.reply().size(), 28u);
+    }
+    expectStillServing(0x901);  // the first connection is done with by now
+    bool serverSide = false, clientSide = false;
+    for (const auto& [local, remote] : timeWaits()) {
+        serverSide |= local == port && remote == clientPort;
+        clientSide |= local == clientPort && remote == port;
+    }
+    EXPECT_FALSE(serverSide);
+    EXPECT_TRUE(clientSide);
+}
+
+TEST_F(Server, AReplyThatCannotBeSentEndsItsConnection) {
+    qelrpc::server::setRecordTimeoutMillis(300);
+    // Calls for 16 KB answers, all sent at once, on a connection whose
+    // receive window is tiny and never read: the server's first reply that
+    // cannot be sent within the bound ends the connection.
+    Client greedy(port, 2048);
+    ASSERT_GE(greedy.fd, 0);
+    Bytes many;
+    for (int i = 0; i < 400; ++i) {
+        Bytes r = record(callMessage(80000 + i, 5, {0, 0, 0, 1}));
+        many.insert(many.end(), r.begin(), r.end());
+    }
+    ASSERT_TRUE(greedy.send(many));
+    const auto start = std::chrono::steady_clock::now();
+    expectStillServing(0x902);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    const auto s = seen();
+    ASSERT_GE(s.size(), 2u);
+    // Calls after the one whose reply failed were not served.
+    size_t failed = 0;
+    for (const Seen& one : s) failed += one.replyResult != 0;
+    EXPECT_EQ(failed, 1u);
+    EXPECT_EQ(s[s.size() - 2].replyResult, -1);
+    ::shutdown(greedy.fd, SHUT_RDWR);  // lets a loop still serving it go on
+}
+
+// 200 clients connecting and calling at the same moment are all answered in
+// a bounded time: the listen queue holds them all.
+TEST_F(Server, ABurstOfTwoHundredClientsIsAllAnswered) {
+    constexpr int kClients = 200;
+    std::atomic<bool> go{false};
+    std::atomic<int> answered{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kClients; ++i) {
+        threads.emplace_back([&, i] {
+            while (!go) std::this_thread::yield();
+            Client c(port);
+            if (c.fd < 0) return;
+            if (!c.send(record(callMessage(3000 + i, 2, {0, 0, 0, static_cast<uint8_t>(i)})))) return;
+            Bytes r = c.reply();
+            if (r.size() == 28 && word(r.data()) == 3000u + i) ++answered;
+        });
+    }
+    const auto start = std::chrono::steady_clock::now();
+    go = true;
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(answered.load(), kClients);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 }  // namespace

@@ -24,6 +24,8 @@ int setReuseAddress(NativeSocket s, bool on) noexcept {
     return setsockopt(fd(s), SOL_SOCKET, SO_REUSEADDR, &v, sizeof v) == 0 ? 0 : sockerr::kInvalidArgument;
 }
 
+int claimListeningAddress(NativeSocket s) noexcept { return setReuseAddress(s, true); }
+
 int setBroadcast(NativeSocket s, bool on) noexcept {
     int v = on ? 1 : 0;
     return setsockopt(fd(s), SOL_SOCKET, SO_BROADCAST, &v, sizeof v) == 0 ? 0 : sockerr::kInvalidArgument;

@@ -1,9 +1,13 @@
 #include "platform/sockets.h"
 
 #include <arpa/inet.h>
+#ifdef __linux__
+#include <linux/sockios.h>
+#endif
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -80,6 +84,8 @@ int listenOn(NativeSocket s, int backlog) noexcept {
     return 0;
 }
 
+int maxListenBacklog() noexcept { return SOMAXCONN; }
+
 int acceptFrom(NativeSocket s, Socket& out, Endpoint* peer) noexcept {
     sockaddr_in sin{};
     socklen_t len = sizeof sin;
@@ -111,6 +117,24 @@ int connectOutcome(NativeSocket s) noexcept {
     socklen_t len = sizeof err;
     if (::getsockopt(fd(s), SOL_SOCKET, SO_ERROR, &err, &len) < 0) return lastError();
     return mapSocketErrno(err);
+}
+
+int shutdownSend(NativeSocket s) noexcept {
+    if (::shutdown(fd(s), SHUT_WR) < 0) return lastError();
+    return 0;
+}
+
+int unacknowledgedBytes(NativeSocket s, std::size_t& bytes) noexcept {
+    bytes = 0;
+#ifdef SIOCOUTQ
+    int n = 0;
+    if (::ioctl(fd(s), SIOCOUTQ, &n) < 0) return lastError();
+    bytes = static_cast<std::size_t>(n < 0 ? 0 : n);
+    return 0;
+#else
+    (void)s;
+    return sockerr::kOperationNotSupported;
+#endif
 }
 
 int sendBytes(NativeSocket s, const void* bytes, std::size_t length, std::size_t& sent) noexcept {

@@ -74,6 +74,9 @@ int listenOn(NativeSocket s, int backlog) noexcept {
     return 0;
 }
 
+// Windows Sockets 2's SOMAXCONN: the system picks its own maximum.
+int maxListenBacklog() noexcept { return 0x7FFFFFFF; }
+
 int acceptFrom(NativeSocket s, Socket& out, Endpoint* peer) noexcept {
     sockaddr_in sin{};
     int len = sizeof sin;
@@ -104,6 +107,17 @@ int connectOutcome(NativeSocket s) noexcept {
     if (::getsockopt(sock(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&err), &len) == SOCKET_ERROR)
         return lastError();
     return err;
+}
+
+int shutdownSend(NativeSocket s) noexcept {
+    if (::shutdown(sock(s), 1 /* SD_SEND */) == SOCKET_ERROR) return lastError();
+    return 0;
+}
+
+// Windows Sockets 1.1 has no way to ask.
+int unacknowledgedBytes(NativeSocket, std::size_t& bytes) noexcept {
+    bytes = 0;
+    return sockerr::kOperationNotSupported;
 }
 
 int sendBytes(NativeSocket s, const void* bytes, std::size_t length, std::size_t& sent) noexcept {

@@ -28,11 +28,14 @@ volatile std::sig_atomic_t g_listening = -1;
 bool g_verbose = false;
 
 int handle(RpcOperation* call, RpcSocket conn, uint32_t xid) {
-    const uint32_t status = refd::answer(*g_accounts, *call, conn, xid);
+    bool sent = false;
+    const uint32_t status = refd::answer(*g_accounts, *call, conn, xid, sent);
     if (g_verbose)
-        std::fprintf(stderr, "refd: prog %u vers %u proc %u -> accept status %u\n", call->prog, call->vers,
-                     call->proc, status);
-    return 1;  // keep the connection for the client's next call
+        std::fprintf(stderr, "refd: prog %u vers %u proc %u -> accept status %u%s\n", call->prog, call->vers,
+                     call->proc, status, sent ? "" : " (reply not sent: connection ended)");
+    // Keep the connection for the client's next call, unless the client
+    // did not take this reply: it is then dropped, not served again.
+    return sent ? 1 : 2;
 }
 
 // Closing the listening socket ends the accept loop: accept then fails.

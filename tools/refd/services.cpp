@@ -75,10 +75,16 @@ class Results {
     bool ok_ = true;
 };
 
+// Whether the current call's reply went out in full (the daemon answers one
+// call at a time).
+bool g_replySent = false;
+
+void sendReply(RpcOperation& call, RpcSocket conn) { g_replySent = ReplyRPC(&call, conn) == 0; }
+
 uint32_t send(RpcOperation& call, RpcSocket conn, uint32_t xid, uint32_t status, const uint32_t* versions = nullptr) {
     rpcCreateReplyHeader(&call, xid, status, versions);
     InitDataBuffer(&call.reply);
-    ReplyRPC(&call, conn);
+    sendReply(call, conn);
     return status;
 }
 
@@ -115,7 +121,7 @@ uint32_t reply(RpcOperation& call, RpcSocket conn, uint32_t xid, Args& args, Fil
     Results r(call);
     fill(r);
     if (!r.ok()) return send(call, conn, xid, kSystemErr);
-    ReplyRPC(&call, conn);
+    sendReply(call, conn);
     return kSuccess;
 }
 
@@ -264,9 +270,7 @@ uint32_t qelnfsdIdsToNames(const Accounts& acc, RpcOperation& call, RpcSocket co
     });
 }
 
-}  // namespace
-
-uint32_t answer(const Accounts& acc, RpcOperation& call, RpcSocket conn, uint32_t xid) {
+uint32_t dispatch(const Accounts& acc, RpcOperation& call, RpcSocket conn, uint32_t xid) {
     if (call.prog == kPcnfsdProgram) {
         if (call.vers != kPcnfsdVersion) {
             const uint32_t versions[] = {kPcnfsdVersion, kPcnfsdVersion};
@@ -295,6 +299,15 @@ uint32_t answer(const Accounts& acc, RpcOperation& call, RpcSocket conn, uint32_
         }
     }
     return send(call, conn, xid, kProgUnavail);
+}
+
+}  // namespace
+
+uint32_t answer(const Accounts& acc, RpcOperation& call, RpcSocket conn, uint32_t xid, bool& replySent) {
+    g_replySent = false;
+    const uint32_t status = dispatch(acc, call, conn, xid);
+    replySent = g_replySent;
+    return status;
 }
 
 }  // namespace refd

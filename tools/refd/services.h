@@ -16,7 +16,8 @@ constexpr uint32_t kQelnfsdProgram = 0x2F00DBAD;
 constexpr uint32_t kQelnfsdVersion = 1;
 
 // Answers one call that the server side has checked; returns the accept
-// status it replied with. The reply is sent on `connection`.
-uint32_t answer(const Accounts& accounts, RpcOperation& call, RpcSocket connection, uint32_t xid);
+// status it replied with. The reply is sent on `connection`; replySent says
+// whether it went out in full.
+uint32_t answer(const Accounts& accounts, RpcOperation& call, RpcSocket connection, uint32_t xid, bool& replySent);
 
 }  // namespace refd
