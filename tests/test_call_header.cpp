@@ -2,6 +2,7 @@
 // transaction-id counter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -9,6 +10,13 @@
 #include "qelrpc.h"
 #include "rpc/heap.h"
 #include "rpc/xid.h"
+
+#ifndef _WIN32
+#include <cstdio>
+#include <cstdlib>
+
+#include "child_process.h"
+#endif
 
 namespace {
 
@@ -121,6 +129,52 @@ TEST_F(Header, XidWrapsToOneAndIsNeverZero) {
     }
     EXPECT_EQ(seen, (std::vector<uint32_t>{4294967294u, 4294967295u, 1u, 2u}));
 }
+
+#ifndef _WIN32
+// A fresh process's first ids. When this program is started with
+// QELRPC_TEST_XID_CHILD set, it writes the ids of its first two headers and
+// ends before any test runs: each such start is a fresh load of the counter.
+constexpr const char* kXidChildVariable = "QELRPC_TEST_XID_CHILD";
+[[maybe_unused]] const bool kXidChild = [] {
+    if (std::getenv(kXidChildVariable) == nullptr) return false;
+    RpcOperation op{};
+    uint32_t ids[2] = {0, 0};
+    if (rpcInitOperationEx(&op, "127.0.0.1", 0xFFFFFFFFu) == 0 && rpcCreateAuthNull(&op) == 1) {
+        for (uint32_t& id : ids)
+            if (rpcPrepareRPCHeader(&op, 0) == 0) id = word(op.request.block.pos, 4);
+    }
+    rpcCloseOperation(&op);
+    std::printf("%u %u\n", ids[0], ids[1]);
+    std::fflush(stdout);
+    std::_Exit(0);
+}();
+
+// Ids that started at the same value in every process would let anyone who
+// can send a datagram guess which xid answers a call (a UDP reply is taken
+// from any sender): each process starts somewhere else, and the counter then
+// runs on by one, never through 0.
+TEST(XidStart, FreshProcessesStartAtDifferentIds) {
+    ASSERT_EQ(setenv(kXidChildVariable, "1", 1), 0);
+    std::vector<uint32_t> firsts;
+    for (int i = 0; i < 4; ++i) {
+        testproc::Child child;
+        ASSERT_TRUE(child.start({"/proc/self/exe"}));
+        std::string line;
+        ASSERT_TRUE(child.readLine(line, std::chrono::seconds(10))) << "child " << i;
+        unsigned first = 0, second = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "%u %u", &first, &second), 2) << line;
+        EXPECT_NE(first, 0u);
+        EXPECT_EQ(second, first == 0xFFFFFFFFu ? 1u : first + 1) << "the counter runs on by one";
+        firsts.push_back(first);
+    }
+    unsetenv(kXidChildVariable);
+    std::sort(firsts.begin(), firsts.end());
+    std::string all;
+    for (uint32_t f : firsts) all += " " + std::to_string(f);
+    EXPECT_TRUE(std::adjacent_find(firsts.begin(), firsts.end()) == firsts.end())
+        << "fresh processes started at the same xid; first xids:" << all;
+}
+#endif
 
 TEST_F(Header, UnknownFlavorUsesAnXidAndWritesNoHeader) {
     ASSERT_EQ(rpcCreateAuthNull(&op), 1);
