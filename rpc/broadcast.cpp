@@ -1,13 +1,21 @@
 // Broadcast calls: one prepared call as a single datagram to the limited
 // broadcast address 255.255.255.255, and the good answers of every server.
-// An answer counts when it passes the reply check and its results begin
-// with a nonzero word.
+// An answer counts when it carries the call's xid, passes the reply check
+// and its results begin with a nonzero word.
+//
+// A wait is a deadline, not a timer restarted by every datagram: anyone on
+// the network can send datagrams to the broadcast's port, and one that keeps
+// sending must not keep the broadcast going. rpcBroadcastUDP's deadline is
+// one wait after the start and after each good answer; a read-next's is one
+// wait after it was called.
+#include <chrono>
 #include <cstring>
 
 #include "platform/socket_errors.h"
 #include "platform/socket_options.h"
 #include "platform/sockets.h"
 #include "qelrpc.h"
+#include "xdr/wire.h"
 #include "xdr/xdr_codec.h"
 
 using namespace qelrpc;
@@ -22,9 +30,35 @@ constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFFu;
 constexpr uint16_t kPortmapperPort = 111;
 constexpr RpcTimeValue kDefaultWait{25, 0};
 
+using Clock = std::chrono::steady_clock;
+
+// Datagrams read past a deadline, while they are already queued: an answer
+// that arrived in time is not lost to the clock, and a flood cannot hold the
+// call beyond this many.
+constexpr int kQueuedAfterDeadline = 256;
+
 uint64_t micros(const RpcTimeValue& t) {
     const int64_t us = int64_t{t.seconds} * 1000000 + t.microseconds;
     return us > 0 ? static_cast<uint64_t>(us) : 0;
+}
+
+Clock::time_point after(uint64_t us) { return Clock::now() + std::chrono::microseconds(us); }
+
+uint64_t microsUntil(Clock::time_point deadline) {
+    const auto now = Clock::now();
+    if (now >= deadline) return 0;
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count());
+}
+
+// The xid of the prepared call, behind the record-mark slot. False when
+// there is no call to answer or no block to read an answer into: nothing
+// could ever be read, so the caller refuses at once.
+bool readyToReceive(const RpcOperation& op, uint32_t& xid) {
+    const Mbuf& req = op.request;
+    if (req.block.pos == nullptr || req.block.limit < 8 || req.header.count < 8) return false;
+    if (op.reply.block.pos == nullptr || op.reply.block.limit == 0) return false;
+    xid = wire::loadWord(req.block.pos + 4);
+    return true;
 }
 
 RpcSockAddrIn toSockAddr(const platform::Endpoint& e) {
@@ -57,7 +91,7 @@ enum class Next { Good, Dropped, Failed };
 
 // Receives one datagram into the reply block and checks it; on Good the
 // reply's data window stands behind the leading nonzero word.
-Next receiveAnswer(RpcOperation& op, platform::NativeSocket s, RpcSockAddrIn* sender) {
+Next receiveAnswer(RpcOperation& op, platform::NativeSocket s, uint32_t xid, RpcSockAddrIn* sender) {
     Mbuf& rep = op.reply;
     if (rep.block.pos == nullptr) return Next::Failed;
     std::size_t got = 0;
@@ -66,6 +100,10 @@ Next receiveAnswer(RpcOperation& op, platform::NativeSocket s, RpcSockAddrIn* se
     if (rc != 0 && rc != platform::sockerr::kMessageSize) return Next::Failed;
     if (sender != nullptr) *sender = toSockAddr(from);
     if (rc != 0) return Next::Dropped;  // longer than the block: not an answer we can read
+    // Replies come from any address (every server answers, some from an
+    // address other than the one the call reached); the xid is what ties an
+    // answer to this call.
+    if (got < 4 || wire::loadWord(rep.block.pos) != xid) return Next::Dropped;
     rep.block.count = static_cast<uint32_t>(got);
     if (ProcessRPCResponse(&op) != 0) return Next::Dropped;
     // The leading boolean word, read by the library's own routine.
@@ -80,6 +118,10 @@ extern "C" {
 
 int rpcBroadcastUDP(RpcOperation* op, BroadcastReplyProc replyProc, const RpcTimeValue* timeout, int value) {
     if (op == nullptr || replyProc == nullptr) return kNullArgument;
+    uint32_t xid = 0;
+    // Without a reply block no datagram could be read, and the socket would
+    // stay readable: refuse before anything is sent.
+    if (!readyToReceive(*op, xid)) return kSocketFailure;
     const uint64_t wait = micros(timeout != nullptr ? *timeout : kDefaultWait);
 
     platform::Socket s;
@@ -87,19 +129,25 @@ int rpcBroadcastUDP(RpcOperation* op, BroadcastReplyProc replyProc, const RpcTim
     if (!sendCall(*op, s.get(), op->udpPort)) return kSocketFailure;
 
     bool failed = false;
+    // One full wait from the start and from each good answer; other
+    // datagrams are dropped without moving it.
+    Clock::time_point deadline = after(wait);
+    int pastDeadline = 0;
     for (;;) {
+        const uint64_t left = microsUntil(deadline);
+        if (left == 0 && ++pastDeadline > kQueuedAfterDeadline) break;
         unsigned ready = 0;
-        // Each wait starts afresh: the broadcast ends one full wait after
-        // the last datagram.
-        if (platform::waitFor(s.get(), platform::kReadable, wait, ready) != 0) {
+        if (platform::waitFor(s.get(), platform::kReadable, left, ready) != 0) {
             failed = true;
             break;
         }
         if (ready == 0) break;
         RpcSockAddrIn sender{};
-        const Next n = receiveAnswer(*op, s.get(), &sender);
+        const Next n = receiveAnswer(*op, s.get(), xid, &sender);
         if (n != Next::Good) continue;  // dropped silently, and so is a failed receive
         if (replyProc(&sender, op, value) != 0) break;
+        deadline = after(wait);
+        pastDeadline = 0;
     }
     if (platform::setBroadcast(s.get(), false) != 0) failed = true;
     return failed ? kSocketFailure : kEnded;
@@ -113,6 +161,9 @@ int rpcBroadcastStart(RpcOperation* op) {
         s.close();
         rpcCloseOperation(op);
         std::memset(op, 0, sizeof *op);
+        // Cleared, but never holding socket 0: that is a real descriptor
+        // (standard input on POSIX) a later read-next or close would touch.
+        op->sock = RPC_INVALID_SOCKET;
         return kSocketFailure;
     }
     op->sock = s.release();
@@ -122,12 +173,18 @@ int rpcBroadcastStart(RpcOperation* op) {
 int rpcBroadcastReadNext(RpcOperation* op, const RpcTimeValue* timeout, RpcSockAddrIn* sender) {
     if (op == nullptr || timeout == nullptr || sender == nullptr) return kNullArgument;
     if (op->sock == RPC_INVALID_SOCKET) return kSocketFailure;
-    const uint64_t wait = micros(*timeout);
-    for (;;) {
+    uint32_t xid = 0;
+    if (!readyToReceive(*op, xid)) return kSocketFailure;
+    // The wait is measured from this call: datagrams that are no good answer
+    // are dropped without restarting it.
+    const Clock::time_point deadline = after(micros(*timeout));
+    for (int pastDeadline = 0;;) {
+        const uint64_t left = microsUntil(deadline);
+        if (left == 0 && ++pastDeadline > kQueuedAfterDeadline) return kEnded;
         unsigned ready = 0;
-        if (platform::waitFor(op->sock, platform::kReadable, wait, ready) != 0) return kSocketFailure;
+        if (platform::waitFor(op->sock, platform::kReadable, left, ready) != 0) return kSocketFailure;
         if (ready == 0) return kEnded;
-        switch (receiveAnswer(*op, op->sock, sender)) {
+        switch (receiveAnswer(*op, op->sock, xid, sender)) {
             case Next::Good: return 0;
             case Next::Failed: return kSocketFailure;
             case Next::Dropped: break;

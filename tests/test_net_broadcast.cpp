@@ -9,7 +9,9 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,14 +72,32 @@ std::thread inNamespace(const std::string& ns, std::function<void()> f) {
     });
 }
 
-enum class Answer { Good, LeadingZero, ProgUnavail, Silent };
+// WrongXid: a good answer to another call. Junk: after the call, a stream of
+// datagrams that are no good answer (another xid, scraps, PROG_UNAVAIL, a
+// leading 0), one every 40 ms for as long as the host lives; JunkOwnXid the
+// same without the answers to another xid.
+enum class Answer { Good, LeadingZero, ProgUnavail, Silent, WrongXid, Junk, JunkOwnXid };
+
+// An accepted reply to xid: accept status `accept`, then (for SUCCESS) the
+// leading word and one value.
+Bytes reply(uint32_t xid, uint32_t accept, uint32_t leading, uint32_t value) {
+    Bytes r;
+    put(r, xid);
+    for (uint32_t w : {1u, 0u, 0u, 0u}) put(r, w);
+    put(r, accept);
+    if (accept == 0) {
+        put(r, leading);
+        put(r, value);
+    }
+    return r;
+}
 
 // A scripted server in host i's namespace: answers every call on `port`
 // as told, for at most `life`.
 struct Host {
     std::thread t;
     std::atomic<bool> ready{false}, stop{false};
-    std::atomic<int> calls{0};
+    std::atomic<int> calls{0}, junkSent{0};
     void start(int i, uint16_t port, Answer a, std::chrono::milliseconds life = std::chrono::milliseconds(4000)) {
         t = inNamespace("qbs" + std::to_string(i), [this, i, port, a, life] {
             const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -99,16 +119,30 @@ struct Host {
                 const ssize_t n = ::recvfrom(s, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
                 if (n < 4) continue;
                 ++calls;
-                if (a == Answer::Silent) continue;
-                Bytes r;
-                put(r, word(buf));  // the call's xid
-                for (uint32_t w : {1u, 0u, 0u, 0u}) put(r, w);
-                put(r, a == Answer::ProgUnavail ? 1 : 0);
-                if (a != Answer::ProgUnavail) {
-                    put(r, a == Answer::LeadingZero ? 0 : 1);
-                    put(r, 100 + static_cast<uint32_t>(i));
+                const uint32_t xid = word(buf);
+                const uint32_t value = 100 + static_cast<uint32_t>(i);
+                auto send = [&](const Bytes& r) {
+                    ::sendto(s, r.data(), r.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+                };
+                switch (a) {
+                    case Answer::Silent: break;
+                    case Answer::Good: send(reply(xid, 0, 1, value)); break;
+                    case Answer::LeadingZero: send(reply(xid, 0, 0, value)); break;
+                    case Answer::ProgUnavail: send(reply(xid, 1, 0, 0)); break;
+                    case Answer::WrongXid: send(reply(xid + 1, 0, 1, value)); break;
+                    case Answer::Junk:
+                    case Answer::JunkOwnXid: {
+                        const Bytes junk[] = {Bytes{1, 2, 3}, reply(xid, 1, 0, 0), reply(xid, 0, 0, value),
+                                              Bytes(64, 0xEE), reply(xid ^ 0x10000u, 0, 1, 900 + value)};
+                        const int kinds = a == Answer::Junk ? 5 : 4;
+                        for (int k = 0; !stop && Clock::now() < end; ++k) {
+                            send(junk[k % kinds]);
+                            ++junkSent;
+                            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+                        }
+                        break;
+                    }
                 }
-                ::sendto(s, r.data(), r.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
             }
             ::close(s);
         });
@@ -134,10 +168,11 @@ class Broadcast : public ::testing::Test {
         InitDataBuffer(&op.request);
     }
     void TearDown() override { rpcCloseOperation(&op); }
-    void startHosts(std::initializer_list<Answer> answers, uint16_t port = kPort) {
+    void startHosts(std::initializer_list<Answer> answers, uint16_t port = kPort,
+                    std::chrono::milliseconds life = std::chrono::milliseconds(4000)) {
         int i = 0;
         for (Answer a : answers) {
-            hosts[i].start(i + 1, port, a);
+            hosts[i].start(i + 1, port, a, life);
             ASSERT_TRUE(hosts[i].ready) << "host " << i + 1;
             ++i;
         }
@@ -247,6 +282,112 @@ TEST_F(Broadcast, StartAndReadNextPullAnswersFromThePortmapperPort) {
     EXPECT_EQ(last, 1);  // at once
 }
 
+// Only answers to this call count: a good-looking reply to another xid is
+// someone else's (or forged) and never reaches the routine or the reader.
+TEST_F(Broadcast, AnswerToAnotherXidIsDropped) {
+    startHosts({Answer::WrongXid, Answer::Good, Answer::WrongXid});
+    g_seen[0] = Seen{};
+    int rc = 0;
+    const RpcTimeValue wait{0, 300000};
+    asCaller([&] { rc = rpcBroadcastUDP(&op, collectIndexed, &wait, 0); });
+    EXPECT_EQ(rc, -302);
+    EXPECT_EQ(g_seen[0].values, std::vector<uint32_t>{102});
+}
+
+TEST_F(Broadcast, ReadNextDropsAnswerToAnotherXid) {
+    startHosts({Answer::WrongXid, Answer::WrongXid, Answer::WrongXid}, 111);
+    int starts = -1, next = 0;
+    asCaller([&] {
+        starts = rpcBroadcastStart(&op);
+        if (starts != 0) return;
+        const RpcTimeValue wait{0, 300000};
+        RpcSockAddrIn from{};
+        next = rpcBroadcastReadNext(&op, &wait, &from);
+        ::close(static_cast<int>(op.sock));
+    });
+    ASSERT_EQ(starts, 0);
+    EXPECT_EQ(next, -302);
+}
+
+// A stream of datagrams that are no good answer must not keep a broadcast
+// going: the wait runs from the start (and from each good answer), not from
+// the last datagram. The junk host sends for 3 s; the wait is 400 ms.
+TEST_F(Broadcast, JunkDoesNotProlongTheWait) {
+    startHosts({Answer::Good, Answer::Junk}, kPort, std::chrono::milliseconds(3000));
+    g_seen[1] = Seen{};
+    int rc = 0;
+    const RpcTimeValue wait{0, 400000};
+    const auto t0 = Clock::now();
+    asCaller([&] { rc = rpcBroadcastUDP(&op, collectIndexed, &wait, 1); });
+    const auto took = Clock::now() - t0;
+    EXPECT_EQ(rc, -302);
+    EXPECT_EQ(g_seen[1].values, std::vector<uint32_t>{101});
+    EXPECT_GE(took, std::chrono::milliseconds(400));
+    EXPECT_LT(took, std::chrono::milliseconds(1500)) << "junk datagrams kept the broadcast waiting";
+    EXPECT_GE(hosts[1].junkSent.load(), 3) << "the junk host must have been sending";
+}
+
+TEST_F(Broadcast, JunkDoesNotProlongAReadNext) {
+    startHosts({Answer::JunkOwnXid}, 111, std::chrono::milliseconds(3000));
+    int starts = -1, next = 0;
+    Clock::duration took{};
+    asCaller([&] {
+        starts = rpcBroadcastStart(&op);
+        if (starts != 0) return;
+        const RpcTimeValue wait{0, 400000};
+        RpcSockAddrIn from{};
+        const auto t0 = Clock::now();
+        next = rpcBroadcastReadNext(&op, &wait, &from);
+        took = Clock::now() - t0;
+        ::close(static_cast<int>(op.sock));
+    });
+    ASSERT_EQ(starts, 0);
+    EXPECT_EQ(next, -302);
+    EXPECT_GE(took, std::chrono::milliseconds(400));
+    EXPECT_LT(took, std::chrono::milliseconds(1500)) << "junk datagrams kept the read waiting";
+}
+
+// An operation with a request block but no reply block can never read an
+// answer: the broadcast is refused at once (-301, as read-next does) rather
+// than finding the socket readable for ever. Run in a child process that a
+// watchdog kills, so that a broadcast that spins fails the test instead of
+// hanging it.
+TEST_F(Broadcast, NoReplyBlockIsRefusedAtOnce) {
+    startHosts({Answer::Good});
+    Mbuf savedReply = op.reply;
+    op.reply = Mbuf{};
+    int rc = 0;
+    bool finished = false;
+    Clock::duration took{};
+    asCaller([&] {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        const auto t0 = Clock::now();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(fds[0]);
+            const int r = rpcBroadcastUDP(&op, collectIndexed, nullptr, 0);
+            (void)!::write(fds[1], &r, sizeof r);
+            ::_exit(0);
+        }
+        ::close(fds[1]);
+        if (pid < 0) {
+            ::close(fds[0]);
+            return;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        if (::poll(&p, 1, 3000) == 1 && ::read(fds[0], &rc, sizeof rc) == sizeof rc) finished = true;
+        took = Clock::now() - t0;
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        ::close(fds[0]);
+    });
+    op.reply = savedReply;
+    ASSERT_TRUE(finished) << "rpcBroadcastUDP without a reply block was still running after 3 s";
+    EXPECT_EQ(rc, -301);
+    EXPECT_LT(took, std::chrono::milliseconds(500));
+}
+
 TEST(BroadcastArguments, NullsAndAFailedStart) {
     const RpcTimeValue wait{0, 0};
     RpcSockAddrIn from;
@@ -258,13 +399,18 @@ TEST(BroadcastArguments, NullsAndAFailedStart) {
     EXPECT_EQ(rpcBroadcastReadNext(&op, nullptr, &from), -300);
     EXPECT_EQ(rpcBroadcastReadNext(&op, &wait, nullptr), -300);
 
-    // Nothing prepared to send: the start fails, releases and clears.
+    // Nothing prepared to send: the start fails, releases and clears. The
+    // socket field says "no socket", never 0 (a real descriptor: standard
+    // input), so a later read-next or close cannot touch another file.
     ASSERT_EQ(rpcInitOperationEx(&op, "x", 0x0100007F), 0);
     ASSERT_EQ(rpcCreateAuthNull(&op), 1);
     EXPECT_EQ(rpcBroadcastStart(&op), -301);
-    RpcOperation zero;
-    std::memset(&zero, 0, sizeof zero);
-    EXPECT_EQ(0, std::memcmp(&op, &zero, sizeof op));
+    EXPECT_EQ(op.sock, RPC_INVALID_SOCKET);
+    RpcOperation cleared;
+    std::memset(&cleared, 0, sizeof cleared);
+    cleared.sock = RPC_INVALID_SOCKET;
+    EXPECT_EQ(0, std::memcmp(&op, &cleared, sizeof op));
+    EXPECT_EQ(rpcBroadcastReadNext(&op, &wait, &from), -301);
 }
 
 }  // namespace

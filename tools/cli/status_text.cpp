@@ -23,6 +23,7 @@ constexpr StatusEntry kOperation[] = {
 constexpr StatusEntry kCall[] = {
     {0, "success"},
     {-1, "no reply: 5 UDP sends 1 second apart went unanswered, or a TCP reply stayed silent for 20 seconds "
+         "or was not complete within 120 seconds "
          "(also: both ports 0, host address not resolved, or a null operation)"},
     {-2, "the message received is not an RPC reply (also: no usable port, or the TCP connect was cancelled)"},
     {-3, "the server refused the call: RPC version mismatch (MSG_DENIED, RPC_MISMATCH)"},
@@ -32,6 +33,7 @@ constexpr StatusEntry kCall[] = {
     {-7, "procedure unavailable (PROC_UNAVAIL)"},
     {-8, "the server could not decode the arguments (GARBAGE_ARGS)"},
     {-9, "system error on the server (SYSTEM_ERR)"},
+    {-98, "the reply does not carry the AUTH_DES or RPCSEC_GSS verifier the call asks for: no server was authenticated"},
     {-99, "the reply is malformed or too short (or a null operation, or no reply block)"},
     {67, "no server address (the operation's address is 0)"},
     {8, "not enough memory for the call's temporary records"},
@@ -50,7 +52,7 @@ constexpr StatusEntry kPortLookup[] = {
 constexpr StatusEntry kBroadcast[] = {
     {0, "success"},
     {-300, "a required argument is null"},
-    {-301, "a socket step of the broadcast failed (no broadcast route?)"},
+    {-301, "a socket step of the broadcast failed (no broadcast route?), or the operation has no reply block"},
     {-302, "no (further) answer within the wait"},
 };
 
@@ -72,6 +74,7 @@ constexpr StatusEntry kNameService[] = {
     {-2, "a name did not fit the request"},
     {8, "not enough memory for a message block"},
     {1208, "no usable port registered for the daemon (or a null operation record)"},
+    {1728, "the daemon's reply cannot be read: results cut off or missing (a protocol error, not an answer)"},
 };
 
 constexpr StatusEntry kAuthorize[] = {
@@ -82,6 +85,7 @@ constexpr StatusEntry kAuthorize[] = {
     {1317, "Qelnfsd refused the user name or password (no such user)"},
     {1359, "internal error, or the user name or password is too long (PCNFSD: 32 and 64 characters; "
            "Qelnfsd: 60 together)"},
+    {1728, "the daemon's reply cannot be read: results cut off or missing (a protocol error, not a refusal)"},
 };
 
 constexpr StatusEntry kGss[] = {
