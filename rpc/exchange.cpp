@@ -7,6 +7,7 @@
 // section 11: bit 31 = last fragment, bits 0-30 = fragment length) and sends
 // it along. TCP reply fragments land back to back at the start of the reply
 // block, without their marks.
+#include <algorithm>
 #include <chrono>
 
 #include "platform/host.h"
@@ -50,10 +51,23 @@ bool requestLength(const RpcOperation& op, uint32_t& total) {
 
 bool replyBlockUsable(const RpcOperation& op) { return op.reply.block.pos != nullptr && op.reply.block.limit != 0; }
 
-// Waits until s is readable: 0, -1 when the silence limit passed first, or
-// the wait's own failure.
-int waitReadable(NativeSocket s, uint64_t silenceMicros) {
-    const auto deadline = Clock::now() + std::chrono::microseconds(silenceMicros);
+// The two bounds of a TCP exchange after its connect: no silence longer than
+// the silence limit, and the whole send and reply within the exchange's
+// deadline (a peer that trickles a byte now and then never goes silent).
+struct TcpBounds {
+    uint64_t silenceMicros;
+    Clock::time_point deadline;
+
+    // The end of a wait that starts now.
+    Clock::time_point waitEnd() const {
+        return std::min(Clock::now() + std::chrono::microseconds(silenceMicros), deadline);
+    }
+};
+
+// Waits until s is readable: 0, -1 when the silence limit or the exchange's
+// deadline passed first, or the wait's own failure.
+int waitReadable(NativeSocket s, const TcpBounds& bounds) {
+    const auto deadline = bounds.waitEnd();
     for (;;) {
         const uint64_t left = microsUntil(deadline);
         if (left == 0) return status::kExchangeTimeout;
@@ -63,17 +77,18 @@ int waitReadable(NativeSocket s, uint64_t silenceMicros) {
     }
 }
 
-// Reads exactly n bytes; every wait for more is bounded by the silence limit,
-// so a peer that stalls half-way cannot hold the exchange. With waitFirst
-// false the bytes are taken at once when they are already there (the body
-// behind a mark usually is), saving a wait.
-// 0; -1 silence; kDisconnected when the peer closes first; a socket error.
-int receiveExactly(NativeSocket s, uint8_t* to, uint32_t n, uint64_t silenceMicros, bool waitFirst) {
+// Reads exactly n bytes; every wait for more is bounded by the silence limit
+// and the exchange's deadline, so a peer that stalls half-way cannot hold the
+// exchange. With waitFirst false the bytes are taken at once when they are
+// already there (the body behind a mark usually is), saving a wait.
+// 0; -1 silence or deadline; kDisconnected when the peer closes first; a
+// socket error.
+int receiveExactly(NativeSocket s, uint8_t* to, uint32_t n, const TcpBounds& bounds, bool waitFirst) {
     uint32_t have = 0;
     bool mustWait = waitFirst;
     while (have < n) {
         if (mustWait) {
-            const int rc = waitReadable(s, silenceMicros);
+            const int rc = waitReadable(s, bounds);
             if (rc != 0) return rc;
         }
         std::size_t got = 0;
@@ -90,8 +105,10 @@ int receiveExactly(NativeSocket s, uint8_t* to, uint32_t n, uint64_t silenceMicr
     return 0;
 }
 
-// Sends all n bytes, each wait for room bounded by the silence limit.
-int sendAll(NativeSocket s, const uint8_t* from, uint32_t n, uint64_t silenceMicros) {
+// Sends all n bytes, each wait for room bounded by the silence limit and the
+// exchange's deadline; a server that takes too little of the request in
+// time is WSAETIMEDOUT, as the connect's own timeout is.
+int sendAll(NativeSocket s, const uint8_t* from, uint32_t n, const TcpBounds& bounds) {
     uint32_t done = 0;
     while (done < n) {
         std::size_t sent = 0;
@@ -101,8 +118,10 @@ int sendAll(NativeSocket s, const uint8_t* from, uint32_t n, uint64_t silenceMic
             continue;
         }
         if (rc != sockerr::kWouldBlock) return rc;
+        const uint64_t left = microsUntil(bounds.waitEnd());
+        if (left == 0) return sockerr::kTimedOut;
         unsigned ready = 0;
-        const int w = waitFor(s, kWritable, silenceMicros, ready);
+        const int w = waitFor(s, kWritable, left, ready);
         if (w != 0) return w;
         if (ready == 0) return sockerr::kTimedOut;
     }
@@ -166,10 +185,13 @@ int tcpExchange(RpcOperation& op) {
                               async ? op.cancelFlag : nullptr);
     if (rc != 0) return rc;
 
-    // The request always goes out as one last fragment.
+    // The request always goes out as one last fragment. From here on the
+    // exchange has its deadline; the connect before it is bounded by the
+    // system and the cancel flag.
     wire::storeWord(op.request.block.pos, (total - 4) | kLastFragment);
-    const uint64_t silence = exchange::limits().tcpSilenceMicros;
-    rc = sendAll(s.get(), op.request.block.pos, total, silence);
+    const exchange::Limits lim = exchange::limits();
+    const TcpBounds bounds{lim.tcpSilenceMicros, Clock::now() + std::chrono::microseconds(lim.tcpExchangeMicros)};
+    rc = sendAll(s.get(), op.request.block.pos, total, bounds);
     if (rc != 0) return rc;
 
     // Fragments back to back from the block's start. The mark is read aside,
@@ -178,14 +200,17 @@ int tcpExchange(RpcOperation& op) {
     uint32_t have = 0;
     for (uint32_t fragments = 0;; ++fragments) {
         if (fragments == kMaxFragments) return sockerr::kMessageSize;
+        // Fragments that are already there are read without a wait; the
+        // deadline holds for them too.
+        if (Clock::now() >= bounds.deadline) return status::kExchangeTimeout;
         uint8_t mark[4];
         // The reply's first bytes are awaited; later ones are usually there.
-        rc = receiveExactly(s.get(), mark, 4, silence, fragments == 0);
+        rc = receiveExactly(s.get(), mark, 4, bounds, fragments == 0);
         if (rc != 0) return rc;
         const uint32_t word = wire::loadWord(mark);
         const uint32_t length = word & ~kLastFragment;
         if (length > room - have) return sockerr::kMessageSize;
-        rc = receiveExactly(s.get(), reply.block.pos + have, length, silence, false);
+        rc = receiveExactly(s.get(), reply.block.pos + have, length, bounds, false);
         if (rc != 0) return rc;
         have += length;
         reply.block.count = have;

@@ -18,7 +18,8 @@ constexpr int kHeaderNullOperation = -1;
 // Windows Sockets numbers (platform/socket_errors.h); a TCP reply longer than
 // the block is WSAEMSGSIZE, a peer that closes before the reply is complete
 // WSAEDISCON.
-constexpr int kExchangeTimeout = -1;   // no reply within the UDP schedule / TCP silence limit
+constexpr int kExchangeTimeout = -1;   // no reply within the UDP schedule / TCP silence limit,
+                                       // or no complete TCP reply within the exchange's bound
 constexpr int kExchangeCancelled = -2; // the connect was abandoned through the cancel flag
 
 // Call driver (CallRPC, rpcCallRPCProgram).

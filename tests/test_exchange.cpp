@@ -267,6 +267,51 @@ TEST_F(Exchange, TcpSilentServerTimesOut) {
     EXPECT_LT(millisSince(t0), 3000);
 }
 
+// The silence limit alone lets a server hold a call for ever by never
+// going quiet: one byte now and then keeps every wait short. The whole
+// exchange has a bound of its own.
+TEST_F(Exchange, TcpPeerThatTricklesIsCutOffByTheExchangeBound) {
+    struct Case { const char* what; Bytes first; Bytes piece; };
+    Bytes bodyMark, emptyFragment, oneByteFragment;
+    putWord(bodyMark, 0x80000000u | 400);
+    putWord(emptyFragment, 0);
+    putWord(oneByteFragment, 1);
+    oneByteFragment.push_back(0x42);
+    const Case cases[] = {
+        {"one byte of a fragment at a time", bodyMark, Bytes{0x42}},
+        {"one one-byte fragment at a time", {}, oneByteFragment},
+        {"one empty fragment at a time", {}, emptyFragment},
+    };
+    ex::Limits l = fastLimits();
+    l.tcpSilenceMicros = 300'000;
+    l.tcpExchangeMicros = 1'000'000;
+    ex::setLimits(l);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::atomic<bool> done{false};
+        // A piece every 30 ms, for at most 3 s: far inside the silence
+        // limit, far beyond the exchange's bound.
+        TcpPeer peer([&](int, Conn& conn) {
+            Bytes req;
+            if (!conn.readRecord(req)) return;
+            if (!c.first.empty()) conn.send(c.first);
+            for (int i = 0; i < 100 && !done; ++i) {
+                conn.send(c.piece);
+                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            }
+        });
+        ASSERT_TRUE(peer.ok());
+        op.tcpPort = peer.port();
+        const auto t0 = Clock::now();
+        const int rc = DoTCPRPCGram(&op);
+        const long long ms = millisSince(t0);
+        done = true;
+        EXPECT_EQ(rc, -1);
+        EXPECT_GE(ms, 950);
+        EXPECT_LT(ms, 2000);
+    }
+}
+
 TEST_F(Exchange, TcpPeerClosingEarlyIsNeverSuccess) {
     struct Case { const char* what; std::function<void(Conn&)> script; };
     const Case cases[] = {
