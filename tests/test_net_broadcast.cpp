@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "peer_skip.h"
 #include "qelrpc.h"
 
 namespace {
@@ -161,7 +162,7 @@ class Broadcast : public ::testing::Test {
     RpcOperation op{};
 
     void SetUp() override {
-        if (!buildLab()) GTEST_SKIP() << "cannot build the test's network namespaces";
+        if (!buildLab()) QELRPC_SKIP_UNLESS_REQUIRED("cannot build the test's network namespaces");
         ASSERT_EQ(rpcInitOperationEx(&op, nullptr, 0xFFFFFFFFu), 0);
         ASSERT_EQ(rpcCreateAuthNull(&op), 1);
         ASSERT_EQ(rpcPrepareRPCBroadcastHeader(&op, 0x20000F77, 1, 1, kPort), 0);
@@ -420,7 +421,7 @@ namespace {
 // Debian's rpcbind in one host's namespace answers a broadcast portmapper
 // GETPORT on its port 111: the real peer of the start / read-next style.
 TEST_F(Broadcast, RpcbindAnswersABroadcastGetport) {
-    if (access("/usr/sbin/rpcbind", X_OK) != 0) GTEST_SKIP() << "rpcbind is not installed";
+    if (access("/usr/sbin/rpcbind", X_OK) != 0) QELRPC_SKIP_UNLESS_REQUIRED("rpcbind is not installed");
     // rpcbind stays in the foreground (-f); it is ended by its PID on every
     // path out of the test. Its output must not hold the test's own.
     const std::string pidFile = "/run/qbs2-rpcbind.pid";

@@ -10,6 +10,7 @@
 
 #include "cli_run.h"
 #include "dispatch_peers.h"
+#include "peer_skip.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ class CliRefd : public ::testing::Test {
         refd_ = rpcbind_ = nullptr;
     }
     void SetUp() override {
-        if (port_ == 0) GTEST_SKIP() << "rpcbind or the reference daemon did not start";
+        if (port_ == 0) QELRPC_SKIP_UNLESS_REQUIRED("rpcbind or the reference daemon did not start");
     }
     static inline testproc::Child* rpcbind_ = nullptr;
     static inline testproc::Child* refd_ = nullptr;
@@ -170,7 +171,7 @@ TEST_F(CliRefd, AuthorizeSucceedsAndFails) {
 class CliTirpc : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!nfspeers::startRpcbind(rpcbind_)) GTEST_SKIP() << "rpcbind did not start";
+        if (!nfspeers::startRpcbind(rpcbind_)) QELRPC_SKIP_UNLESS_REQUIRED("rpcbind did not start");
     }
     testproc::Child rpcbind_;
     dispatchpeers::Server server_;
@@ -217,7 +218,7 @@ TEST_F(CliTirpc, NoNameServiceAtAll) {
 
 // Nothing listens on port 111: the look-up's nested status, spelled out.
 TEST(CliNoPortmapper, NestedStatusIsSpelledOut) {
-    if (portprobe::answers(111)) GTEST_SKIP() << "a portmapper answers in this namespace";
+    if (portprobe::answers(111)) QELRPC_SKIP_UNLESS_REQUIRED("a portmapper answers in this namespace");
     const auto r = cli({"getport", "127.0.0.1", "pcnfsd", "2", "--json"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "{\"command\":\"getport\",\"ok\":false,\"error\":\"127.0.0.1 pcnfsd (150001) version 2\","
@@ -244,7 +245,7 @@ class CliTwoServers : public ::testing::Test {
         alt_ = nullptr;
     }
     void SetUp() override {
-        if (!ready_) GTEST_SKIP() << "the second namespace could not be built";
+        if (!ready_) QELRPC_SKIP_UNLESS_REQUIRED("the second namespace could not be built");
     }
     static inline dispatchpeers::AltNamespace* alt_ = nullptr;
     static inline bool ready_ = false;

@@ -13,6 +13,7 @@
 #include "cli_run.h"
 #include "gss/realm.h"
 #include "qelrpc.h"
+#include "peer_skip.h"
 #include "rpc/library.h"
 #include "xdr/wire.h"
 
@@ -82,7 +83,7 @@ class GssPeers : public ::testing::Test {
         g_peers = nullptr;
     }
     void SetUp() override {
-        if (!g_peers->skip.empty()) GTEST_SKIP() << g_peers->skip;
+        if (!g_peers->skip.empty()) QELRPC_SKIP_UNLESS_REQUIRED(g_peers->skip);
         ASSERT_EQ(IsGSSAvailable(GssProviderMit), 1) << "libgssapi_krb5.so.2 did not load";
     }
     void TearDown() override { rpcCloseOperation(&op_); }
@@ -234,7 +235,7 @@ TEST_F(GssPeers, InquireCredGivesTheUserWithoutTheRealm) {
 
 TEST_F(GssPeers, TheToolNamesTheKerberosUser) {
 #ifndef QELRPC_CLI_PATH
-    GTEST_SKIP() << "the qelrpc tool is not built here";
+    QELRPC_SKIP_UNLESS_REQUIRED("the qelrpc tool is not built here");
 #else
     const auto plain = clirun::run(QELRPC_CLI_PATH, {"gss-whoami"});
     EXPECT_EQ(plain.exitCode, 0) << plain.err;
@@ -291,7 +292,7 @@ std::vector<std::string> splitTabs(const std::string& line) {
 }
 
 TEST_F(GssPeers, TsharkDissectsSetUpAndAnIntegrityCall) {
-    if (access("/usr/bin/tshark", X_OK) != 0) GTEST_SKIP() << "tshark is not installed";
+    if (access("/usr/bin/tshark", X_OK) != 0) QELRPC_SKIP_UNLESS_REQUIRED("tshark is not installed");
     const std::string file = g_peers->realm.dir() + "/gss.pcapng";
     testproc::Child capture;
     ASSERT_TRUE(capture.start({"/usr/bin/tshark", "-i", "lo", "-f", "tcp port 2049", "-w", file, "-q"}));
@@ -341,7 +342,7 @@ namespace {
 // RPCSEC_GSS_CREDPROBLEM (auth_stat 13).
 TEST_F(GssPeers, LibtirpcServerSetsUpAContext) {
 #ifndef TIRPC_GSS_PEER
-    GTEST_SKIP() << "libtirpc-dev was not found at build time";
+    QELRPC_SKIP_UNLESS_REQUIRED("libtirpc-dev was not found at build time");
 #else
     testproc::Child peer;
     ASSERT_TRUE(peer.start({TIRPC_GSS_PEER, "nfs@localhost"}));

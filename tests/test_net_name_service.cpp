@@ -12,6 +12,7 @@
 #include "dispatch_peers.h"
 #include "nfsuser/name_service.h"
 #include "peer_calls.h"
+#include "peer_skip.h"
 #include "qelrpc.h"
 #include "siblings/qelnis/qelnis.h"
 
@@ -55,7 +56,7 @@ class NameService : public ::testing::Test {
 
     void SetUp() override {
         forgetNameServiceKind();
-        if (!nfspeers::startRpcbind(rpcbind)) GTEST_SKIP() << "rpcbind is not available";
+        if (!nfspeers::startRpcbind(rpcbind)) QELRPC_SKIP_UNLESS_REQUIRED("rpcbind is not available");
     }
     void TearDown() override {
         rpcCloseOperation(&op);

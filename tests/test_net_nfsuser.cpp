@@ -11,6 +11,7 @@
 
 #include "nfsuser_peers.h"
 #include "peer_calls.h"
+#include "peer_skip.h"
 #include "qelrpc.h"
 
 namespace {
@@ -34,7 +35,7 @@ class Daemons : public ::testing::TestWithParam<Peer> {
     RpcOperation op{};
 
     void SetUp() override {
-        if (!nfspeers::startRpcbind(rpcbind)) GTEST_SKIP() << "rpcbind is not available";
+        if (!nfspeers::startRpcbind(rpcbind)) QELRPC_SKIP_UNLESS_REQUIRED("rpcbind is not available");
         switch (GetParam()) {
             case Peer::TirpcTcp: ASSERT_TRUE(nfspeers::startTirpcDaemons(daemon, "tcp")); break;
             case Peer::TirpcUdp: ASSERT_TRUE(nfspeers::startTirpcDaemons(daemon, "udp")); break;
@@ -161,7 +162,7 @@ INSTANTIATE_TEST_SUITE_P(Peers, Daemons, ::testing::Values(Peer::TirpcTcp, Peer:
 // With openOperation set, every failure path closes the operation.
 TEST(NfsUserFailures, OpenOperationIsClosedOnEveryPath) {
     testproc::Child rpcbind;
-    if (!nfspeers::startRpcbind(rpcbind)) GTEST_SKIP() << "rpcbind is not available";
+    if (!nfspeers::startRpcbind(rpcbind)) QELRPC_SKIP_UNLESS_REQUIRED("rpcbind is not available");
     // No daemon registered: the port look-up fails.
     struct Case { const char* what; int (*call)(RpcOperation*); };
     const Case cases[] = {

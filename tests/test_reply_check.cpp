@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "qelrpc.h"
+#ifndef QELRPC_TEST_SHARED_LIBRARY
 #include "rpc/received_reply.h"
+#endif
 
 namespace {
 
@@ -50,8 +52,10 @@ TEST_F(ReplyCheck, SuccessOpensTheDataWindowOnTheResults) {
     EXPECT_EQ(op.reply.header.count, 32u);
     EXPECT_EQ(op.reply.data.pos, op.reply.block.pos + 24);
     EXPECT_EQ(op.reply.data.count, 8u);
+#ifndef QELRPC_TEST_SHARED_LIBRARY
     // Readers handed a bare pointer into the results are bounded by them.
     EXPECT_EQ(qelrpc::received::windowAt(op.reply.data.pos).count, 8u);
+#endif
     uint32_t v = 0;
     ASSERT_EQ(mbufGetLong(&op.reply.data, &v), 0);
     EXPECT_EQ(v, 0xCAFEu);

@@ -25,6 +25,7 @@
 #include "des_test_server.h"
 #include "fake_peer.h"
 #include "peer_calls.h"
+#include "peer_skip.h"
 #include "qelrpc.h"
 #include "wine_paths.h"
 
@@ -49,7 +50,7 @@ class LinuxPeers : public ::testing::Test {
   protected:
     RpcOperation op{};
     void SetUp() override {
-        if (!linuxPeers()) GTEST_SKIP() << "needs the Linux-side peers of tests/wine/run_suite.sh";
+        if (!linuxPeers()) QELRPC_SKIP_UNLESS_REQUIRED("needs the Linux-side peers of tests/wine/run_suite.sh");
         ASSERT_EQ(qelrpc::platform::startSockets(), 0);
         ASSERT_EQ(rpcInitOperationEx(&op, "127.0.0.1", 0xFFFFFFFFu), 0);
         ASSERT_EQ(rpcCreateAuthUnix(&op, "qelrpc-wine", 1000, 1000), 1);

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "qelrpc.h"
+#ifndef QELRPC_TEST_SHARED_LIBRARY
 #include "rpc/heap.h"
+#endif
 
 namespace {
 
@@ -57,11 +59,21 @@ Bytes cat(Bytes a, const Bytes& b) {
 bool same(const MbufCursor& a, const MbufCursor& b) { return a.count == b.count && a.limit == b.limit && a.pos == b.pos; }
 
 // Makes the next n allocations of the library's heap succeed and the rest
-// fail, for the lifetime of the guard.
+// fail, for the lifetime of the guard. The shared library keeps that seam to
+// itself: built against it (QELRPC_TEST_SHARED_LIBRARY) the guard does
+// nothing, and the cases that need a failing heap are left out.
+#ifndef QELRPC_TEST_SHARED_LIBRARY
+constexpr bool kHeapSeam = true;
 struct HeapBudget {
     explicit HeapBudget(long n) { qelrpc::heap::failAfter(n); }
     ~HeapBudget() { qelrpc::heap::failAfter(-1); }
 };
+#else
+constexpr bool kHeapSeam = false;
+struct HeapBudget {
+    explicit HeapBudget(long) {}
+};
+#endif
 
 // --- integers --------------------------------------------------------------
 
@@ -276,6 +288,7 @@ TEST(XdrBytes, FailedDecodesLeaveWhatTheCallerCanRelyOn) {
         {"no memory", cat(words({4}), Bytes(4, 'x')), 10, 0, false, 4, 4},
     };
     for (const Case& c : cases) {
+        if (c.allocations >= 0 && !kHeapSeam) continue;
         SCOPED_TRACE(c.what);
         auto r = Window::reading(c.in);
         void* p = &sentinel;
@@ -354,6 +367,7 @@ TEST(XdrString, FailedDecodes) {
         {"no memory for the empty string", words({0}), 100, 0, false},
     };
     for (const Case& c : cases) {
+        if (c.allocations >= 0 && !kHeapSeam) continue;
         SCOPED_TRACE(c.what);
         auto r = Window::reading(c.in);
         const MbufCursor before = r.c;
@@ -577,10 +591,12 @@ TEST(XdrReference, DecodesIntoAnExistingObjectAndRefusesToEncodeNothing) {
     EXPECT_EQ(xdr_reference(&w.c, XDR_OP_ENCODE, &none, 4, proc(&xdr_int)), 0);
     EXPECT_EQ(xdr_reference(nullptr, XDR_OP_FREE, &none, 4, proc(&xdr_int)), 1);
 
-    HeapBudget noMemory(0);
-    auto r2 = Window::reading(words({5}));
-    EXPECT_EQ(xdr_reference(&r2.c, XDR_OP_DECODE, &none, 4, proc(&xdr_int)), 0);
-    EXPECT_EQ(none, nullptr);
+    if (kHeapSeam) {
+        HeapBudget noMemory(0);
+        auto r2 = Window::reading(words({5}));
+        EXPECT_EQ(xdr_reference(&r2.c, XDR_OP_DECODE, &none, 4, proc(&xdr_int)), 0);
+        EXPECT_EQ(none, nullptr);
+    }
 }
 
 // --- heap helpers ------------------------------------------------------------

@@ -80,7 +80,11 @@ case $installed_prefix in
             sh "$root$installed_prefix" "$installed_prefix" "$installed_libdir" "$tmp/consumer-installed" ||
             fail "the consumer against the package at its installed place"
     else
-        echo "(no mount namespace here: the run at the installed place is left out)"
+        # Only a developer's machine may leave it out (QELRPC_REQUIRE_PEERS).
+        case ${QELRPC_REQUIRE_PEERS:-0} in
+        0 | "") echo "(no mount namespace here: the run at the installed place is left out)" ;;
+        *) fail "no mount namespace here for the run at the installed place" ;;
+        esac
     fi
     ;;
 *)

@@ -3,14 +3,15 @@
 # Linux-side peers that tests/wine/run_suite.sh starts: port look-ups, null
 # calls over both transports, id mapping and authorisation through the
 # PCNFSD daemon, and a refused password with its status. Outside the runner
-# it reports itself skipped (77).
+# it reports itself skipped (77), or fails where the suite must run
+# everything (QELRPC_REQUIRE_PEERS, set by ./run test).
 #   tool_smoke.sh QELRPC_EXE DLL_FOLDER
 set -u
 tool=$1
 dlls=$2
 if [ "${QELRPC_LINUX_PEERS:-}" != 1 ]; then
     echo "needs the Linux-side peers of tests/wine/run_suite.sh"
-    exit 77
+    case ${QELRPC_REQUIRE_PEERS:-0} in 0 | "") exit 77 ;; *) exit 1 ;; esac
 fi
 # qelrpc.dll and qeldes.dll lie in the build's root.
 WINEPATH="Z:$(printf '%s' "$dlls" | tr / '\\')"
