@@ -21,6 +21,10 @@
 namespace qelrpc::gss {
 namespace {
 
+// RFC 2203's second set-up procedure; this library's set-up sends INIT
+// only, but a record may say either.
+constexpr uint32_t kProcContinueInit = 2;
+
 
 gss_buffer_desc view(const void* p, uint32_t n) { return gss_buffer_desc{n, const_cast<void*>(p)}; }
 
@@ -176,9 +180,15 @@ int verifyMic(RpcGssContext context, const void* data, uint32_t len, const void*
     }
 }
 
-bool replyVerifierMatches(RpcOperation& op, const uint8_t* body, uint32_t length) noexcept {
+bool onEstablishedContext(RpcOperation& op) noexcept {
     const AuthGssCred* c = recordOf(&op);
-    if (c == nullptr || c->gssProc == RPCSEC_GSS_PROC_INIT || c->context == nullptr || mit() == nullptr) return true;
+    return c != nullptr && c->gssProc != RPCSEC_GSS_PROC_INIT && c->gssProc != kProcContinueInit;
+}
+
+bool replyVerifierMatches(RpcOperation& op, const uint8_t* body, uint32_t length) noexcept {
+    if (!onEstablishedContext(op)) return true;
+    const AuthGssCred* c = recordOf(&op);
+    if (c->context == nullptr || mit() == nullptr) return false;
     uint8_t seq[4];
     wire::storeWord(seq, c->seqNum);
     return verifyMic(c->context, seq, 4, body, length) == 0;

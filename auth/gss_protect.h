@@ -21,10 +21,17 @@ int getMic(RpcGssContext context, const void* data, uint32_t len, void* mic, uin
 // 0 when mic is a MIC of data; -23, -18 or -6 otherwise; -1 no back end.
 int verifyMic(RpcGssContext context, const void* data, uint32_t len, const void* mic, uint32_t micLen) noexcept;
 
+// True when op's credential is RPCSEC_GSS and past its set-up: its calls
+// (DATA, DESTROY) are answered with the MIC of their sequence number.
+// During the set-up (INIT, CONTINUE_INIT) the answer carries AUTH_NULL, or
+// the MIC of the window once the context is complete, which the set-up
+// checks itself.
+bool onEstablishedContext(RpcOperation& op) noexcept;
+
 // Checks the RPCSEC_GSS verifier of a reply to a DATA or DESTROY call: the
 // MIC of the call's sequence number (RFC 2203 section 5.3.3.2). True when
-// it matches, or when op's credential is not an established RPCSEC_GSS one
-// (nothing to check against).
+// it matches, or during the set-up (nothing to check against here); false
+// when it does not match, or the context or back end is gone.
 bool replyVerifierMatches(RpcOperation& op, const uint8_t* body, uint32_t length) noexcept;
 
 }  // namespace qelrpc::gss

@@ -4,7 +4,8 @@
 // the server's timestamp) and the move to the nickname. The reply block is
 // exactly the input. Whatever the bytes: the result is one of the reply
 // check's codes, the credential moves to the nickname form only on a
-// verifier that passed, and its full-name fields never change.
+// verifier that passed, an accepted outcome needs the AUTH_DES verifier, and
+// its full-name fields never change.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -53,6 +54,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const int rc = ProcessRPCResponse(&op);
     if (rc != 0 && rc != -2 && rc != -3 && rc != -4 && rc != -99 && rc > -5) std::abort();
+    {
+        // Only a reply with a 12-byte AUTH_DES verifier is taken as accepted:
+        // anything else authenticates no server (-98, or -4 for another size).
+        const uint8_t* r = op.reply.block.pos;
+        const bool accepted = rc == 0 || (rc <= -5 && rc != -98 && rc != -99);
+        const bool des12 = size >= 20 && r[12] == 0 && r[13] == 0 && r[14] == 0 && r[15] == 3 && r[16] == 0 &&
+                           r[17] == 0 && r[18] == 0 && r[19] == 12;
+        if (accepted && !des12) std::abort();
+    }
     // Everything but the nickname and its form is as it was.
     if (std::memcmp(cred->netName, before.netName, sizeof before.netName) != 0 ||
         std::memcmp(cred->convKey, before.convKey, 8) != 0 || std::memcmp(cred->commonKey, before.commonKey, 8) != 0 ||

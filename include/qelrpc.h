@@ -385,7 +385,9 @@ QELRPC_API int rpcCallRPCProgram(RpcOperation* op, int reserved);
 /* Checks the reply in the reply block and records rejectStat, authStat and
  * acceptStat. 0: results in reply.data. -2 not a reply; -3 RPC_MISMATCH;
  * -4 AUTH_ERROR (authStat) or a failed AUTH_DES or RPCSEC_GSS verifier; -4 - n for
- * accept_stat n (-5 PROG_UNAVAIL ... -9 SYSTEM_ERR); -99 null operation, no
+ * accept_stat n (-5 PROG_UNAVAIL ... -9 SYSTEM_ERR); -98 the reply to an
+ * AUTH_DES call or on an established RPCSEC_GSS context lacks that flavor's
+ * verifier (acceptStat untouched: no server was authenticated); -99 null operation, no
  * reply block, an unknown reject_stat or verifier flavor, or a reply shorter
  * than the words it must hold. */
 QELRPC_API int ProcessRPCResponse(RpcOperation* op);

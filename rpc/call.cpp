@@ -29,6 +29,7 @@ constexpr uint32_t kRpcMismatch = 0;
 constexpr uint32_t kAuthError = 1;
 constexpr uint32_t kSuccess = 0;
 constexpr uint32_t kAuthDesVerifierTimestamp = 8;
+constexpr uint32_t kAuthDesVerifierLength = 12;
 // accept_stat values above this cannot be reported as -4 - n in an int.
 constexpr uint32_t kLargestReportableAcceptStat = 0x7FFFFFFBu;
 
@@ -40,6 +41,21 @@ bool nextWord(MbufCursor& r, uint32_t& v) {
     if (p == nullptr) return false;
     v = wire::loadWord(p);
     return true;
+}
+
+// The verifier an accepted reply must carry, by the call's credential.
+enum class Expect {
+    Any,       // AUTH_NULL, AUTH_UNIX and others: nothing to authenticate
+    AuthDes,   // AUTH_DES: the server's AUTH_DES verifier
+    GssMic,    // RPCSEC_GSS past the set-up: the MIC of the sequence number
+    GssSetUp,  // RPCSEC_GSS set-up: AUTH_NULL, or the window's MIC when complete
+};
+
+Expect expectedVerifier(RpcOperation& op) {
+    if (op.auth == nullptr) return Expect::Any;
+    if (op.auth->flavor == RPC_AUTH_DES) return Expect::AuthDes;
+    if (op.auth->flavor == RPC_RPCSEC_GSS) return gss::onEstablishedContext(op) ? Expect::GssMic : Expect::GssSetUp;
+    return Expect::Any;
 }
 
 int checkReply(RpcOperation& op) {
@@ -72,30 +88,46 @@ int checkReply(RpcOperation& op) {
 
     uint32_t verfFlavor = 0, verfLength = 0;
     if (!nextWord(r, verfFlavor) || !nextWord(r, verfLength)) return status::kReplyMalformed;
-    switch (verfFlavor) {
-        case RPC_AUTH_NULL:
+    // Every flavor's body is skipped by its length, AUTH_NULL's included
+    // (RFC 5531 section 8.2 lets it carry one), up to an opaque_auth's 400.
+    if (verfLength > RPC_MAX_AUTH_BYTES) return status::kReplyMalformed;
+    const uint8_t* body = wire::take(r, wire::padded(verfLength));
+    if (body == nullptr) return status::kReplyMalformed;
+    // An AUTH_DES or RPCSEC_GSS call is answered by its server with that
+    // flavor's verifier; an AUTH_NULL one can come from anyone, so it
+    // authenticates nobody.
+    switch (expectedVerifier(op)) {
+        case Expect::AuthDes:
+            if (verfFlavor != RPC_AUTH_DES) return status::kReplyNoFlavorVerifier;
             break;
+        case Expect::GssMic:
+            if (verfFlavor != RPC_RPCSEC_GSS) return status::kReplyNoFlavorVerifier;
+            break;
+        case Expect::GssSetUp:
+            if (verfFlavor != RPC_AUTH_NULL && verfFlavor != RPC_RPCSEC_GSS) return status::kReplyNoFlavorVerifier;
+            break;
+        case Expect::Any:
+            if (verfFlavor != RPC_AUTH_NULL && verfFlavor != RPC_AUTH_DES && verfFlavor != RPC_RPCSEC_GSS)
+                return status::kReplyMalformed;
+            break;
+    }
+    switch (verfFlavor) {
         case RPC_AUTH_DES: {
-            // Always 12 bytes: the encrypted timestamp and the nickname.
-            const uint8_t* stamp = wire::take(r, kAuthDesVerifierTimestamp);
-            if (stamp == nullptr) return status::kReplyMalformed;
-            if (!auth::checkAuthDesReplyVerifier(op, stamp)) return status::kReplyAuthError;
-            uint32_t nickname = 0;
-            if (!nextWord(r, nickname)) return status::kReplyMalformed;
-            auth::useAuthDesNickname(op, nickname);
+            // The encrypted timestamp and the nickname (RFC 1057 section
+            // 9.3.2: authdes_verf_svr), nothing else.
+            if (verfLength != kAuthDesVerifierLength) return status::kReplyAuthError;
+            if (!auth::checkAuthDesReplyVerifier(op, body)) return status::kReplyAuthError;
+            auth::useAuthDesNickname(op, wire::loadWord(body + kAuthDesVerifierTimestamp));
             break;
         }
-        case RPC_RPCSEC_GSS: {
+        case RPC_RPCSEC_GSS:
             // A reply to an established context's call carries the MIC of
             // the call's sequence number (RFC 2203 section 5.3.3.2); set-up
             // replies are checked by the set-up itself.
-            const uint8_t* body = wire::take(r, wire::padded(verfLength));
-            if (body == nullptr) return status::kReplyMalformed;
             if (!gss::replyVerifierMatches(op, body, verfLength)) return status::kReplyAuthError;
             break;
-        }
         default:
-            return status::kReplyMalformed;
+            break;
     }
 
     uint32_t acceptStat = 0;

@@ -32,6 +32,9 @@ constexpr int kReplyNotReply = -2;      // message type is not REPLY
 constexpr int kReplyRpcMismatch = -3;   // MSG_DENIED, RPC_MISMATCH
 constexpr int kReplyAuthError = -4;     // MSG_DENIED, AUTH_ERROR; or a failed AUTH_DES verifier
 constexpr int kReplyAcceptBase = -4;    // accept_stat n != SUCCESS gives -4 - n
+constexpr int kReplyNoFlavorVerifier = -98;  // the reply to an AUTH_DES or RPCSEC_GSS call does
+                                             // not carry that flavor's verifier (a set-up reply:
+                                             // neither AUTH_NULL nor RPCSEC_GSS)
 constexpr int kReplyMalformed = -99;    // no reply block, unknown reject_stat or verifier
                                         // flavor, a reply shorter than its words, or an
                                         // accept_stat too large to report as -4 - n

@@ -53,7 +53,9 @@ inline std::string powMod(const std::string& base, const std::string& exponent) 
 inline std::string publicKey(const std::string& secret) { return powMod("3", secret); }
 
 // The DES key of a common key: its bytes 8 to 15 counted from the least
-// significant, least significant first, each with odd parity.
+// significant, least significant first, each through the classic Secure RPC
+// parity table as key servers apply it (the top bit dropped, odd parity in
+// the low bit).
 inline void commonDesKey(const std::string& otherPublic, const std::string& ownSecret, uint8_t key[8]) {
     startGcrypt();
     Mpi p(otherPublic), s(ownSecret), m(kModulus), common;
@@ -64,7 +66,7 @@ inline void commonDesKey(const std::string& otherPublic, const std::string& ownS
     for (size_t i = 0; i < 8; ++i) {
         const size_t fromLow = 8 + i;
         uint8_t b = fromLow < n ? bytes[n - 1 - fromLow] : 0;
-        b &= 0xFE;
+        b &= 0x7E;
         if (__builtin_parity(b) == 0) b |= 1;
         key[i] = b;
     }
@@ -120,6 +122,12 @@ class Server {
         std::lock_guard l(m_);
         wrongVerifier_ = on;
     }
+    // An impostor: answers every call as a success with an AUTH_NULL
+    // verifier, looking at no credential (it knows no key).
+    void forgeNullVerifier(bool on) {
+        std::lock_guard l(m_);
+        forge_ = on;
+    }
     std::vector<Seen> seen() {
         std::lock_guard l(m_);
         return seen_;
@@ -130,6 +138,11 @@ class Server {
         std::lock_guard l(m_);
         Seen s;
         const uint32_t xid = call.size() >= 4 ? word(call.data()) : 0;
+        if (forge_) {
+            Bytes r;
+            for (uint32_t w : {xid, 1u, 0u, 0u, 0u, 0u, 0x5EC0DEu}) put(r, w);
+            return r;
+        }
         Bytes verifier;
         uint32_t nickname = 0;
         s.authStat = check(call, s, verifier, nickname);
@@ -242,6 +255,7 @@ class Server {
     std::map<uint32_t, Session> sessions_;
     uint32_t nextNickname_ = 0x1000;
     bool wrongVerifier_ = false;
+    bool forge_ = false;
     std::vector<Seen> seen_;
 };
 

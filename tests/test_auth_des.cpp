@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -102,6 +103,33 @@ TEST_F(AuthDes, CreateAttachesAFullNameCredential) {
     for (int i = 0; i < 8; ++i) want[i] = bytes[15 - i];
     des_setparity(want);
     EXPECT_EQ(std::memcmp(cred().commonKey, want, 8), 0);
+}
+
+// Whole common keys computed apart from this library (Python's pow() over
+// the Secure RPC modulus, bytes 8 to 15 from the low end, least significant
+// first, through the classic parity table), as a Secure RPC key server
+// derives them. Their bytes with the top bit set show the parity routine.
+TEST_F(AuthDes, CommonKeyIsTheOneKeyServersDerive) {
+    struct Case {
+        const char* clientSecret;
+        const char* serverPublic;
+        const char* key;
+    } cases[] = {
+        {kClientSecret, "9514d2307ea3035cd2d8de0e7915acbd4571484cd972a8f7", "75687c290d311a15"},
+        {"9f2e4c3b8a7d6e5f4a3b2c1d0e9f8a7b6c5d4e3f2a1b0c9d", "ff8340e988890dc6b7676da75c26e757f9b569e605fa697",
+         "5b5e2067525e3d16"},
+        {"c0ffee", "1266b3efc251eb3daa72aa0fa4f21d71edb3146ad8dfb4d0", "4a047f5d4a2f3852"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.key);
+        ASSERT_EQ(rpcCreateAuthDES(&op, kNetName, k.serverPublic, k.clientSecret), 1);
+        char want[8];
+        ASSERT_EQ(hex2bin(8, k.key, want), 1);
+        EXPECT_EQ(Bytes(cred().commonKey, cred().commonKey + 8), Bytes(want, want + 8));
+        // A credential replaces the operation's without releasing it.
+        rpcCloseOperation(&op);
+        ASSERT_EQ(rpcInitOperationEx(&op, nullptr, 0x0100007Fu), 0);
+    }
 }
 
 TEST_F(AuthDes, CreateRefusals) {
@@ -228,6 +256,63 @@ TEST_F(AuthDes, VerifierCheckMovesToTheNicknameOnlyWhenItMatches) {
     EXPECT_EQ(cred().nameKind, RPC_AUTHDES_NICKNAME);
     EXPECT_EQ(cred().nickname, 77u);
     EXPECT_EQ(op.auth->credLength, 8u);
+}
+
+// Anyone can answer a call with an accepted reply and an AUTH_NULL
+// verifier; only the server holding the conversation key can send the
+// AUTH_DES one. A reply to an AUTH_DES call without it authenticates nobody:
+// -98, with the results not offered (acceptStat as it was) and the
+// credential left in its full-name form. An AUTH_DES verifier of another
+// size is not the server's either (-4).
+TEST_F(AuthDes, AReplyWithoutTheServersVerifierIsRefused) {
+    ASSERT_EQ(rpcCreateAuthDES(&op, kNetName, serverPublic.c_str(), kClientSecret), 1);
+    ASSERT_EQ(rpcPrepareRPCHeader(&op, 1), 0);
+    const uint32_t ts = static_cast<uint32_t>(cred().lastSeconds);
+    const uint32_t micros = static_cast<uint32_t>(cred().lastUseconds);
+    // The server's good verifier words: encrypted timestamp (2 words), nickname.
+    receiveVerifier(ts - 1, micros, 77);
+    const uint32_t s0 = wordAt(op.reply.block.pos + 20), s1 = wordAt(op.reply.block.pos + 24);
+
+    auto accepted = [](std::initializer_list<uint32_t> verifier) {
+        Bytes r;
+        for (uint32_t w : {7u, 1u, 0u}) putWord(r, w);
+        for (uint32_t w : verifier) putWord(r, w);
+        putWord(r, 0);  // SUCCESS
+        putWord(r, 0xCAFE);
+        return r;
+    };
+    struct Case {
+        const char* what;
+        Bytes reply;
+        int result;
+    } cases[] = {
+        {"forged: AUTH_NULL verifier", accepted({0, 0}), -98},
+        {"forged: AUTH_NULL verifier with a body", accepted({0, 12, s0, s1, 77}), -98},
+        {"wrong flavor: RPCSEC_GSS", accepted({6, 12, s0, s1, 77}), -98},
+        {"wrong flavor: AUTH_UNIX", accepted({1, 0}), -98},
+        {"AUTH_DES of 8 bytes, no nickname", accepted({3, 8, s0, s1}), -4},
+        {"AUTH_DES of 16 bytes", accepted({3, 16, s0, s1, 77, 0}), -4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::memcpy(op.reply.block.pos, c.reply.data(), c.reply.size());
+        op.reply.block.count = static_cast<uint32_t>(c.reply.size());
+        op.acceptStat = 77;
+        EXPECT_EQ(ProcessRPCResponse(&op), c.result);
+        EXPECT_EQ(op.acceptStat, 77u);
+        EXPECT_EQ(cred().nameKind, RPC_AUTHDES_FULLNAME);
+        EXPECT_EQ(cred().nickname, 0u);
+        EXPECT_EQ(op.auth->credLength, 40u);
+    }
+    // The server's own verifier still passes afterwards.
+    const Bytes good = accepted({3, 12, s0, s1, 77});
+    std::memcpy(op.reply.block.pos, good.data(), good.size());
+    op.reply.block.count = static_cast<uint32_t>(good.size());
+    ASSERT_EQ(ProcessRPCResponse(&op), 0);
+    EXPECT_EQ(cred().nickname, 77u);
+    uint32_t result = 0;
+    ASSERT_EQ(mbufGetLong(&op.reply.data, &result), 0);
+    EXPECT_EQ(result, 0xCAFEu);
 }
 
 TEST_F(AuthDes, NicknameHeaderAndTheReturnToTheFullName) {

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 #include "auth/gss_api.h"
@@ -319,6 +320,65 @@ TEST_F(GssScripted, ReplyVerifierOfAnEstablishedContextIsChecked) {
     g.verifyMajor = kBadSig;
     EXPECT_EQ(ProcessRPCResponse(&op_), 0);
     EXPECT_EQ(op_.reply.data.count, 4u);  // the 5-byte verifier skipped as 8
+}
+
+// On an established context (DATA and DESTROY calls) the server answers
+// with the MIC of the call's sequence number as an RPCSEC_GSS verifier
+// (RFC 2203 section 5.3.3.2). A reply without one authenticates nobody:
+// -98, results not offered. Set-up replies carry AUTH_NULL until the
+// context is complete and the MIC of the window then, which the set-up
+// checks itself; a verifier of any other flavor there is refused too.
+TEST_F(GssScripted, AReplyWithoutTheContextsVerifierIsRefused) {
+    establish(4);
+    ASSERT_EQ(rpcPrepareRPCHeader(&op_, 0), 0);
+    auto accepted = [](std::initializer_list<uint32_t> verifier) {
+        Bytes r;
+        for (uint32_t w : {9u, 1u, 0u}) {
+            for (int s = 24; s >= 0; s -= 8) r.push_back(static_cast<uint8_t>(w >> s));
+        }
+        for (uint32_t w : verifier) {
+            for (int s = 24; s >= 0; s -= 8) r.push_back(static_cast<uint8_t>(w >> s));
+        }
+        for (uint32_t w : {0u, 0xEEEEEEEEu}) {
+            for (int s = 24; s >= 0; s -= 8) r.push_back(static_cast<uint8_t>(w >> s));
+        }
+        return r;
+    };
+    const Bytes nullVerifier = accepted({RPC_AUTH_NULL, 0});
+    const Bytes nullWithBody = accepted({RPC_AUTH_NULL, 4, 0x6D696321});
+    const Bytes desVerifier = accepted({RPC_AUTH_DES, 12, 1, 2, 3});
+    const Bytes unixVerifier = accepted({RPC_AUTH_UNIX, 0});
+    const Bytes mic = accepted({RPC_RPCSEC_GSS, 4, 0x6D696321});
+    struct Case {
+        const char* what;
+        uint32_t gssProc;
+        const Bytes& reply;
+        OM_uint32 verify;
+        int expected;
+    } cases[] = {
+        {"DATA, forged AUTH_NULL", RPCSEC_GSS_PROC_DATA, nullVerifier, 0, -98},
+        {"DATA, AUTH_NULL with a body", RPCSEC_GSS_PROC_DATA, nullWithBody, 0, -98},
+        {"DATA, AUTH_DES", RPCSEC_GSS_PROC_DATA, desVerifier, 0, -98},
+        {"DATA, AUTH_UNIX", RPCSEC_GSS_PROC_DATA, unixVerifier, 0, -98},
+        {"DATA, MIC that checks", RPCSEC_GSS_PROC_DATA, mic, 0, 0},
+        {"DATA, MIC that does not check", RPCSEC_GSS_PROC_DATA, mic, kBadSig, -4},
+        {"DESTROY, forged AUTH_NULL", RPCSEC_GSS_PROC_DESTROY, nullVerifier, 0, -98},
+        {"DESTROY, MIC that checks", RPCSEC_GSS_PROC_DESTROY, mic, 0, 0},
+        {"INIT, AUTH_NULL: context not complete", RPCSEC_GSS_PROC_INIT, nullVerifier, kBadSig, 0},
+        {"INIT, window MIC: checked by the set-up", RPCSEC_GSS_PROC_INIT, mic, kBadSig, 0},
+        {"INIT, AUTH_DES", RPCSEC_GSS_PROC_INIT, desVerifier, 0, -98},
+        {"CONTINUE_INIT (2), AUTH_NULL", 2u, nullVerifier, kBadSig, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        cred().gssProc = c.gssProc;
+        g.verifyMajor = c.verify;
+        std::memcpy(op_.reply.block.pos, c.reply.data(), c.reply.size());
+        op_.reply.block.count = static_cast<uint32_t>(c.reply.size());
+        op_.acceptStat = 77;
+        EXPECT_EQ(ProcessRPCResponse(&op_), c.expected);
+        EXPECT_EQ(op_.acceptStat, c.expected == 0 ? 0u : 77u);
+    }
 }
 
 TEST_F(GssScripted, OperationFormsNeedAnRpcsecGssRecord) {

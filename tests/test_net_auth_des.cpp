@@ -258,6 +258,29 @@ TEST_F(DesCalls, AVerifierThatFailsTheCheckFailsTheCall) {
     EXPECT_EQ(cred().nameKind, RPC_AUTHDES_NICKNAME);
 }
 
+// Anyone who can answer the call can send a success with an AUTH_NULL
+// verifier; only the server holding the conversation key can send the
+// AUTH_DES one. A reply without it authenticates nobody: the call fails,
+// the credential stays as it was and the results are not offered.
+TEST_F(DesCalls, AForgedReplyWithoutTheServersVerifierFailsTheCall) {
+    op.acceptStat = 77;
+    server.forgeNullVerifier(true);
+    EXPECT_EQ(call(), -98);
+    EXPECT_EQ(op.acceptStat, 77u);
+    EXPECT_EQ(cred().nameKind, RPC_AUTHDES_FULLNAME);
+    EXPECT_EQ(op.auth->credLength, 40u);
+
+    server.forgeNullVerifier(false);
+    ASSERT_EQ(call(), 0);
+    const uint32_t nickname = cred().nickname;
+    // Forged again once a nickname is in use: the nickname stays.
+    server.forgeNullVerifier(true);
+    EXPECT_EQ(call(), -98);
+    EXPECT_EQ(cred().nickname, nickname);
+    server.forgeNullVerifier(false);
+    EXPECT_EQ(call(), 0);
+}
+
 TEST_F(DesCalls, TimestampsOnTheLocalClockAreRefusedByTheServer) {
     // An offset that does not match the server's clock: the server refuses
     // the credential (AUTH_ERROR, AUTH_REJECTEDVERF).

@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "cli_run.h"
+#include "fake_peer.h"
 #include "gss/realm.h"
-#include "qelrpc.h"
 #include "peer_skip.h"
+#include "qelrpc.h"
 #include "rpc/library.h"
 #include "xdr/wire.h"
 
@@ -200,6 +201,35 @@ TEST_F(GssPeers, AWrongMicIsTold) {
     EXPECT_EQ(RPCSEC_GSS_VerifyMIC(&op_, body.data(), n, p + 8 + qelrpc::wire::padded(n), q), 0);
     body[body.size() - 1] ^= 1;
     EXPECT_EQ(RPCSEC_GSS_VerifyMIC(&op_, body.data(), n, p + 8 + qelrpc::wire::padded(n), q), -23);
+}
+
+// Anyone who reaches the client can answer a call on an established
+// context with an AUTH_NULL verifier; only the server holding the context
+// can send the MIC of the call's sequence number. A forged success is
+// refused (-98; through DESTROY, offset by 200), and the real server still
+// answers afterwards.
+TEST_F(GssPeers, AForgedReplyOnAnEstablishedContextIsRefused) {
+    using namespace testpeer;
+    TcpPeer forger([](int, Conn& c) {
+        Bytes q;
+        while (c.readRecord(q)) c.sendFragment(successReply(wordAt(q, 0)), true);
+    });
+    ASSERT_TRUE(forger.ok());
+    for (int service : {RPCSEC_GSS_SVC_NONE, RPCSEC_GSS_SVC_INTEGRITY, RPCSEC_GSS_SVC_PRIVACY}) {
+        SCOPED_TRACE(service);
+        establish(service);
+        op_.tcpPort = forger.port();
+        op_.acceptStat = 77;
+        EXPECT_EQ(call(kProcNull, {}), -98);
+        EXPECT_EQ(op_.acceptStat, 77u);
+        op_.tcpPort = gsspeers::kNfsPort;
+        ASSERT_EQ(call(kProcNull, {}), 0);
+        op_.tcpPort = forger.port();
+        EXPECT_EQ(RPCSEC_GSS_DestroySecurityContext(&op_), -298);
+        op_.tcpPort = gsspeers::kNfsPort;
+        EXPECT_EQ(RPCSEC_GSS_DestroySecurityContext(&op_), 0);
+        rpcCloseOperation(&op_);
+    }
 }
 
 TEST_F(GssPeers, ArgumentsThatDoNotMatchTheCredentialAreNotServed) {

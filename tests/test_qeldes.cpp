@@ -4,6 +4,23 @@
 // lengths, modes and results, and the Diffie-Hellman common key.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+#endif
+
 #include <cctype>
 #include <cstdint>
 #include <cstring>
@@ -123,19 +140,148 @@ TEST(QeldesCrypt, ResultsLengthsAndModes) {
     EXPECT_EQ(iv, ivBefore);
 }
 
-TEST(QeldesParity, EveryByteGetsOddParityInItsLowBit) {
+// Secure RPC key servers and clients set parity with the classic routine:
+// each byte goes through a 128-entry table indexed by its low 7 bits, so the
+// top bit is dropped and odd parity lands in the low bit. A peer's
+// conversation and common keys are those bytes, so ours must be too.
+TEST(QeldesParity, TheClassicTableDropsTheTopBitAndSetsOddParity) {
     Bytes key = hex("0001FEFF02031012");
     des_setparity(c(key));
-    EXPECT_EQ(key, hex("0101FEFE02021013"));
-    for (int v = 0; v < 256; v += 7) {
+    EXPECT_EQ(key, hex("01017F7F02021013"));
+    for (int v = 0; v < 256; ++v) {
         Bytes k(8, static_cast<uint8_t>(v));
         des_setparity(c(k));
         int ones = 0;
         for (int b = k[0]; b != 0; b >>= 1) ones += b & 1;
         EXPECT_EQ(ones % 2, 1) << v;
-        EXPECT_EQ(k[0] & 0xFE, v & 0xFE) << v;
+        EXPECT_EQ(k[0] & 0xFE, v & 0x7E) << v;
+        EXPECT_EQ(k, Bytes(8, k[0])) << v;
     }
 }
+
+#ifndef _WIN32
+using SetParity = void (*)(char*);
+
+// The classic routine as the C library (or libtirpc, where it exports one)
+// carries it. glibc keeps it as a compatibility symbol only, reachable by
+// its version, which differs between architectures.
+SetParity classicSetParity() {
+    if (void* tirpc = dlopen("libtirpc.so.3", RTLD_NOW | RTLD_LOCAL)) {
+        if (void* f = dlsym(tirpc, "des_setparity")) return reinterpret_cast<SetParity>(f);
+    }
+    void* libc = dlopen("libc.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (libc == nullptr) return nullptr;
+    for (const char* version : {"GLIBC_2.2.5", "GLIBC_2.0", "GLIBC_2.1", "GLIBC_2.17", "GLIBC_2.27", "GLIBC_2.4"}) {
+        if (void* f = dlvsym(libc, "des_setparity", version)) return reinterpret_cast<SetParity>(f);
+    }
+    return nullptr;
+}
+
+TEST(QeldesParity, ByteForByteTheClassicRoutine) {
+    const SetParity classic = classicSetParity();
+    ASSERT_NE(classic, nullptr) << "neither libtirpc nor the C library carries des_setparity";
+    ASSERT_NE(reinterpret_cast<void*>(classic), reinterpret_cast<void*>(&des_setparity));
+    // Every byte value in every position,
+    for (int v = 0; v < 256; ++v) {
+        for (int at = 0; at < 8; ++at) {
+            Bytes ours(8, 0x5A), theirs;
+            ours[static_cast<size_t>(at)] = static_cast<uint8_t>(v);
+            theirs = ours;
+            des_setparity(c(ours));
+            classic(c(theirs));
+            ASSERT_EQ(ours, theirs) << "byte " << v << " at " << at;
+        }
+    }
+    // then many keys from a fixed sequence (xorshift64).
+    uint64_t x = 0x9E3779B97F4A7C15u;
+    for (int n = 0; n < 200000; ++n) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        Bytes ours(8), theirs;
+        std::memcpy(ours.data(), &x, 8);
+        theirs = ours;
+        des_setparity(c(ours));
+        classic(c(theirs));
+        ASSERT_EQ(ours, theirs) << "key " << std::hex << x;
+    }
+}
+#endif
+
+#ifdef QELDES_BINDING_PROBE
+// The C library still carries des_setparity, ecb_crypt and cbc_crypt, and
+// comes before the library's own dependencies in an ordinary program's
+// lookup order: a name bound by name alone would go to it. Every DES and
+// Diffie-Hellman routine the library imports must bind to libqeldes, as the
+// dynamic linker reports for a plain C program linked to the shared library.
+TEST(QeldesBinding, TheLibraryCallsItsSiblingWhateverComesFirst) {
+    char dir[] = "/tmp/qeldes-bindings-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string prefix = std::string(dir) + "/ld";
+    const std::string outFile = std::string(dir) + "/out";
+    std::vector<std::string> env = {"LD_DEBUG=bindings", "LD_BIND_NOW=1", "LD_DEBUG_OUTPUT=" + prefix};
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::strncmp(*e, "LD_DEBUG", 8) != 0 && std::strncmp(*e, "LD_BIND_NOW=", 12) != 0) env.emplace_back(*e);
+    }
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    char probe[] = QELDES_BINDING_PROBE;
+    char* argv[] = {probe, nullptr};
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, probe, &fa, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    ASSERT_EQ(spawned, 0) << probe;
+    int status = -1;
+    for (int i = 0; i < 200 && waitpid(pid, &status, WNOHANG) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (!WIFEXITED(status) && !WIFSIGNALED(status)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "the probe did not end within 10 seconds";
+    }
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "probe status " << status;
+
+    // The lookup order the probe saw: the C library before libqeldes.
+    std::ifstream out(outFile);
+    std::string line;
+    int libcAt = -1, qeldesAt = -1, at = 0;
+    while (std::getline(out, line)) {
+        if (line.find("/libc.so") != std::string::npos) libcAt = at;
+        if (line.find("/libqeldes.") != std::string::npos) qeldesAt = at;
+        ++at;
+    }
+    ASSERT_GE(libcAt, 0);
+    ASSERT_GE(qeldesAt, 0);
+    EXPECT_LT(libcAt, qeldesAt) << "the probe does not have the C library first";
+
+    // "binding file .../libqelrpc.so.0 [0] to .../libqeldes.so [0]: normal symbol `ecb_crypt' [QELDES_1]"
+    std::ifstream log(prefix + "." + std::to_string(pid));
+    ASSERT_TRUE(log.good()) << "no LD_DEBUG output";
+    std::map<std::string, std::string> boundTo;
+    while (std::getline(log, line)) {
+        const size_t from = line.find("binding file ");
+        const size_t to = line.find(" to ");
+        const size_t sym = line.find("symbol `");
+        if (from == std::string::npos || to == std::string::npos || sym == std::string::npos) continue;
+        if (line.find("libqelrpc.so", from) > to) continue;
+        const size_t end = line.find('\'', sym + 8);
+        const std::string name = line.substr(sym + 8, end - sym - 8);
+        boundTo[name] = line.substr(to + 4, line.find(':', to) - to - 4);
+    }
+    for (const char* name : {"dh", "hex2bin", "des_setparity", "ecb_crypt", "cbc_crypt"}) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(boundTo.count(name), 1u) << "the library does not import it";
+        EXPECT_NE(boundTo[name].find("libqeldes."), std::string::npos) << "bound to " << boundTo[name];
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+#endif
 
 TEST(QeldesHex, DigitsToBytes) {
     char out[4] = {'x', 'x', 'x', 'x'};

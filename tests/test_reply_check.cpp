@@ -98,6 +98,37 @@ TEST_F(ReplyCheck, OutcomesAndStatusWords) {
     }
 }
 
+// RFC 5531 lets any verifier carry a body, AUTH_NULL's included: it is
+// skipped by its length, up to the 400 bytes an opaque_auth may hold.
+TEST_F(ReplyCheck, AVerifierBodyIsSkippedByItsLengthWhateverTheFlavor) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> reply;
+        int result;
+        uint32_t acceptStat;
+    };
+    const Case cases[] = {
+        {"AUTH_NULL with a 4-byte body", words({5, 1, 0, 0, 4, 3, 0, 0xCAFE}), 0, 0},
+        {"AUTH_NULL with a 5-byte body, padded", words({5, 1, 0, 0, 5, 3, 0x03000000, 0, 0xCAFE}), 0, 0},
+        {"AUTH_NULL body then PROC_UNAVAIL", words({5, 1, 0, 0, 8, 0, 0, 3, 0xCAFE}), -7, 3},
+        {"AUTH_NULL body longer than an opaque_auth", words({5, 1, 0, 0, 404, 0}), -99, 77},
+        {"AUTH_NULL body past the reply's end", words({5, 1, 0, 0, 12, 0, 0}), -99, 77},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        presetStatusWords();
+        receive(c.reply);
+        EXPECT_EQ(ProcessRPCResponse(&op), c.result);
+        EXPECT_EQ(op.acceptStat, c.acceptStat);
+        if (c.result == 0) {
+            uint32_t v = 0;
+            ASSERT_EQ(mbufGetLong(&op.reply.data, &v), 0);
+            EXPECT_EQ(v, 0xCAFEu);
+            EXPECT_EQ(op.reply.data.count, 0u);
+        }
+    }
+}
+
 TEST_F(ReplyCheck, ProgMismatchLeavesTheVersionRangeInTheWindow) {
     receive(words({5, 1, 0, 0, 0, 2, 2, 4}));
     ASSERT_EQ(ProcessRPCResponse(&op), -6);

@@ -144,8 +144,12 @@ QELDES_API int hex2bin(int len, const char* hex, char* bin) {
 
 QELDES_API void des_setparity(char* key) {
     if (key == nullptr) return;
+    // The classic Secure RPC routine, byte for byte: each byte through a
+    // 128-entry table indexed by its low 7 bits, so the top bit is dropped
+    // and odd parity goes into the low bit. Key servers derive conversation
+    // keys this way; a key with the top bits kept would be another key.
     for (int i = 0; i < 8; ++i) {
-        unsigned b = static_cast<unsigned char>(key[i]) & 0xFEu;
+        unsigned b = static_cast<unsigned char>(key[i]) & 0x7Eu;
         unsigned ones = 0;
         for (unsigned v = b; v != 0; v >>= 1) ones += v & 1u;
         if (ones % 2 == 0) b |= 1u;

@@ -61,7 +61,9 @@ QELDES_API int dh(const char* secretKey, const char* publicKey, const char* modu
  * bin is then untouched. */
 QELDES_API int hex2bin(int len, const char* hex, char* bin);
 
-/* Gives each of the 8 key bytes DES odd parity in its low bit. */
+/* Gives each of the 8 key bytes DES odd parity in its low bit, as the
+ * classic Secure RPC routine does: the byte's top bit is cleared (only its
+ * low 7 bits count), so keys match those of Secure RPC key servers. */
 QELDES_API void des_setparity(char* key);
 
 /* DES in ECB mode, in place, over len bytes (a multiple of 8, at most
