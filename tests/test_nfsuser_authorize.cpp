@@ -98,12 +98,12 @@ TEST(AuthorizeReader, Cases) {
     }
 }
 
+#endif  // QELRPC_TEST_SHARED_LIBRARY
+
 TEST(AuthorizeReader, ExportedFormsReadOnlyInsideTheLastReply) {
     // A reply block as CallRPC leaves it: the results start 8 bytes in.
     std::vector<uint8_t> bytes = words({0xAAAAAAAA, 0xBBBBBBBB, 0, 1001, 100, 1, 27});
     Mbuf reply{};
-#endif  // QELRPC_TEST_SHARED_LIBRARY
-
     reply.block = MbufCursor{static_cast<uint32_t>(bytes.size()), static_cast<uint32_t>(bytes.size()), bytes.data()};
     lastreply::note(reply);
     int32_t uid = 0, gid = 0, gids[2] = {5, 5}, count = 2;
