@@ -62,6 +62,9 @@ class AuthServerSet {
             o->reply = Mbuf{};
             rpcCloseOperation(o);
         }
+        // The shared request block carried the scrambled password, which
+        // anyone can undo: it goes back to the heap wiped, on every path.
+        if (opened_ && a.request.block.pos != nullptr) wipe(a.request.block.pos, a.request.block.limit);
         if (opened_) rpcCloseOperation(&a);
     }
 
@@ -156,7 +159,7 @@ int writeQelnfsdArguments(RpcOperation* op, uint32_t server, const char* user, c
                              static_cast<uint32_t>(commentLength < kQelnfsdCommentMax ? commentLength
                                                                                      : kQelnfsdCommentMax));
     if (rc == 0) rc = mbufAddStringEx(&w, reinterpret_cast<const char*>(block), static_cast<uint32_t>(length));
-    wipe(block, sizeof block);
+    wipe(block, sizeof block);  // (the request block itself is wiped when the set is released)
     return rc == 0 ? 0 : kInternalError;
 }
 
@@ -179,6 +182,7 @@ int writePcnfsdArguments(RpcOperation* op, const char* user, const char* passwor
     if (rc == 0) rc = mbufAddString(&w, scrambledUser);
     if (rc == 0) rc = mbufAddString(&w, scrambledPassword);
     if (rc == 0) rc = mbufAddString(&w, comment);
+    wipe(scrambledUser, sizeof scrambledUser);
     wipe(scrambledPassword, sizeof scrambledPassword);
     return rc == 0 ? 0 : kInternalError;
 }
@@ -198,13 +202,18 @@ int readAuthorizeResponse(MbufCursor results, int32_t* uid, int32_t* gid, int32_
 
     ReplyReader r(results);
     uint32_t status = 1, u = 0, g = 0, n = 0;
-    if (!r.word(status) || status != 0 || !r.word(u) || !r.word(g) || !r.word(n)) return refused;
+    // A reply that cannot be read is no answer: neither an acceptance nor
+    // a refusal (a refusal needs its status word, an acceptance every word
+    // it names, its gids included).
+    if (!r.word(status)) return kProtocolError;
+    if (status != 0) return refused;
+    if (!r.word(u) || !r.word(g) || !r.word(n) || uint64_t{n} * 4 > r.remaining()) return kProtocolError;
     if (uid != nullptr) *uid = static_cast<int32_t>(u);
     if (gid != nullptr) *gid = static_cast<int32_t>(g);
     uint32_t stored = 0;
     while (stored < n && stored < capacity) {
         uint32_t value = 0;
-        if (!r.word(value)) break;  // the reply ends before the gids it names
+        r.word(value);  // present: checked above
         gids[stored++] = static_cast<int32_t>(value);
     }
     if (groupCount != nullptr) *groupCount = static_cast<int32_t>(stored);
@@ -250,9 +259,10 @@ int PerformAuthorizeUser(const char* userName, const char* password, const char*
     if (rc != 0) return rc;
     rc = CallRPC(op, 0);
     if (rc != 0) return rc;
-    if (qelnfsd)
-        return readAuthorizeResponse(resultsOf(*op), uid, gid, gids, groupCount, kQelnfsdRefused) == 0 ? 0
-                                                                                                      : kNoSuchUser;
+    if (qelnfsd) {
+        rc = readAuthorizeResponse(resultsOf(*op), uid, gid, gids, groupCount, kQelnfsdRefused);
+        return rc == kQelnfsdRefused ? kNoSuchUser : rc;
+    }
     return readAuthorizeResponse(resultsOf(*op), uid, gid, gids, groupCount, kPcnfsdRefused);
 }
 

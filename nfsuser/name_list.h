@@ -51,6 +51,8 @@ class NameListWriter {
         offset_ += keep + 1;
     }
     void append(const char* name) { append(name, std::strlen(name)); }
+    // Bytes written so far (each name and its NUL).
+    size_t offset() const { return offset_; }
 
   private:
     char* area_;

@@ -34,13 +34,6 @@ int32_t kindOfPreparedOperation(const RpcOperation& op) {
     return 0;
 }
 
-// Length in bytes of the first n names of a name list.
-size_t bytesOfNames(const char* names, uint32_t n) {
-    size_t at = 0;
-    for (uint32_t i = 0; i < n; ++i) at += std::strlen(names + at) + 1;
-    return at;
-}
-
 // Qelnfsd procedures 4 and 8: one call per name, all under the one call
 // header written before the loop. Each slot starts at -1 and keeps it when
 // its exchange fails; the last exchange's status is returned.
@@ -56,12 +49,13 @@ int qelnfsdNamesToIds(RpcOperation* op, uint32_t proc, uint32_t count, const cha
             BuildQelnfsdReqGroupNames(op, 1, name);
             rc = CallRPC(op, 0);
             int32_t* slots[1] = {&value};
-            if (rc == 0) readQelnfsdResponseGroupNames(resultsOf(*op), 1, slots);
+            if (rc == 0) rc = readQelnfsdResponseGroupNames(resultsOf(*op), 1, slots);
         } else {
             BuildQelnfsdReqUidsFromUNames(op, 1, name);
             rc = CallRPC(op, 0);
             int32_t answer = -1;
-            if (rc == 0 && BuildQelnfsdResponseUidsFromUNames(op, 1, &answer) == 0) value = answer;
+            if (rc == 0) rc = BuildQelnfsdResponseUidsFromUNames(op, 1, &answer) == 0 ? 0 : kProtocolError;
+            if (rc == 0) value = answer;
         }
         if (ids != nullptr) ids[i] = value;
     }
@@ -70,7 +64,8 @@ int qelnfsdNamesToIds(RpcOperation* op, uint32_t proc, uint32_t count, const cha
 
 // Qelnfsd procedures 5 and 7: up to 128 ids a call, the names appended in
 // order. A reply that ends its list early (an id without a name) ends the
-// question: the names after it are not written.
+// question: the names after it are not written. Results that cannot be
+// read end it with kProtocolError.
 int qelnfsdIdsToNames(RpcOperation* op, uint32_t proc, uint32_t count, const int32_t* ids, char* names) {
     int rc = rpcPrepareRPCHeader(op, proc);
     if (rc != 0) return rc;
@@ -83,9 +78,14 @@ int qelnfsdIdsToNames(RpcOperation* op, uint32_t proc, uint32_t count, const int
         BuildQelnfsdReqGidOrUid(op, n, chunk);
         rc = CallRPC(op, 0);
         if (rc != 0) return rc;
+        // Each chunk goes where the last one ended, by the bytes the reader
+        // wrote (not by reading the names back).
         char* at = names != nullptr ? names + offset : nullptr;
-        if (readQelnfsdResponseGidOrUid(resultsOf(*op), n, at) != static_cast<int>(n)) return rc;
-        if (at != nullptr) offset += bytesOfNames(at, n);
+        uint32_t named = 0;
+        size_t written = 0;
+        rc = readQelnfsdNames(resultsOf(*op), n, at, &named, &written);
+        if (rc != 0 || named != n) return rc;
+        offset += written;
         done += n;
     } while (done < count);
     return rc;

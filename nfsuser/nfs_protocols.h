@@ -11,6 +11,11 @@ namespace qelrpc::nfsuser {
 
 inline bool flagSet(uint8_t flag) { return flag != 0; }
 
+// A reply whose results cannot be read (cut off, no results at all, a
+// length that runs past the end, a bare pointer outside this thread's last
+// reply): never an answer, never a refusal. Win32 RPC_S_PROTOCOL_ERROR.
+constexpr int kProtocolError = 1728;
+
 // Closes the operation on every path out of a call when the call owns it.
 class OwnedOperation {
   public:

@@ -50,17 +50,21 @@ int writeIdItems(RpcOperation* op, uint32_t kind, uint32_t count, const int32_t*
 
 namespace qelrpc::nfsuser {
 
-int readPcnfsdResponseGidOrUid(MbufCursor results, uint32_t count, char* names) {
+int readPcnfsdResponseGidOrUid(MbufCursor results, uint32_t count, char* names, int32_t kind) {
     ReplyReader r(results);
     NameListWriter out(names);
-    if (!r.skipString()) return 0;
+    if (!r.skipString()) return kProtocolError;
     for (uint32_t i = 0; i < count; ++i) {
-        uint32_t more;
-        if (!r.word(more) || more == 0) break;
+        uint32_t more = 0, itemKind = 0;
+        if (!r.word(more)) return kProtocolError;
+        if (more == 0) break;
         NameBuffer name;
         uint32_t length = 0;
-        if (!r.skipWords(3) || !r.name(name, &length)) break;
-        if (length == 0) {
+        if (!r.word(itemKind) || !r.skipWords(2) || !r.name(name, &length)) return kProtocolError;
+        // Only an id-to-name item (of the kind asked, when known) names
+        // the id; anything else leaves it unknown.
+        const bool answers = kind < 0 ? namesAnswered(itemKind) : itemKind == static_cast<uint32_t>(kind);
+        if (!answers || length == 0) {
             out.append(kNobody);
         } else {
             out.append(name, length);
@@ -71,27 +75,27 @@ int readPcnfsdResponseGidOrUid(MbufCursor results, uint32_t count, char* names) 
 
 int readPcnfsdResponseGroupNames(MbufCursor results, uint32_t count, int32_t** gidPtrs) {
     ReplyReader r(results);
-    r.skipString();
+    bool readable = r.skipString();
+    bool ended = !readable;
     uint32_t more = 0;
-    bool ended = !r.ok();
     for (uint32_t i = 0; i < count; ++i) {
         int32_t* slot = gidPtrs != nullptr ? gidPtrs[i] : nullptr;
         if (slot != nullptr) *slot = -1;
         if (ended) continue;
-        if (!r.word(more) || more == 0) {
-            more = 0;
-            ended = true;
+        uint32_t kind = 0, status = 0, id = 0;
+        if (!r.word(more)) {
+            readable = false;
+        } else if (more != 0 && r.word(kind) && r.word(status) && r.word(id) && r.skipString()) {
+            if (status == 0 && kind == MapGroupNameToGid && slot != nullptr) *slot = static_cast<int32_t>(id);
             continue;
+        } else if (more != 0) {
+            readable = false;
         }
-        uint32_t status = 0, id = 0;
-        if (!r.skipWords(1) || !r.word(status) || !r.word(id) || !r.skipString()) {
-            more = 0;
-            ended = true;
-            continue;
-        }
-        if (status == 0 && slot != nullptr) *slot = static_cast<int32_t>(id);
+        more = 0;
+        ended = true;
     }
-    return static_cast<int>(more);
+    if (!readable) return kProtocolError;
+    return more != 0 ? 1 : 0;
 }
 
 }  // namespace qelrpc::nfsuser
@@ -125,40 +129,45 @@ int BuildPcnfsdRequest(RpcOperation* op, uint32_t kind, uint32_t count, const ch
 
 int BuildPcnfsdResult(RpcOperation* op, uint32_t kind, uint32_t count, char* names, int32_t** idsRef) {
     if (op == nullptr) return 0;
+    // The question decides which caller area is an output: names for an
+    // id-to-name question, ids for a name-to-id one. The other area is the
+    // caller's input and is never written, whatever the reply holds.
+    const bool namesOut = namesAnswered(kind);
+    const bool idsOut = kind == MapUserNameToUid || kind == MapGroupNameToGid;
+    int32_t* ids = idsOut && idsRef != nullptr ? *idsRef : nullptr;
+    NameListWriter out(namesOut ? names : nullptr);
     ReplyReader r(resultsOf(*op));
-    NameListWriter out(names);
-    r.skipString();
-    bool ended = !r.ok();
-    uint32_t idIndex = 0;
+    bool readable = r.skipString();
+    bool ended = !readable;
     for (uint32_t i = 0; i < count; ++i) {
-        uint32_t more = 0, itemKind = kind, status = 0, id = 0;
+        uint32_t more = 0, itemKind = 0, status = 0, id = 0;
         NameBuffer name;
         uint32_t length = 0;
-        if (!ended && (!r.word(more) || more == 0 || !r.word(itemKind) || !r.word(status) || !r.word(id) ||
-                       !r.name(name, &length)))
-            ended = true;
-        if (ended) {
-            // A list that ended early: an id-to-name item still yields a
-            // name (the id asked about, in decimal); a name-to-id item
-            // stays unknown.
-            if (namesAnswered(kind)) {
-                appendDecimal(out, idAt(idsRef, i));
-            } else if (idsRef != nullptr && *idsRef != nullptr) {
-                (*idsRef)[idIndex++] = -1;
+        bool answered = false;
+        if (!ended) {
+            if (!r.word(more)) {
+                readable = false;
+            } else if (more != 0 && r.word(itemKind) && r.word(status) && r.word(id) && r.name(name, &length)) {
+                // An item counts only where its kind is the question's.
+                answered = itemKind == kind;
+            } else if (more != 0) {
+                readable = false;
             }
-            continue;
+            if (!readable || more == 0) ended = true;
         }
-        if (namesAnswered(itemKind)) {
-            if (length == 0) {
-                appendDecimal(out, static_cast<int32_t>(id));
-            } else {
+        if (namesOut) {
+            // An unanswered id (the list ended, an item of another kind, an
+            // empty name) yields the id in decimal.
+            if (answered && length != 0) {
                 out.append(name, length);
+            } else {
+                appendDecimal(out, answered ? static_cast<int32_t>(id) : idAt(idsRef, i));
             }
-        } else if (idsRef != nullptr && *idsRef != nullptr) {
-            (*idsRef)[idIndex++] = static_cast<int32_t>(id);
+        } else if (ids != nullptr) {
+            ids[i] = answered ? static_cast<int32_t>(id) : -1;
         }
     }
-    return 0;
+    return readable ? 0 : kProtocolError;
 }
 
 int PerformRpcCallPcnfsd(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t kind,
@@ -240,7 +249,7 @@ static int performPcnfsdIdsToNames(RpcOperation* op, uint8_t openOperation, uint
     if (rc != 0) return rc;
     rc = CallRPC(op, 0);
     if (rc != 0) return rc;
-    return readPcnfsdResponseGidOrUid(resultsOf(*op), count, names);
+    return readPcnfsdResponseGidOrUid(resultsOf(*op), count, names, static_cast<int32_t>(kind));
 }
 
 int PerformPcnfsdReqGid(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,

@@ -36,7 +36,8 @@ int writeNames(RpcOperation* op, uint32_t count, const char* names) {
 namespace qelrpc::nfsuser {
 
 // One { status, gid } pair per name, in order: a name whose status is not
-// 0, or whose pair is missing from the reply, gets -1.
+// 0, or whose pair is missing from the reply, gets -1; a missing pair makes
+// the reply unreadable.
 int readQelnfsdResponseGroupNames(MbufCursor results, uint32_t count, int32_t** gidPtrs) {
     ReplyReader r(results);
     for (uint32_t i = 0; i < count; ++i) {
@@ -45,19 +46,33 @@ int readQelnfsdResponseGroupNames(MbufCursor results, uint32_t count, int32_t** 
         const bool have = r.word(status) && r.word(gid);
         if (slot != nullptr) *slot = (have && status == 0) ? static_cast<int32_t>(gid) : -1;
     }
-    return 0;
+    return r.ok() ? 0 : kProtocolError;
+}
+
+int readQelnfsdNames(MbufCursor results, uint32_t count, char* names, uint32_t* named, size_t* written) {
+    ReplyReader r(results);
+    NameListWriter out(names);
+    uint32_t n = 0;
+    int rc = 0;
+    for (; n < count; ++n) {
+        NameBuffer name;
+        uint32_t length = 0;
+        if (!r.name(name, &length)) {
+            rc = kProtocolError;
+            break;
+        }
+        if (length == 0) break;  // the list ends here
+        out.append(name, length);
+    }
+    if (named != nullptr) *named = n;
+    if (written != nullptr) *written = out.offset();
+    return rc;
 }
 
 int readQelnfsdResponseGidOrUid(MbufCursor results, uint32_t count, char* names) {
-    ReplyReader r(results);
-    NameListWriter out(names);
-    for (uint32_t i = 0; i < count; ++i) {
-        NameBuffer name;
-        uint32_t length = 0;
-        if (!r.name(name, &length) || length == 0) return 0;
-        out.append(name, length);
-    }
-    return static_cast<int>(count);
+    uint32_t named = 0;
+    if (readQelnfsdNames(results, count, names, &named, nullptr) != 0) return kProtocolError;
+    return named == count ? static_cast<int>(count) : 0;
 }
 
 }  // namespace qelrpc::nfsuser
@@ -126,8 +141,7 @@ static int performQelnfsdIdsToNames(RpcOperation* op, uint8_t openOperation, uin
     if (rc != 0) return rc;
     rc = CallRPC(op, 0);
     if (rc != 0) return rc;
-    readQelnfsdResponseGidOrUid(resultsOf(*op), count, names);
-    return 0;
+    return readQelnfsdNames(resultsOf(*op), count, names, nullptr, nullptr);
 }
 
 int PerformQelnfsdReqGid(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,

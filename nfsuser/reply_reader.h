@@ -16,6 +16,8 @@ class ReplyReader {
     explicit ReplyReader(MbufCursor window) : w_(window) {}
 
     bool ok() const { return ok_; }
+    // Bytes left to read.
+    uint32_t remaining() const { return ok_ ? w_.count : 0; }
     const MbufCursor& window() const { return w_; }
 
     bool word(uint32_t& v) {
@@ -31,13 +33,17 @@ class ReplyReader {
         return true;
     }
     // A string; its first 255 bytes are kept (NUL-terminated), the rest is
-    // consumed. `length` receives the kept length.
+    // consumed. A name ends at its first NUL byte, if it holds one: the
+    // bytes behind it are consumed and dropped, so one reply name never
+    // becomes two names of a NameList. `length` receives the kept length.
     bool name(NameBuffer& out, uint32_t* length = nullptr) {
         uint32_t n;
         if (!word(n)) return false;
         const uint8_t* p = wire::take(w_, wire::padded(n));
         if (p == nullptr) return fail();
-        const uint32_t keep = n < kMaxName ? n : kMaxName;
+        uint32_t keep = n < kMaxName ? n : kMaxName;
+        if (const void* nul = keep != 0 ? std::memchr(p, 0, keep) : nullptr)
+            keep = static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - p);
         if (keep != 0) std::memcpy(out, p, keep);
         out[keep] = '\0';
         if (length != nullptr) *length = keep;

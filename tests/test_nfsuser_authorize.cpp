@@ -79,10 +79,14 @@ TEST(AuthorizeReader, Cases) {
         {"more gids than room: the capacity is stored and reported", words({0, 7, 8, 3, 1, 2, 3}), 2, 0, 7, 8, 2,
          {1, 2}},
         {"capacity 0", words({0, 7, 8, 3, 1, 2, 3}), 0, 0, 7, 8, 0, {}},
-        {"gids cut short by the reply's end", words({0, 7, 8, 5, 1, 2}), 4, 0, 7, 8, 2, {1, 2, -1, -1}},
-        {"count word missing: not accepted", words({0, 7, 8}), 1, 5, -1, -1, 1, {-1}},
-        {"empty reply: not accepted", {}, 1, 5, -1, -1, 1, {-1}},
-        {"status word cut", {0, 0}, 1, 5, -1, -1, 1, {-1}},
+        // Results that cannot be read are a protocol error, never a refusal
+        // (a broken daemon must not look like a wrong password).
+        {"gids cut short by the reply's end", words({0, 7, 8, 5, 1, 2}), 4, 1728, -1, -1, 4, {-1, -1, -1, -1}},
+        {"count word missing", words({0, 7, 8}), 1, 1728, -1, -1, 1, {-1}},
+        {"accepted, cut after its status word", words({0}), 1, 1728, -1, -1, 1, {-1}},
+        {"empty reply", {}, 1, 1728, -1, -1, 1, {-1}},
+        {"status word cut", {0, 0}, 1, 1728, -1, -1, 1, {-1}},
+        {"refused needs nothing behind its status word", words({1}), 1, 5, -1, -1, 1, {-1}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -113,11 +117,12 @@ TEST(AuthorizeReader, ExportedFormsReadOnlyInsideTheLastReply) {
     EXPECT_EQ(gids[0], 27);
     EXPECT_EQ(gids[1], -1);
 
-    // The same words elsewhere in memory are not a received reply.
+    // The same words elsewhere in memory are not a received reply: nothing
+    // can be read there, which is no refusal.
     std::vector<uint8_t> elsewhere = words({0, 1, 2, 0});
     count = 2;
-    EXPECT_EQ(BuildQelnfsdAuthorizeResponse(elsewhere.data(), &uid, &gid, gids, &count), -1);
-    EXPECT_EQ(BuildPcnfsdAuthorizeResponse(elsewhere.data(), &uid, &gid, gids, &count), 5);
+    EXPECT_EQ(BuildQelnfsdAuthorizeResponse(elsewhere.data(), &uid, &gid, gids, &count), 1728);
+    EXPECT_EQ(BuildPcnfsdAuthorizeResponse(elsewhere.data(), &uid, &gid, gids, &count), 1728);
     EXPECT_EQ(uid, -1);
     EXPECT_EQ(count, 2);
 

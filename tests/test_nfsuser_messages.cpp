@@ -88,7 +88,7 @@ class Messages : public ::testing::Test {
     Bytes request() const { return Bytes(op.request.data.pos - op.request.data.count, op.request.data.pos); }
     // Places results in the reply block as a checked reply leaves them.
     void reply(const Bytes& results) {
-        std::memcpy(op.reply.block.pos, results.data(), results.size());
+        if (!results.empty()) std::memcpy(op.reply.block.pos, results.data(), results.size());
         op.reply.block.count = static_cast<uint32_t>(results.size());
         op.reply.data = MbufCursor{static_cast<uint32_t>(results.size()), 0, op.reply.block.pos};
     }
@@ -151,6 +151,7 @@ TEST_F(Messages, PcnfsdResultReader) {
         Bytes results;
         std::vector<std::string> wantNames;
         std::vector<int32_t> wantIds;
+        int rc = 0;
     };
     Bytes full;
     putString(full, "a comment");
@@ -169,7 +170,19 @@ TEST_F(Messages, PcnfsdResultReader) {
     Bytes truncated;
     putString(truncated, "");
     item(truncated, MapUserNameToUid, 0, 1001, "alice");
-    truncated.resize(truncated.size() + 8, 0);  // half of the next item
+    put(truncated, 1);  // half of the next item: more, kind, and no more
+    put(truncated, MapUserNameToUid);
+    // Items of the other direction answer nothing; names end at a NUL.
+    Bytes wrongKind;
+    putString(wrongKind, "");
+    item(wrongKind, MapUidToName, 0, 1001, "alice");
+    item(wrongKind, MapUserNameToUid, 0, 1002, "bob");
+    put(wrongKind, 0);
+    Bytes nul;
+    putString(nul, "");
+    item(nul, MapUidToName, 0, 1, std::string("ro\0ot", 5));
+    item(nul, MapUidToName, 0, 2, std::string("\0x", 2));
+    put(nul, 0);
     Bytes toIds;
     putString(toIds, "");
     item(toIds, MapUserNameToUid, 0, 1001, "alice");
@@ -180,8 +193,12 @@ TEST_F(Messages, PcnfsdResultReader) {
         {"list ends early: asked ids in decimal", MapUidToName, {1001, 5, -1}, early, {"alice", "5", "-1"}, {}},
         {"over-long name cut to 255", MapGidToName, {7, 8}, longName, {std::string(255, 'L'), "after"}, {}},
         {"names to ids", MapUserNameToUid, {-1, -1}, toIds, {}, {1001, -1}},
-        {"truncated mid-item: the rest stays unknown", MapUserNameToUid, {-1, -1}, truncated, {}, {1001, -1}},
+        {"truncated mid-item: the rest stays unknown", MapUserNameToUid, {-1, -1}, truncated, {}, {1001, -1}, 1728},
         {"count 0 reads the comment only", MapUidToName, {}, words({0}), {}, {}},
+        {"a name-to-id item answers no id-to-name question", MapUidToName, {7, 8}, wrongKind, {"alice", "8"}, {}},
+        {"an id-to-name item answers no name-to-id question", MapUserNameToUid, {-1, -1}, wrongKind, {}, {-1, 1002}},
+        {"a name ends at its NUL", MapUidToName, {1, 2}, nul, {"ro", "2"}, {}},
+        {"no comment: unreadable", MapUidToName, {4}, {}, {"4"}, {}, 1728},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -189,7 +206,7 @@ TEST_F(Messages, PcnfsdResultReader) {
         NameArea area(c.ids.size());
         std::vector<int32_t> ids = c.ids;
         int32_t* p = ids.data();
-        ASSERT_EQ(BuildPcnfsdResult(&op, c.kind, static_cast<uint32_t>(c.ids.size()), area.data(), &p), 0);
+        ASSERT_EQ(BuildPcnfsdResult(&op, c.kind, static_cast<uint32_t>(c.ids.size()), area.data(), &p), c.rc);
         EXPECT_TRUE(area.guardIntact());
         if (!c.wantNames.empty()) {
             EXPECT_EQ(area.names(c.wantNames.size()), c.wantNames);
@@ -259,8 +276,14 @@ TEST_F(Messages, QelnfsdReaders) {
         {"two names", two, 2, 2, {"staff", "users"}},
         {"first name empty: nothing written", firstEmpty, 2, 0, {}},
         {"over-long name cut to 255", longName, 2, 2, {std::string(255, 'q'), "b"}},
-        {"truncated", truncated, 2, 0, {"staff"}},
-        {"fewer names than asked", two, 3, 0, {"staff", "users"}},
+        {"truncated: unreadable", truncated, 2, 1728, {"staff"}},
+        {"a name ends at its NUL", [] {
+             Bytes b;
+             putString(b, std::string("st\0aff", 6));
+             putString(b, "users");
+             return b;
+         }(), 2, 2, {"st", "users"}},
+        {"fewer names than asked, no empty name to end them: unreadable", two, 3, 1728, {"staff", "users"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -278,8 +301,9 @@ TEST_F(Messages, QelnfsdReaders) {
     Bytes pairs = words({0, 1000, 1, 0xFFFFFFFF, 0, 27});
     int32_t g[4] = {5, 5, 5, 5};
     int32_t* slots[4] = {&g[0], &g[1], &g[2], &g[3]};
-    EXPECT_EQ(readQelnfsdResponseGroupNames(windowOver(pairs), 4, slots), 0);
+    EXPECT_EQ(readQelnfsdResponseGroupNames(windowOver(pairs), 4, slots), 1728);  // the fourth pair is missing
     EXPECT_EQ(std::vector<int32_t>(g, g + 4), (std::vector<int32_t>{1000, -1, 27, -1}));
+    EXPECT_EQ(readQelnfsdResponseGroupNames(windowOver(pairs), 3, slots), 0);
 #endif
 
     reply(words({0, 1001, 1}));  // the second pair is cut short
@@ -297,14 +321,21 @@ TEST_F(Messages, BarePointerReadersStayInsideTheLastReply) {
     NameArea area(1);
     EXPECT_EQ(BuildQelnfsdResponseGidOrUid(op.reply.block.pos, 1, area.data()), 1);
     EXPECT_EQ(area.names(1), std::vector<std::string>{"staff"});
-    // A pointer that is not inside the last reply reads nothing.
+    // A pointer that is not inside the last reply reads nothing, and says
+    // so: every bare-pointer reader reports 1728, never "no names".
     Bytes elsewhere = results;
     NameArea none(1);
-    EXPECT_EQ(BuildQelnfsdResponseGidOrUid(elsewhere.data(), 1, none.data()), 0);
+    EXPECT_EQ(BuildQelnfsdResponseGidOrUid(elsewhere.data(), 1, none.data()), 1728);
+    EXPECT_EQ(BuildPcnfsdResponseGidOrUid(elsewhere.data(), 1, none.data()), 1728);
     EXPECT_EQ(none.bytes[0], 'Z');
+    int32_t g = 5;
+    int32_t* slots[1] = {&g};
+    EXPECT_EQ(BuildPcnfsdResponseGroupNames(elsewhere.data(), 1, slots), 1728);
+    EXPECT_EQ(BuildQelnfsdResponseGroupNames(elsewhere.data(), 1, slots), 1728);
+    EXPECT_EQ(g, -1);
     // A pointer near the end of the reply reads only what is left.
     NameArea tail(1);
-    EXPECT_EQ(BuildQelnfsdResponseGidOrUid(op.reply.block.pos + 8, 1, tail.data()), 0);
+    EXPECT_EQ(BuildQelnfsdResponseGidOrUid(op.reply.block.pos + 8, 1, tail.data()), 1728);
     EXPECT_EQ(tail.bytes[0], 'Z');
 }
 
