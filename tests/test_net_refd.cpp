@@ -151,7 +151,7 @@ TEST_F(RefDaemon, AClientThatNeverReadsIsDropped) {
     const auto call = nullCallRecord(0x77);
     ASSERT_EQ(::send(next, call.data(), call.size(), MSG_NOSIGNAL), static_cast<ssize_t>(call.size()));
     pollfd p{next, POLLIN, 0};
-    const bool answered = ::poll(&p, 1, 45000) == 1;
+    const bool answered = ::poll(&p, 1, 50000) == 1;
     const auto waited = std::chrono::steady_clock::now() - start;
     uint8_t reply[28] = {};
     const ssize_t got = answered ? ::recv(next, reply, sizeof reply, MSG_WAITALL) : -1;
@@ -159,9 +159,9 @@ TEST_F(RefDaemon, AClientThatNeverReadsIsDropped) {
     ::shutdown(greedy, SHUT_RDWR);  // frees a daemon still serving it
     writer.join();
     ::close(greedy);
-    EXPECT_TRUE(answered) << "the next client waited 45 s";
+    EXPECT_TRUE(answered) << "the next client waited 50 s";
     EXPECT_EQ(got, 28);
-    EXPECT_LT(waited, std::chrono::seconds(30));
+    EXPECT_LT(waited, std::chrono::seconds(40));  // one 20-second bound, not one per queued call
 }
 
 }  // namespace
