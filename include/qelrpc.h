@@ -521,7 +521,8 @@ QELRPC_API int BuildQelnfsdReqGroupNames(RpcOperation* op, uint32_t count, const
 QELRPC_API int BuildQelnfsdReqUidsFromUNames(RpcOperation* op, uint32_t count, const char* names);
 QELRPC_API int BuildQelnfsdReqGidOrUid(RpcOperation* op, uint32_t count, const int32_t* ids);
 QELRPC_API int BuildQelnfsdResponseGroupNames(const uint8_t* results, uint32_t count, int32_t** gidPtrs);
-/* count when every item had a name, 0 when the list ended early. */
+/* count when every item had a name, 0 when the list ended early, 1728 when
+ * the results cannot be read. */
 QELRPC_API int BuildQelnfsdResponseGidOrUid(const uint8_t* results, uint32_t count, char* names);
 /* 0, or -2 when the reply ends before a name's answer (that uid is -1). */
 QELRPC_API int BuildQelnfsdResponseUidsFromUNames(RpcOperation* op, uint32_t count, int32_t* uids);
@@ -607,7 +608,8 @@ QELRPC_API int PerformPcnfsdGroupName(RpcOperation* op, uint8_t openOperation, u
 #define AUTH_BY_PCNFSD 0x2u
 #define AUTH_VIA_ALT_SERVER 0x80000u
 
-/* Authorises userName with password (sent only scrambled) at the first
+/* Authorises userName with password (sent only scrambled; the scrambling
+ * is not encryption, anyone can undo it) at the first
  * daemon and server that the first 4 characters of authOrder lead to:
  * a Qelnfsd at serverAddress, b Qelnfsd at altServerAddress, c PCNFSD at
  * serverAddress, d PCNFSD at altServerAddress (case-insensitive; with an
@@ -618,7 +620,8 @@ QELRPC_API int PerformPcnfsdGroupName(RpcOperation* op, uint8_t openOperation, u
  * the capacity); 5 PCNFSD refused; 1311 no server knows the daemon; 1317
  * Qelnfsd refused; 1359 internal error, or the name and password are too
  * long (PCNFSD: 32 and 64 characters; Qelnfsd: 60 together; nothing is
- * sent); else rpcPrepareRPCHeader's or CallRPC's status. The outputs are
+ * sent); 1728 the daemon's reply cannot be read (a protocol error, not a
+ * refusal); else rpcPrepareRPCHeader's or CallRPC's status. The outputs are
  * written only from a reply; *authFlags as soon as a daemon is chosen. */
 QELRPC_API int PerformAuthorizeUser(const char* userName, const char* password, const char* comment,
                                     uint32_t serverAddress, uint32_t altServerAddress, const char* authOrder,
@@ -627,8 +630,8 @@ QELRPC_API int PerformAuthorizeUser(const char* userName, const char* password, 
 /* The authorisation results (status, uid, gid, count, gids): *uid, *gid and
  * the first *groupCount gids are set to -1, then filled from an accepted
  * reply, *groupCount becoming the number of gids stored. 0 accepted; -1
- * (Qelnfsd) or 5 (PCNFSD) refused or too short. Read only inside the last
- * reply this thread received. */
+ * (Qelnfsd) or 5 (PCNFSD) refused; 1728 results that cannot be read (too
+ * short, or a pointer outside the last reply this thread received). */
 QELRPC_API int BuildQelnfsdAuthorizeResponse(const uint8_t* results, int32_t* uid, int32_t* gid, int32_t* gids,
                                              int32_t* groupCount);
 QELRPC_API int BuildPcnfsdAuthorizeResponse(const uint8_t* results, int32_t* uid, int32_t* gid, int32_t* gids,
