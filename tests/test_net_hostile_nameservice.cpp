@@ -394,6 +394,18 @@ TEST_P(HostileNameService, NoReleasedBlockHoldsThePassword) {
     std::string qelnfsd = chainScrambled(std::string("\0\0alice\0wonderland\0", 19));
     std::string pcnfsd = maskScrambled("wonderland");
     pcnfsd.insert(0, std::string("\0\0\0\x0A", 4));  // its XDR length word
+    {
+        // The watch sees what the library releases: a block it frees with
+        // the text still in it is found.
+        Mbuf m{};
+        ASSERT_EQ(rpcAllocateBuffer(&m), 0);
+        std::memcpy(m.block.pos + 100, qelnfsd.data(), qelnfsd.size());
+        g_secretFound = 0;
+        g_secret = &qelnfsd;
+        mbufFreeMbuf(&m);
+        g_secret = nullptr;
+        ASSERT_EQ(g_secretFound.load(), 1) << "free is not wrapped: this test would see nothing";
+    }
     for (Style s : {Style::Honest, Style::Cut, Style::Garbage}) {
         hostile::Daemon daemon(s);
         ASSERT_TRUE(daemon.ok());
