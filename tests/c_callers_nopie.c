@@ -25,6 +25,14 @@
 
 #include "qelrpc.h"
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define UNDER_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define UNDER_SANITIZER 1
+#endif
+#endif
+
 static int failures = 0;
 
 #define CHECK(cond)                                                   \
@@ -181,7 +189,11 @@ static void word_arrays(void) {
         }
         printf("8192-word array, 200 encodes: %.4f s with xdr_int, %.4f s with an element routine of the caller's\n",
                library, own);
+#if !defined(UNDER_SANITIZER)
+        /* Sanitizers instrument every access of the one-pass loop too, which
+         * narrows the gap; there only the results are checked. */
         CHECK(library * 2 < own);
+#endif
     }
 }
 

@@ -1,6 +1,7 @@
 #include "platform/module.h"
 
 #include <dlfcn.h>
+#include <link.h>
 
 #include <cstdlib>
 
@@ -27,17 +28,43 @@ void Module::release() noexcept {
     handle_ = nullptr;
 }
 
+namespace {
+
+// True when `address` lies in the program itself (the main link map, whose
+// name is empty), not in a library.
+bool inProgram(void* address) noexcept {
+#if defined(__GLIBC__)
+    Dl_info info;
+    link_map* map = nullptr;
+    if (dladdr1(address, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0 || map == nullptr)
+        return false;
+    return map->l_name == nullptr || map->l_name[0] == '\0';
+#else
+    (void)address;
+    return false;
+#endif
+}
+
+}  // namespace
+
 void* exportedFunctionAddress(const char* name) noexcept {
     if (name == nullptr) return nullptr;
 #if defined(QELRPC_VERSION_NODE) && defined(__GLIBC__)
     // The program's handle searches the process's global scope as the
     // program's own references do (RTLD_DEFAULT would search this library
-    // first: it is linked -Bsymbolic). Only this library's version of the
-    // name: another library in the process may export the same name
+    // first: it is linked -Bsymbolic). This library's version of the name
+    // first: another library in the process may export the same name
     // (libtirpc's xdr_*), and its function is not ours.
     void* program = dlopen(nullptr, RTLD_LAZY);
     if (program == nullptr) return nullptr;
     void* address = dlvsym(program, name, QELRPC_VERSION_NODE);
+    if (address == nullptr || !inProgram(address)) {
+        // Some links (sanitizer builds, for one) give the program's own
+        // entry for the name no version; it answers to the plain name, and
+        // only an entry inside the program itself counts.
+        void* plain = dlsym(program, name);
+        if (plain != nullptr && inProgram(plain)) address = plain;
+    }
     dlclose(program);
     return address;
 #else
