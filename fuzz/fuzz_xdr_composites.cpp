@@ -1,15 +1,17 @@
 // xdr_array, xdr_pointer, xdr_reference, xdr_bytes and xdr_string composed
 // the way callers compose them, over arbitrary bytes. The first byte picks
-// the composition, the second a maximum; the rest is the window, in a buffer
-// of exactly its size. A decode followed by free must leave nothing behind
+// the composition, the second a maximum; the rest is the window, in
+// read-only memory that ends where a guard page begins (a write into it or a
+// read past it faults); the top-level object and the encoding lie between
+// guard pages. A decode followed by free must leave nothing behind
 // (LeakSanitizer), a successful decode must encode back to the same number of
 // bytes, and a huge announced count or length must fail without a huge
 // allocation (the sanitizer's allocator aborts on one).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
+#include "fuzz/fuzz_memory.h"
 #include "qelrpc.h"
 
 // The routines are called through XdrProc, as the C convention of XDR has it.
@@ -96,22 +98,20 @@ int run(unsigned kind, MbufCursor* s, XdrOp op, Top& t) {
 }
 constexpr unsigned kKinds = 12;
 
-MbufCursor reader(std::vector<uint8_t>& b) {
-    static uint8_t none;
-    const auto n = static_cast<uint32_t>(b.size());
-    return MbufCursor{n, n, b.empty() ? &none : b.data()};
-}
-
 }  // namespace
 
 extern "C" CALLS_XDRPROC int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2 || size > RPC_MBUF_SIZE) return 0;
     const unsigned kind = data[0] % kKinds;
     g_max = data[1] == 0xFF ? UINT32_MAX : data[1];
-    std::vector<uint8_t> in(data + 2, data + size);
+    static fuzzmem::ReadOnlyInput input(RPC_MBUF_SIZE);
+    static fuzzmem::GuardedOutput topArea(sizeof(Top)), outArea(RPC_MBUF_SIZE + 4);
 
-    Top t{};
-    MbufCursor w = reader(in);
+    Top& t = *topArea.zeroed<Top>();
+    // With no bytes the position is the guard page itself: non-null, and
+    // faulting if anything reads it.
+    const auto n = static_cast<uint32_t>(size - 2);
+    MbufCursor w{n, n, const_cast<uint8_t*>(input.place(data + 2, n))};
     const MbufCursor before = w;
     const int ok = run(kind, &w, XDR_OP_DECODE, t);
     check(ok == 0 || ok == 1);
@@ -121,9 +121,9 @@ extern "C" CALLS_XDRPROC int LLVMFuzzerTestOneInput(const uint8_t* data, size_t 
     if (ok) {
         const uint32_t consumed = before.count - w.count;
         // Fixed-length bodies pad with zero bytes where the input may not
-        // have; the lengths must agree all the same.
-        std::vector<uint8_t> out(uint64_t{consumed} + 8);
-        MbufCursor e{0, static_cast<uint32_t>(out.size()), out.data()};
+        // have; the lengths must agree all the same. Exactly the bytes plus
+        // the writers' 4-byte reserve.
+        MbufCursor e{0, consumed + 4, outArea.area(consumed + 4)};
         if (kind != 10 && kind != 0 && kind != 6) {
             check(run(kind, &e, XDR_OP_ENCODE, t) == 1);
             check(e.count == consumed);
