@@ -1,6 +1,7 @@
 /* The exported header as a C caller sees it: the records keep the layout
- * callers compiled against, on 32-bit Windows and on 64-bit Linux, and the
- * library links and answers from plain C. */
+ * callers compiled against, on 32-bit Windows and on 64-bit Linux and
+ * Windows (LLP64 changes nothing: the header has no long, and a socket is
+ * pointer-wide), and the library links and answers from plain C. */
 #include <stddef.h>
 #include <stdio.h>
 

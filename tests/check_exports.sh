@@ -12,8 +12,11 @@ so)
     nm -D --defined-only "$lib" | awk '$2 != "A" {print $NF}' | sed 's/@.*//' | sort -u >"$got"
     ;;
 dll)
-    # The export table's name list: lines under "[Ordinal/Name Pointer] Table".
-    i686-w64-mingw32-objdump -p "$lib" |
+    # The export table's name list: lines under "[Ordinal/Name Pointer] Table"
+    # (read with the binutils of the DLL's own architecture).
+    objdump=i686-w64-mingw32-objdump
+    case $(file -b "$lib") in *x86-64*) objdump=x86_64-w64-mingw32-objdump ;; esac
+    "$objdump" -p "$lib" |
         awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^[[:space:]]*$/{t=0} t{print $NF}' |
         sort -u >"$got"
     ;;

@@ -1,6 +1,6 @@
 #!/bin/sh
-# Checks that a Windows DLL imports only what a bare 32-bit Windows system
-# has, plus the DLLs named after it (our own siblings): no C++ or GCC
+# Checks that a Windows DLL (32- or 64-bit) imports only what a bare Windows
+# system has, plus the DLLs named after it (our own siblings): no C++ or GCC
 # runtime DLLs, no threading or libgcrypt DLLs.
 #   check_imports.sh DLL [ALLOWED_DLL...]
 set -eu
@@ -8,7 +8,9 @@ dll=$1
 shift
 allowed="ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL USER32.DLL WSOCK32.DLL WS2_32.DLL"
 for extra in "$@"; do allowed="$allowed $(echo "$extra" | tr '[:lower:]' '[:upper:]')"; done
-imports=$(i686-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/{print toupper($3)}')
+objdump=i686-w64-mingw32-objdump
+case $(file -b "$dll") in *x86-64*) objdump=x86_64-w64-mingw32-objdump ;; esac
+imports=$("$objdump" -p "$dll" | awk '/DLL Name:/{print toupper($3)}')
 [ -n "$imports" ] || { echo "no import table read from $dll" >&2; exit 1; }
 status=0
 for i in $imports; do

@@ -6,8 +6,13 @@
 # Everything runs inside network, host-name and mount namespaces of its own
 # that hold only loopback (under Wine the host's own name resolves to the
 # machine's external address; here it is 127.0.0.1 and nothing else), with a
-# fresh 32-bit Wine prefix in a temporary folder and its own wineserver
-# (Wine's server creates the sockets, so it must live in this namespace).
+# fresh Wine prefix in a temporary folder and its own wineserver (Wine's
+# server creates the sockets, so it must live in this namespace). The prefix
+# follows the build: a 32-bit build (the shipped DLL) runs in a win32 prefix
+# through the wine front end, a 64-bit build (cmake/mingw-x86_64.cmake, for
+# machines whose kernel runs no 32-bit programs) in a win64 prefix through
+# the wine64 loader itself (Debian's front end picks the 32-bit loader
+# whenever it is installed, even where it cannot run).
 # Beside the tests run the Linux-side peers from LINUX_BUILD: Debian's
 # rpcbind, the libtirpc null/echo servers and the libtirpc PCNFSD and
 # Qelnfsd daemons, all registered with rpcbind, and the reference daemon on
@@ -20,9 +25,25 @@ win=$(realpath "$1")
 linux=$(realpath "$2")
 shift 2
 
+case $(file -b "$win/qelrpc.dll" 2>/dev/null) in
+*x86-64*)
+    WINEARCH=win64
+    QELRPC_WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
+    # Processes that Wine starts itself use the same loader.
+    export WINELOADER=$QELRPC_WINE
+    ;;
+*Intel\ 80386*) WINEARCH=win32 QELRPC_WINE=wine ;;
+*)
+    echo "$win/qelrpc.dll is not a built Windows DLL: $(file -b "$win/qelrpc.dll" 2>&1)" >&2
+    exit 1
+    ;;
+esac
+# wine_exec.sh and tool_smoke.sh run programs through $QELRPC_WINE.
+export WINEARCH QELRPC_WINE
+
 if [ -z "${QELRPC_WINE_NS:-}" ]; then
-    if ! command -v wine >/dev/null; then
-        echo "wine is not installed: the Windows suite cannot run" >&2
+    if ! command -v "$QELRPC_WINE" >/dev/null; then
+        echo "$QELRPC_WINE is not installed: the $WINEARCH Windows suite cannot run" >&2
         exit 1
     fi
     if [ "$(id -u)" -ne 0 ] || ! unshare --net --uts --mount --propagation private true 2>/dev/null; then
@@ -48,12 +69,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-export WINEARCH=win32 WINEPREFIX="$work/prefix" WINEDEBUG=-all
-echo "wine prefix: $WINEPREFIX"
+export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+echo "wine prefix: $WINEPREFIX ($WINEARCH, $QELRPC_WINE)"
 mkdir -p "$WINEPREFIX"
 # A persistent server first: without it every test pays for Wine's start-up.
 wineserver -p
-wineboot -i >/dev/null 2>&1
+if ! "$QELRPC_WINE" wineboot -i >"$work/wineboot.log" 2>&1; then
+    echo "wine cannot start ($QELRPC_WINE wineboot -i failed): $(tail -5 "$work/wineboot.log")" >&2
+    exit 1
+fi
 # The set-up's wine commands through the same rerun as the tests' (Wine
 # can crash as a process exits; these commands may simply run again).
 wine() { "$(dirname "$0")/wine_exec.sh" "$@"; }

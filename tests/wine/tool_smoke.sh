@@ -22,13 +22,13 @@ failures=0
 check() {
     expected=$1 pattern=$2 input=$3
     shift 4
-    out=$(printf '%s' "$input" | wine "$tool" "$@" 2>&1)
+    out=$(printf '%s' "$input" | "${QELRPC_WINE:-wine}" "$tool" "$@" 2>&1)
     rc=$?
     if [ "$rc" -eq 139 ]; then
         # Wine itself crashed as the program exited (see wine_exec.sh): once
         # more. Rerun here, not through wine_exec.sh, so the input is piped again.
         echo "wine died of SIGSEGV (status 139) running qelrpc $*; running it once more"
-        out=$(printf '%s' "$input" | wine "$tool" "$@" 2>&1)
+        out=$(printf '%s' "$input" | "${QELRPC_WINE:-wine}" "$tool" "$@" 2>&1)
         rc=$?
     fi
     out=$(printf '%s\n' "$out" | tr -d '\r')

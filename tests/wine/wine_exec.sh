@@ -9,11 +9,13 @@
 # Windows program itself never looks like that: it is an exception, which
 # ends the process with its exception code. So a death by SIGSEGV (status
 # 139) is run once more, and said so; any other status stands.
-wine "$@"
+# QELRPC_WINE names the loader (the 64-bit build's is wine64); default wine.
+wine=${QELRPC_WINE:-wine}
+"$wine" "$@"
 status=$?
 if [ "$status" -eq 139 ]; then
     echo "wine_exec.sh: wine itself died of SIGSEGV (status 139) running $1; running it once more" >&2
-    wine "$@"
+    "$wine" "$@"
     status=$?
 fi
 exit "$status"
