@@ -15,6 +15,7 @@
 #include "platform/socket_options.h"
 #include "platform/sockets.h"
 #include "qelrpc.h"
+#include "rpc/deadline.h"
 #include "xdr/wire.h"
 #include "xdr/xdr_codec.h"
 
@@ -30,7 +31,9 @@ constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFFu;
 constexpr uint16_t kPortmapperPort = 111;
 constexpr RpcTimeValue kDefaultWait{25, 0};
 
-using Clock = std::chrono::steady_clock;
+using deadline::Clock;
+using deadline::after;
+using deadline::microsUntil;
 
 // Datagrams read past a deadline, while they are already queued: an answer
 // that arrived in time is not lost to the clock, and a flood cannot hold the
@@ -42,13 +45,6 @@ uint64_t micros(const RpcTimeValue& t) {
     return us > 0 ? static_cast<uint64_t>(us) : 0;
 }
 
-Clock::time_point after(uint64_t us) { return Clock::now() + std::chrono::microseconds(us); }
-
-uint64_t microsUntil(Clock::time_point deadline) {
-    const auto now = Clock::now();
-    if (now >= deadline) return 0;
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count());
-}
 
 // The xid of the prepared call, behind the record-mark slot. False when
 // there is no call to answer or no block to read an answer into: nothing

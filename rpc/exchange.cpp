@@ -15,6 +15,7 @@
 #include "platform/sockets.h"
 #include "qelrpc.h"
 #include "rpc/connect.h"
+#include "rpc/deadline.h"
 #include "rpc/exchange_limits.h"
 #include "rpc/status.h"
 #include "xdr/wire.h"
@@ -24,19 +25,15 @@ using namespace qelrpc::platform;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using deadline::after;
+using deadline::Clock;
+using deadline::microsUntil;
 
 constexpr uint32_t kLastFragment = 0x80000000u;
 // Empty fragments carry nothing, so a peer sending them without end would
 // hold the exchange while never going silent: a reply may have at most as
 // many fragments as the block has bytes.
 constexpr uint32_t kMaxFragments = RPC_MBUF_SIZE;
-
-uint64_t microsUntil(Clock::time_point deadline) {
-    const auto now = Clock::now();
-    if (now >= deadline) return 0;
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count());
-}
 
 // The prepared call: header.count + data.count bytes from the block's start,
 // the first 4 of them the record-mark slot, an xid behind it. Anything else
@@ -60,7 +57,7 @@ struct TcpBounds {
 
     // The end of a wait that starts now.
     Clock::time_point waitEnd() const {
-        return std::min(Clock::now() + std::chrono::microseconds(silenceMicros), deadline);
+        return std::min(after(silenceMicros), deadline);
     }
 };
 
@@ -148,7 +145,7 @@ int udpExchange(RpcOperation& op) {
         std::size_t sent = 0;
         rc = sendDatagram(s.get(), msg, msgLen, server, sent);
         if (rc != 0) return rc;
-        const auto deadline = Clock::now() + std::chrono::microseconds(lim.udpWaitMicros);
+        const auto deadline = after(lim.udpWaitMicros);
         for (;;) {
             const uint64_t left = microsUntil(deadline);
             if (left == 0) break;  // this transmission timed out
@@ -190,7 +187,7 @@ int tcpExchange(RpcOperation& op) {
     // system and the cancel flag.
     wire::storeWord(op.request.block.pos, (total - 4) | kLastFragment);
     const exchange::Limits lim = exchange::limits();
-    const TcpBounds bounds{lim.tcpSilenceMicros, Clock::now() + std::chrono::microseconds(lim.tcpExchangeMicros)};
+    const TcpBounds bounds{lim.tcpSilenceMicros, after(lim.tcpExchangeMicros)};
     rc = sendAll(s.get(), op.request.block.pos, total, bounds);
     if (rc != 0) return rc;
 

@@ -13,6 +13,7 @@
 #include "peer_skip.h"
 #include "qelrpc.h"
 #include "rpc/heap.h"
+#include "scramble_reference.h"
 
 namespace {
 
@@ -26,21 +27,8 @@ std::string word(uint32_t w) {
                        static_cast<char>(w)};
 }
 
-// The daemons' side of each scrambling, written out independently.
-std::string chainScrambled(const std::string& plain) {
-    std::string out;
-    unsigned char running = 0xFF;
-    for (unsigned char c : plain) {
-        running = static_cast<unsigned char>(c ^ running);
-        out.push_back(static_cast<char>(running));
-    }
-    return out;
-}
-std::string maskScrambled(const std::string& plain) {
-    std::string out;
-    for (unsigned char c : plain) out.push_back(static_cast<char>((c ^ 0x5B) & 0x7F));
-    return out;
-}
+using qelrpc::testing::chainScrambled;
+using qelrpc::testing::maskScrambled;
 
 struct Result {
     int rc;

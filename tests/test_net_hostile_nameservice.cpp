@@ -20,6 +20,7 @@
 #include "hostile_nameservice.h"
 #include "nfsuser/name_service.h"
 #include "qelrpc.h"
+#include "scramble_reference.h"
 
 // Every block released through free (this program links with
 // --wrap=free, so the library's own calls come here too) is searched for
@@ -370,23 +371,8 @@ TEST_P(HostileNameService, AnAuthorisationReplyThatCannotBeReadIsNoRefusal) {
     }
 }
 
-// The password as each daemon's protocol carries it, written out apart
-// from the library: Qelnfsd chains each byte with the previous output,
-// PCNFSD masks each byte.
-std::string chainScrambled(const std::string& plain) {
-    std::string out;
-    unsigned char running = 0xFF;
-    for (unsigned char ch : plain) {
-        running = static_cast<unsigned char>(ch ^ running);
-        out.push_back(static_cast<char>(running));
-    }
-    return out;
-}
-std::string maskScrambled(const std::string& plain) {
-    std::string out;
-    for (unsigned char ch : plain) out.push_back(static_cast<char>((ch ^ 0x5B) & 0x7F));
-    return out;
-}
+using qelrpc::testing::chainScrambled;
+using qelrpc::testing::maskScrambled;
 
 // Either scrambling can be undone without a key: what the call sent must
 // be gone from every block it gives back to the heap, whatever the reply.
