@@ -29,7 +29,8 @@ void setEnv(const char* name, const char* value) { _putenv_s(name, value); }
 // The DLL, loaded for one test and released after it.
 class Dll {
   public:
-    Dll() : h_(LoadLibraryA(windowsPath(QELRPC_DLL).c_str())), error_(h_ == nullptr ? GetLastError() : 0) {}
+    explicit Dll(const char* path = QELRPC_DLL)
+        : h_(LoadLibraryA(windowsPath(path).c_str())), error_(h_ == nullptr ? GetLastError() : 0) {}
     ~Dll() {
         if (h_ != nullptr) FreeLibrary(h_);
     }
@@ -127,8 +128,13 @@ TEST(Dll, GssBackEndsFromTheEntryPoint) {
     DLL_FN(dll, rpcCloseOperation)(&op);
 }
 
+// The shipped DLL reads no test setting: the tests' own build of it
+// (tests/library_test_seams.cpp) takes this one from the environment as it
+// loads.
+constexpr const char* kFailSocketStartVariable = "QELRPC_TEST_FAIL_SOCKET_START";
+
 TEST(Dll, SocketLayerThatCannotStartShowsTheWarningBoxAndRefusesTheLoad) {
-    setEnv(qelrpc::library::kFailSocketStartVariable, "1");
+    setEnv(kFailSocketStartVariable, "1");
     std::string text, caption;
     std::atomic<bool> running{false};
     std::atomic<bool> done{false};
@@ -156,15 +162,24 @@ TEST(Dll, SocketLayerThatCannotStartShowsTheWarningBoxAndRefusesTheLoad) {
     });
     for (int i = 0; i < 600 && !running; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::optional<Dll> dll;
-    if (running) dll.emplace();
+    if (running) dll.emplace(QELRPC_TEST_SEAMS_DLL);
     done = true;
     presser.join();
-    setEnv(qelrpc::library::kFailSocketStartVariable, "");
+    setEnv(kFailSocketStartVariable, "");
     ASSERT_TRUE(dll.has_value()) << "the thread that presses the box did not start";
     EXPECT_EQ(dll->get(), nullptr);
     EXPECT_EQ(dll->error(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
     EXPECT_EQ(text, "Unable to initialize Winsock library");
     EXPECT_EQ(caption, "QUORBEL");
+}
+
+TEST(Dll, TheShippedDllTakesNoTestSetting) {
+    // The same setting as above: the shipped DLL starts its socket layer
+    // and loads, no box shown.
+    setEnv(kFailSocketStartVariable, "1");
+    Dll dll;
+    setEnv(kFailSocketStartVariable, "");
+    EXPECT_NE(dll.get(), nullptr) << "LoadLibraryA: " << dll.error();
 }
 
 // qelnis.dll in the system directory for one test, removed after it.
