@@ -25,7 +25,3 @@ if(QELRPC_WINE)
   # which loader to use.
   set(CMAKE_CROSSCOMPILING_EMULATOR env QELRPC_WINE=${QELRPC_WINE} ${CMAKE_CURRENT_LIST_DIR}/../tests/wine/wine_exec.sh)
 endif()
-# GCC 12 reports overlapping copies inside std::string's operator+ at -O3
-# (a known false positive of -Wrestrict, seen only in this target's Release
-# build); the other builds keep the warning.
-set(CMAKE_CXX_FLAGS_INIT "-Wno-restrict")
