@@ -121,10 +121,11 @@ static void string_references(void) {
     }
 }
 
+#define WORDS 8192u
+
+#if !defined(UNDER_SANITIZER)
 /* The caller's own routine for a word: never one of the library's. */
 static int own_int(MbufCursor* s, XdrOp op, int32_t* v) { return xdr_int(s, op, v); }
-
-#define WORDS 8192u
 
 static double seconds_of_encoding(XdrProc proc, int32_t* values, int rounds) {
     int i;
@@ -140,6 +141,7 @@ static double seconds_of_encoding(XdrProc proc, int32_t* values, int rounds) {
     }
     return (double)(clock() - start) / CLOCKS_PER_SEC;
 }
+#endif
 
 /* Arrays of the library's one-word routines: right both ways, and moved in
  * one pass (far faster than an element routine of the caller's own). */
@@ -176,6 +178,10 @@ static void word_arrays(void) {
         if (failures != 0) fprintf(stderr, "  (with %s)\n", routines[k].name);
     }
 
+#if !defined(UNDER_SANITIZER)
+    /* Only outside sanitizer builds: their runtimes wrap glibc's xdr_* names,
+     * so the caller's own routine below would reach the wrapper rather than
+     * the library, and their instrumentation narrows the gap anyway. */
     {
         /* Best of several alternating runs, so a busy machine slows both. */
         double library = 1e9, own = 1e9;
@@ -189,12 +195,9 @@ static void word_arrays(void) {
         }
         printf("8192-word array, 200 encodes: %.4f s with xdr_int, %.4f s with an element routine of the caller's\n",
                library, own);
-#if !defined(UNDER_SANITIZER)
-        /* Sanitizers instrument every access of the one-pass loop too, which
-         * narrows the gap; there only the results are checked. */
         CHECK(library * 2 < own);
-#endif
     }
+#endif
 }
 
 static int nfsd_check(void) {
