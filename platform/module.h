@@ -58,6 +58,14 @@ class Module {
 // objects are linked into the program itself) or the system cannot tell.
 void* exportedFunctionAddress(const char* name) noexcept;
 
+// The function a caller's pointer leads to. A Windows program that declares
+// the library's functions without dllimport reaches them through an import
+// thunk of its own (`jmp [import slot]`, perhaps behind an incremental
+// linker's `jmp rel32`), and that thunk's address is what it passes; the
+// thunks are followed to the function they jump to (a few hops at most).
+// Other systems hand the pointer back as it is.
+const void* functionBehindThunks(const void* f) noexcept;
+
 // Where the directory-service library lives: the system directory's
 // qelnis.dll on Windows; on other systems the library directory chosen at
 // build time, or the full path in the environment variable

@@ -46,8 +46,16 @@ const CallerAddresses& callerAddresses() {
     return a;
 }
 
+// The routine a caller's pointer stands for, past any import thunk of the
+// caller's own (Windows programs that declare the functions without
+// dllimport pass their thunk's address).
+AnyFunction routineOf(XdrProc p) {
+    return reinterpret_cast<AnyFunction>(
+        const_cast<void*>(qelrpc::platform::functionBehindThunks(reinterpret_cast<const void*>(p))));
+}
+
 bool isStringRoutine(XdrProc p) {
-    const AnyFunction f = fn(p);
+    const AnyFunction f = routineOf(p);
     return f == fn(&xdr_string) || f == callerAddresses().string;
 }
 
@@ -70,7 +78,7 @@ inline int word(MbufCursor* s, XdrOp op, T* v) {
 
 // The library's own one-word routines: arrays of them are moved in one pass.
 bool isWordRoutine(XdrProc p) {
-    const AnyFunction f = fn(p);
+    const AnyFunction f = routineOf(p);
     if (f == fn(&xdr_int) || f == fn(&xdr_u_int) || f == fn(&xdr_bool) || f == fn(&xdr_uint32_t) ||
         f == fn(&xdr_u_long))
         return true;

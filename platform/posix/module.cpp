@@ -47,6 +47,8 @@ bool inProgram(void* address) noexcept {
 
 }  // namespace
 
+const void* functionBehindThunks(const void* f) noexcept { return f; }
+
 void* exportedFunctionAddress(const char* name) noexcept {
     if (name == nullptr) return nullptr;
 #if defined(QELRPC_VERSION_NODE) && defined(__GLIBC__)

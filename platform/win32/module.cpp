@@ -1,5 +1,8 @@
 #include "platform/module.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include <windows.h>
 
 namespace qelrpc::platform {
@@ -39,6 +42,32 @@ void Module::release() noexcept {
 // A program built against qelrpc.h imports the functions through the import
 // table (dllimport), so it sees the DLL's own addresses.
 void* exportedFunctionAddress(const char*) noexcept { return nullptr; }
+
+const void* functionBehindThunks(const void* f) noexcept {
+    // Code is always readable; each hop reads one instruction at most.
+    for (int hop = 0; hop < 4 && f != nullptr; ++hop) {
+        const auto* code = static_cast<const unsigned char*>(f);
+        int32_t disp = 0;
+        if (code[0] == 0xFF && code[1] == 0x25) {  // jmp dword/qword ptr [slot]
+            std::memcpy(&disp, code + 2, sizeof disp);
+#if defined(_WIN64)
+            const unsigned char* slot = code + 6 + disp;  // RIP-relative
+#else
+            const unsigned char* slot = reinterpret_cast<const unsigned char*>(static_cast<uintptr_t>(
+                static_cast<uint32_t>(disp)));  // absolute
+#endif
+            const void* next = nullptr;
+            std::memcpy(&next, slot, sizeof next);
+            f = next;
+        } else if (code[0] == 0xE9) {  // jmp rel32
+            std::memcpy(&disp, code + 1, sizeof disp);
+            f = code + 5 + disp;
+        } else {
+            break;
+        }
+    }
+    return f;
+}
 
 std::string directoryServiceLibraryPath() {
     char dir[260];
