@@ -21,6 +21,7 @@
 #include "platform/host.h"
 #include "qelrpc.h"
 #include "rpc/received_reply.h"
+#include "xdr/wire.h"
 
 using namespace qelrpc;
 using namespace qelrpc::nfsuser;
@@ -134,7 +135,7 @@ Choice chooseServer(AuthServerSet& set, const char* authOrder, uint32_t server, 
 uint32_t octetsInOrder(uint32_t networkOrder) {
     uint8_t o[4];
     std::memcpy(o, &networkOrder, 4);
-    return (uint32_t{o[0]} << 24) | (uint32_t{o[1]} << 16) | (uint32_t{o[2]} << 8) | uint32_t{o[3]};
+    return wire::loadWord(o);
 }
 
 int writeQelnfsdArguments(RpcOperation* op, uint32_t server, const char* user, const char* password,

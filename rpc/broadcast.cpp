@@ -60,7 +60,7 @@ bool readyToReceive(const RpcOperation& op, uint32_t& xid) {
 RpcSockAddrIn toSockAddr(const platform::Endpoint& e) {
     RpcSockAddrIn a{};
     a.family = 2;  // AF_INET
-    a.port = static_cast<uint16_t>((e.port >> 8) | (e.port << 8));
+    a.port = wire::swap16(e.port);
     a.addr = e.addr;
     return a;
 }

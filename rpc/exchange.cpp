@@ -29,11 +29,6 @@ using deadline::after;
 using deadline::Clock;
 using deadline::microsUntil;
 
-constexpr uint32_t kLastFragment = 0x80000000u;
-// Empty fragments carry nothing, so a peer sending them without end would
-// hold the exchange while never going silent: a reply may have at most as
-// many fragments as the block has bytes.
-constexpr uint32_t kMaxFragments = RPC_MBUF_SIZE;
 
 // The prepared call: header.count + data.count bytes from the block's start,
 // the first 4 of them the record-mark slot, an xid behind it. Anything else
@@ -185,7 +180,7 @@ int tcpExchange(RpcOperation& op) {
     // The request always goes out as one last fragment. From here on the
     // exchange has its deadline; the connect before it is bounded by the
     // system and the cancel flag.
-    wire::storeWord(op.request.block.pos, (total - 4) | kLastFragment);
+    wire::storeWord(op.request.block.pos, wire::lastFragmentMark(total - 4));
     const exchange::Limits lim = exchange::limits();
     const TcpBounds bounds{lim.tcpSilenceMicros, after(lim.tcpExchangeMicros)};
     rc = sendAll(s.get(), op.request.block.pos, total, bounds);
@@ -196,7 +191,7 @@ int tcpExchange(RpcOperation& op) {
     const uint32_t room = reply.block.limit;
     uint32_t have = 0;
     for (uint32_t fragments = 0;; ++fragments) {
-        if (fragments == kMaxFragments) return sockerr::kMessageSize;
+        if (fragments == wire::kMaxRecordFragments) return sockerr::kMessageSize;
         // Fragments that are already there are read without a wait; the
         // deadline holds for them too.
         if (Clock::now() >= bounds.deadline) return status::kExchangeTimeout;
@@ -205,13 +200,13 @@ int tcpExchange(RpcOperation& op) {
         rc = receiveExactly(s.get(), mark, 4, bounds, fragments == 0);
         if (rc != 0) return rc;
         const uint32_t word = wire::loadWord(mark);
-        const uint32_t length = word & ~kLastFragment;
+        const uint32_t length = wire::fragmentLength(word);
         if (length > room - have) return sockerr::kMessageSize;
         rc = receiveExactly(s.get(), reply.block.pos + have, length, bounds, false);
         if (rc != 0) return rc;
         have += length;
         reply.block.count = have;
-        if (word & kLastFragment) break;
+        if (wire::isLastFragment(word)) break;
     }
     return status::kOk;
 }

@@ -14,12 +14,6 @@ namespace {
 constexpr uint64_t kDefaultRecordTimeoutMillis = 20000;
 std::atomic<uint64_t> g_recordTimeoutMillis{kDefaultRecordTimeoutMillis};
 
-constexpr uint32_t kLastFragment = 0x80000000u;
-
-// Empty fragments add no bytes, so the block's size alone does not bound a
-// record: at most as many fragments as the block has bytes, as the client
-// side allows in a reply.
-constexpr uint32_t kMaxFragments = 65536;
 
 // Ending a connection that served its reply: how long to wait for the
 // client to close first (then TIME_WAIT stays on its side), and how long in
@@ -78,7 +72,7 @@ int receiveRecord(RpcOperation& op, platform::NativeSocket conn) noexcept {
     req.block.count = 0;
     const uint64_t deadline = platform::monotonicMillis() + recordTimeoutMillis();
     for (uint32_t fragments = 0;; ++fragments) {
-        if (fragments == kMaxFragments) return platform::sockerr::kMessageSize;
+        if (fragments == wire::kMaxRecordFragments) return platform::sockerr::kMessageSize;
         // Checked on every fragment, not only when the socket runs dry: a
         // client that keeps the socket full of fragments is bound too.
         if (platform::monotonicMillis() >= deadline) return platform::sockerr::kTimedOut;
@@ -86,12 +80,12 @@ int receiveRecord(RpcOperation& op, platform::NativeSocket conn) noexcept {
         int rc = receiveExactly(conn, mark, 4, deadline);
         if (rc != 0) return rc;
         const uint32_t word = wire::loadWord(mark);
-        const uint32_t length = word & ~kLastFragment;
+        const uint32_t length = wire::fragmentLength(word);
         if (uint64_t{req.block.count} + length > req.block.limit) return platform::sockerr::kMessageSize;
         rc = receiveExactly(conn, req.block.pos + req.block.count, length, deadline);
         if (rc != 0) return rc;
         req.block.count += length;
-        if (word & kLastFragment) return 0;
+        if (wire::isLastFragment(word)) return 0;
     }
 }
 

@@ -14,7 +14,7 @@ int ReplyRPC(RpcOperation* op, RpcSocket connection) {
     Mbuf& rep = op->reply;
     const uint64_t total = uint64_t{rep.header.count} + rep.data.count;
     if (rep.block.pos == nullptr || total < 4 || total > rep.block.limit) return server::status::kSendFailed;
-    wire::storeWord(rep.block.pos, static_cast<uint32_t>(total - 4) | 0x80000000u);
+    wire::storeWord(rep.block.pos, wire::lastFragmentMark(static_cast<uint32_t>(total - 4)));
     if (server::sendAll(connection, rep.block.pos, static_cast<uint32_t>(total)) == 0) return 0;
     server::noteReplyFailed(connection);
     return server::status::kSendFailed;

@@ -32,6 +32,22 @@ inline uint32_t loadWord(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 
+// Record marking on TCP (RFC 5531 section 11): each fragment starts with a
+// word whose bit 31 marks the record's last fragment and whose bits 0-30
+// give the fragment's length.
+constexpr uint32_t kLastFragment = 0x80000000u;
+inline uint32_t lastFragmentMark(uint32_t length) { return length | kLastFragment; }
+inline uint32_t fragmentLength(uint32_t mark) { return mark & ~kLastFragment; }
+inline bool isLastFragment(uint32_t mark) { return (mark & kLastFragment) != 0; }
+// Empty fragments add no bytes, so the block's size alone does not bound a
+// record: a record, call or reply, has at most as many fragments as the
+// block has bytes, so a peer sending empty fragments without end is cut off.
+constexpr uint32_t kMaxRecordFragments = RPC_MBUF_SIZE;
+
+// 16-bit values between host order and network order (ports in the records
+// are kept in network order, the platform layer takes host order).
+constexpr uint16_t swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
+
 // Writer side: appends one word (room already checked).
 inline void putWord(MbufCursor& w, uint32_t v) {
     storeWord(w.pos, v);
