@@ -32,6 +32,26 @@ void appendDecimal(NameListWriter& out, int32_t id) {
     out.append(text, static_cast<size_t>(n));
 }
 
+// One item of a MAPID result list, as read behind its nonzero `more` word.
+struct MapItem {
+    uint32_t kind = 0, status = 0, id = 0;
+    NameBuffer name{};
+    uint32_t nameLength = 0;
+};
+
+enum class ItemRead { Item, End, Unreadable };
+
+// The next item of the list: End at the list's closing 0, Unreadable when
+// the reply ends before the item does.
+ItemRead nextItem(ReplyReader& r, MapItem& item) {
+    uint32_t more = 0;
+    if (!r.word(more)) return ItemRead::Unreadable;
+    if (more == 0) return ItemRead::End;
+    if (!r.word(item.kind) || !r.word(item.status) || !r.word(item.id) || !r.name(item.name, &item.nameLength))
+        return ItemRead::Unreadable;
+    return ItemRead::Item;
+}
+
 // Appends the MAPID request of `count` id-to-name items of `kind`.
 int writeIdItems(RpcOperation* op, uint32_t kind, uint32_t count, const int32_t* ids) {
     MbufCursor& w = op->request.data;
@@ -55,19 +75,17 @@ int readPcnfsdResponseGidOrUid(MbufCursor results, uint32_t count, char* names, 
     NameListWriter out(names);
     if (!r.skipString()) return kProtocolError;
     for (uint32_t i = 0; i < count; ++i) {
-        uint32_t more = 0, itemKind = 0;
-        if (!r.word(more)) return kProtocolError;
-        if (more == 0) break;
-        NameBuffer name;
-        uint32_t length = 0;
-        if (!r.word(itemKind) || !r.skipWords(2) || !r.name(name, &length)) return kProtocolError;
+        MapItem item;
+        const ItemRead state = nextItem(r, item);
+        if (state == ItemRead::Unreadable) return kProtocolError;
+        if (state == ItemRead::End) break;
         // Only an id-to-name item (of the kind asked, when known) names
         // the id; anything else leaves it unknown.
-        const bool answers = kind < 0 ? namesAnswered(itemKind) : itemKind == static_cast<uint32_t>(kind);
-        if (!answers || length == 0) {
+        const bool answers = kind < 0 ? namesAnswered(item.kind) : item.kind == static_cast<uint32_t>(kind);
+        if (!answers || item.nameLength == 0) {
             out.append(kNobody);
         } else {
-            out.append(name, length);
+            out.append(item.name, item.nameLength);
         }
     }
     return 0;
@@ -75,27 +93,20 @@ int readPcnfsdResponseGidOrUid(MbufCursor results, uint32_t count, char* names, 
 
 int readPcnfsdResponseGroupNames(MbufCursor results, uint32_t count, int32_t** gidPtrs) {
     ReplyReader r(results);
-    bool readable = r.skipString();
-    bool ended = !readable;
-    uint32_t more = 0;
+    ItemRead state = r.skipString() ? ItemRead::Item : ItemRead::Unreadable;
+    bool held = false;  // the reply still held the last item read
     for (uint32_t i = 0; i < count; ++i) {
         int32_t* slot = gidPtrs != nullptr ? gidPtrs[i] : nullptr;
         if (slot != nullptr) *slot = -1;
-        if (ended) continue;
-        uint32_t kind = 0, status = 0, id = 0;
-        if (!r.word(more)) {
-            readable = false;
-        } else if (more != 0 && r.word(kind) && r.word(status) && r.word(id) && r.skipString()) {
-            if (status == 0 && kind == MapGroupNameToGid && slot != nullptr) *slot = static_cast<int32_t>(id);
-            continue;
-        } else if (more != 0) {
-            readable = false;
-        }
-        more = 0;
-        ended = true;
+        if (state != ItemRead::Item) continue;
+        MapItem item;
+        state = nextItem(r, item);
+        held = state == ItemRead::Item;
+        if (held && item.status == 0 && item.kind == MapGroupNameToGid && slot != nullptr)
+            *slot = static_cast<int32_t>(item.id);
     }
-    if (!readable) return kProtocolError;
-    return more != 0 ? 1 : 0;
+    if (state == ItemRead::Unreadable) return kProtocolError;
+    return held ? 1 : 0;
 }
 
 }  // namespace qelrpc::nfsuser
@@ -137,37 +148,29 @@ int BuildPcnfsdResult(RpcOperation* op, uint32_t kind, uint32_t count, char* nam
     int32_t* ids = idsOut && idsRef != nullptr ? *idsRef : nullptr;
     NameListWriter out(namesOut ? names : nullptr);
     ReplyReader r(resultsOf(*op));
-    bool readable = r.skipString();
-    bool ended = !readable;
+    ItemRead state = r.skipString() ? ItemRead::Item : ItemRead::Unreadable;
     for (uint32_t i = 0; i < count; ++i) {
-        uint32_t more = 0, itemKind = 0, status = 0, id = 0;
-        NameBuffer name;
-        uint32_t length = 0;
+        MapItem item;
         bool answered = false;
-        if (!ended) {
-            if (!r.word(more)) {
-                readable = false;
-            } else if (more != 0 && r.word(itemKind) && r.word(status) && r.word(id) && r.name(name, &length)) {
-                // An item counts only where its kind is the question's.
-                answered = itemKind == kind;
-            } else if (more != 0) {
-                readable = false;
-            }
-            if (!readable || more == 0) ended = true;
+        if (state == ItemRead::Item) {
+            state = nextItem(r, item);
+            // An item counts only where its kind is the question's.
+            answered = state == ItemRead::Item && item.kind == kind;
         }
+        const int32_t id = static_cast<int32_t>(item.id);
         if (namesOut) {
             // An unanswered id (the list ended, an item of another kind, an
             // empty name) yields the id in decimal.
-            if (answered && length != 0) {
-                out.append(name, length);
+            if (answered && item.nameLength != 0) {
+                out.append(item.name, item.nameLength);
             } else {
-                appendDecimal(out, answered ? static_cast<int32_t>(id) : idAt(idsRef, i));
+                appendDecimal(out, answered ? id : idAt(idsRef, i));
             }
         } else if (ids != nullptr) {
-            ids[i] = answered ? static_cast<int32_t>(id) : -1;
+            ids[i] = answered ? id : -1;
         }
     }
-    return readable ? 0 : kProtocolError;
+    return state == ItemRead::Unreadable ? kProtocolError : 0;
 }
 
 int PerformRpcCallPcnfsd(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t kind,

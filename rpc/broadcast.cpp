@@ -8,7 +8,6 @@
 // sending must not keep the broadcast going. rpcBroadcastUDP's deadline is
 // one wait after the start and after each good answer; a read-next's is one
 // wait after it was called.
-#include <chrono>
 #include <cstring>
 
 #include "platform/socket_errors.h"
@@ -44,7 +43,6 @@ uint64_t micros(const RpcTimeValue& t) {
     const int64_t us = int64_t{t.seconds} * 1000000 + t.microseconds;
     return us > 0 ? static_cast<uint64_t>(us) : 0;
 }
-
 
 // The xid of the prepared call, behind the record-mark slot. False when
 // there is no call to answer or no block to read an answer into: nothing

@@ -14,7 +14,6 @@ namespace {
 constexpr uint64_t kDefaultRecordTimeoutMillis = 20000;
 std::atomic<uint64_t> g_recordTimeoutMillis{kDefaultRecordTimeoutMillis};
 
-
 // Ending a connection that served its reply: how long to wait for the
 // client to close first (then TIME_WAIT stays on its side), and how long in
 // all for its FIN after ours.
