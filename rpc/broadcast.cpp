@@ -58,7 +58,7 @@ bool readyToReceive(const RpcOperation& op, uint32_t& xid) {
 RpcSockAddrIn toSockAddr(const platform::Endpoint& e) {
     RpcSockAddrIn a{};
     a.family = 2;  // AF_INET
-    a.port = wire::swap16(e.port);
+    a.port = wire::toNetwork16(e.port);
     a.addr = e.addr;
     return a;
 }

@@ -68,14 +68,14 @@ int rpcInitServerOperation(RpcOperation* op, uint16_t port) {
     if (addr == 0) return kStartNoHostAddress;
 
     op->localAddr.family = 2;  // AF_INET
-    op->localAddr.port = wire::swap16(port);
+    op->localAddr.port = wire::toNetwork16(port);
     op->localAddr.addr = addr;
     if (platform::bindTo(op->sock, platform::Endpoint{addr, port}) != 0) return kStartBind;
 
     platform::Endpoint bound;
     if (platform::localEndpoint(op->sock, bound) != 0) return kStartLocalName;
     op->localAddr.addr = bound.addr;
-    op->localAddr.port = wire::swap16(bound.port);
+    op->localAddr.port = wire::toNetwork16(bound.port);
 
     // The longest queue the system allows: the loop accepts one connection
     // at a time, and a burst of clients must wait there, not be dropped.

@@ -44,10 +44,6 @@ inline bool isLastFragment(uint32_t mark) { return (mark & kLastFragment) != 0; 
 // block has bytes, so a peer sending empty fragments without end is cut off.
 constexpr uint32_t kMaxRecordFragments = RPC_MBUF_SIZE;
 
-// 16-bit values between host order and network order (ports in the records
-// are kept in network order, the platform layer takes host order).
-constexpr uint16_t swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
-
 // Writer side: appends one word (room already checked).
 inline void putWord(MbufCursor& w, uint32_t v) {
     storeWord(w.pos, v);
@@ -71,6 +67,171 @@ inline const uint8_t* take(MbufCursor& r, uint64_t n) {
     r.pos += n;
     r.count -= static_cast<uint32_t>(n);
     return at;
+}
+
+// Variable-length opaque data as read: where the bytes are and how many
+// (the padding behind them already consumed).
+struct Opaque {
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+};
+
+// opaque_auth (RFC 5531 section 8.2): a flavor and a body of at most 400 bytes.
+struct OpaqueAuth {
+    uint32_t flavor = 0;
+    Opaque body;
+};
+constexpr uint32_t kMaxAuthBody = 400;
+
+// Reads a window of received bytes front to back. A read that does not fit
+// fails, yields zero or an empty item, and leaves the reader failed: every
+// later read fails too, so a parser reads a whole structure and asks ok()
+// once. The reader works on its own copy of the window; a caller whose
+// cursor should move takes window() back on success.
+class Reader {
+  public:
+    explicit Reader(const MbufCursor& window) : w_(window), ok_(window.pos != nullptr) {}
+    Reader(const uint8_t* bytes, uint32_t length) : Reader(MbufCursor{length, length, const_cast<uint8_t*>(bytes)}) {}
+
+    bool ok() const { return ok_; }
+    // Bytes left to read (0 once failed).
+    uint32_t remaining() const { return ok_ ? w_.count : 0; }
+    // The window behind the bytes read so far.
+    const MbufCursor& window() const { return w_; }
+    const uint8_t* position() const { return w_.pos; }
+
+    uint32_t word() {
+        const uint8_t* p = bytes(4);
+        return p != nullptr ? loadWord(p) : 0;
+    }
+    bool word(uint32_t& v) {
+        v = word();
+        return ok_;
+    }
+    uint64_t hyper() {
+        const uint8_t* p = bytes(8);
+        return p != nullptr ? (uint64_t{loadWord(p)} << 32) | loadWord(p + 4) : 0;
+    }
+    // Exactly n bytes, no padding.
+    const uint8_t* bytes(uint64_t n) {
+        const uint8_t* p = ok_ ? take(w_, n) : nullptr;
+        if (p == nullptr) fail();
+        return p;
+    }
+    // Fixed-length opaque data: n bytes and the padding behind them.
+    const uint8_t* fixedOpaque(uint32_t n) {
+        const uint8_t* p = bytes(padded(n));
+        return p;
+    }
+    // Variable-length opaque data: a length word, the bytes, the padding.
+    // A length above maxLength fails before anything behind it is taken.
+    Opaque opaque(uint32_t maxLength = UINT32_MAX) {
+        const uint32_t n = word();
+        if (!ok_ || n > maxLength) return fail(), Opaque{};
+        const uint8_t* p = fixedOpaque(n);
+        return ok_ ? Opaque{p, n} : Opaque{};
+    }
+    OpaqueAuth opaqueAuth() {
+        OpaqueAuth a;
+        a.flavor = word();
+        a.body = opaque(kMaxAuthBody);
+        return ok_ ? a : OpaqueAuth{};
+    }
+    bool skipWords(uint32_t n) { return bytes(uint64_t{n} * 4) != nullptr; }
+    void fail() { ok_ = false; }
+
+  private:
+    MbufCursor w_;
+    bool ok_;
+};
+
+// Appends to a window, each item only when it fits with the writers'
+// reserve; the first item that does not fit fails the writer and nothing
+// more is written. The writer works on its own copy of the window: a caller
+// takes window() back once ok(), so a refused write leaves its cursor as it
+// was.
+class Writer {
+  public:
+    explicit Writer(const MbufCursor& window, uint64_t reserve = kWriterReserve)
+        : w_(window), reserve_(reserve), ok_(window.pos != nullptr) {}
+
+    bool ok() const { return ok_; }
+    const MbufCursor& window() const { return w_; }
+    // Bytes written so far into the window's block (its count).
+    uint32_t count() const { return w_.count; }
+
+    bool word(uint32_t v) {
+        if (!room(4)) return false;
+        putWord(w_, v);
+        return true;
+    }
+    bool hyper(uint64_t v) { return room(8) && word(static_cast<uint32_t>(v >> 32)) && word(static_cast<uint32_t>(v)); }
+    // Fixed-length opaque data: the bytes and zero padding to 4.
+    bool fixedOpaque(const void* bytes, uint32_t n) {
+        if (!room(padded(n))) return false;
+        putPaddedBytes(w_, bytes, n);
+        return true;
+    }
+    // Variable-length opaque data: the length word, the bytes, the padding.
+    bool opaque(const void* bytes, uint32_t n) {
+        if (!room(4 + padded(n))) return false;
+        putWord(w_, n);
+        putPaddedBytes(w_, bytes, n);
+        return true;
+    }
+    bool opaqueAuth(uint32_t flavor, const void* body, uint32_t n) {
+        if (n > kMaxAuthBody || !room(8 + padded(n))) return fail();
+        putWord(w_, flavor);
+        putWord(w_, n);
+        putPaddedBytes(w_, body, n);
+        return true;
+    }
+    // Space for n bytes the caller fills in place (a length written later,
+    // bytes produced by a cipher); null when it does not fit.
+    uint8_t* reserve(uint32_t n) {
+        if (!room(n)) return nullptr;
+        uint8_t* at = w_.pos;
+        w_.pos += n;
+        w_.count += n;
+        return at;
+    }
+    bool fail() {
+        ok_ = false;
+        return false;
+    }
+
+  private:
+    bool room(uint64_t n) { return ok_ && hasRoom(w_, n, reserve_) ? true : fail(); }
+    MbufCursor w_;
+    uint64_t reserve_;
+    bool ok_;
+};
+
+// Host order to network order and back for 16 and 32 bits, whatever the
+// host's order (ports and addresses in the records are kept in network
+// order; the platform layer takes host order).
+inline uint16_t toNetwork16(uint16_t v) {
+    uint8_t b[2] = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+    uint16_t out;
+    std::memcpy(&out, b, 2);
+    return out;
+}
+inline uint16_t fromNetwork16(uint16_t v) {
+    uint8_t b[2];
+    std::memcpy(b, &v, 2);
+    return static_cast<uint16_t>((b[0] << 8) | b[1]);
+}
+inline uint32_t toNetwork32(uint32_t v) {
+    uint8_t b[4];
+    storeWord(b, v);
+    uint32_t out;
+    std::memcpy(&out, b, 4);
+    return out;
+}
+inline uint32_t fromNetwork32(uint32_t v) {
+    uint8_t b[4];
+    std::memcpy(b, &v, 4);
+    return loadWord(b);
 }
 
 }  // namespace qelrpc::wire
