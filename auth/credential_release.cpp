@@ -1,7 +1,7 @@
 #include "auth/credential_release.h"
 
 #include "auth/flavor_writers.h"
-#include "rpc/heap.h"
+#include "platform/heap.h"
 
 namespace qelrpc::auth {
 

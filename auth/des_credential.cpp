@@ -23,7 +23,7 @@
 #include "platform/clock.h"
 #include "platform/random.h"
 #include "qelrpc.h"
-#include "rpc/heap.h"
+#include "platform/heap.h"
 #include "rpc/status.h"
 #include "xdr/wire.h"
 

@@ -17,7 +17,7 @@
 #include "auth/gss_protect.h"
 #include "auth/gss_status.h"
 #include "auth/gss_wire.h"
-#include "rpc/heap.h"
+#include "platform/heap.h"
 #include "rpc/status.h"
 #include "xdr/wire.h"
 

@@ -15,7 +15,7 @@
 
 #include "auth/gss_api.h"
 #include "auth/gss_status.h"
-#include "rpc/heap.h"
+#include "platform/heap.h"
 #include "xdr/wire.h"
 
 namespace qelrpc::gss {

@@ -9,7 +9,7 @@
 #include "platform/clock.h"
 #include "platform/host.h"
 #include "qelrpc.h"
-#include "rpc/heap.h"
+#include "platform/heap.h"
 #include "xdr/wire.h"
 
 using namespace qelrpc;

@@ -7,7 +7,7 @@
 
 #include "auth/credential_release.h"
 #include "qelrpc.h"
-#include "rpc/heap.h"
+#include "platform/heap.h"
 #include "rpc/operation.h"
 #include "rpc/status.h"
 

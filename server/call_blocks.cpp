@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "auth/credential_release.h"
-#include "rpc/heap.h"
+#include "platform/heap.h"
 #include "rpc/operation.h"
 
 namespace qelrpc::server {

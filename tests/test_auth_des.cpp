@@ -16,7 +16,7 @@
 #include "platform/clock.h"
 #include "qeldes.h"
 #include "qelrpc.h"
-#include "rpc/heap.h"
+#include "platform/heap.h"
 
 namespace {
 

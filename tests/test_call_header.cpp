@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "qelrpc.h"
-#include "rpc/heap.h"
+#include "platform/heap.h"
 #include "rpc/xid.h"
 
 #ifndef _WIN32

@@ -12,7 +12,7 @@
 #include "dispatch_peers.h"
 #include "peer_skip.h"
 #include "qelrpc.h"
-#include "rpc/heap.h"
+#include "platform/heap.h"
 #include "scramble_reference.h"
 
 namespace {

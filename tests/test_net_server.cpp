@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "qelrpc.h"
-#include "rpc/heap.h"
+#include "platform/heap.h"
 #include "server/record_io.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "qelrpc.h"
 #ifndef QELRPC_TEST_SHARED_LIBRARY
-#include "rpc/heap.h"
+#include "platform/heap.h"
 #endif
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "qelrpc.h"
-#include "rpc/heap.h"
+#include "platform/heap.h"
 #include "xdr/wire.h"
 
 using namespace qelrpc::wire;

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "qelrpc.h"
-#include "rpc/heap.h"
+#include "platform/heap.h"
 #include "xdr/wire.h"
 
 // Element and object routines reach us as XdrProc, whatever the exact

@@ -9,7 +9,7 @@
 
 #include "platform/module.h"
 #include "qelrpc.h"
-#include "rpc/heap.h"
+#include "platform/heap.h"
 #include "xdr/wire.h"
 #include "xdr/xdr_codec.h"
 

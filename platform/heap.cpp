@@ -1,4 +1,4 @@
-#include "rpc/heap.h"
+#include "platform/heap.h"
 
 #include <atomic>
 #include <cstdlib>
