@@ -1,80 +1,96 @@
 // The message buffer's word and string routines: the stream every mbuf* and
-// xdr_* routine reads and writes. A refused call changes nothing.
-#include <cstdlib>
+// xdr_* routine reads and writes. Each works on a wire::Reader or
+// wire::Writer over a copy of the stream and takes the window back only on
+// success, so a refused call changes nothing.
+#include "xdr/mbuf.h"
+
 #include <cstring>
 
-#include "qelrpc.h"
 #include "platform/heap.h"
 #include "xdr/wire.h"
 
-using namespace qelrpc::wire;
+namespace qelrpc::mbuf {
 
 namespace {
 constexpr int kOk = 0;
 constexpr int kNoStream = -1;
 constexpr int kNoRoom = -2;
-
-bool usable(const MbufCursor* s) { return s != nullptr && s->pos != nullptr; }
 }  // namespace
+
+int addLong(MbufCursor& stream, int32_t value) {
+    if (stream.pos == nullptr) return kNoStream;
+    wire::Writer w(stream);
+    if (!w.word(static_cast<uint32_t>(value))) return kNoRoom;
+    stream = w.window();
+    return kOk;
+}
+
+int getLong(MbufCursor& stream, uint32_t* value) {
+    if (stream.pos == nullptr) return kNoStream;
+    wire::Reader r(stream);
+    const uint32_t v = r.word();
+    if (!r.ok()) return kNoRoom;
+    if (value != nullptr) *value = v;
+    stream = r.window();
+    return kOk;
+}
+
+int addStringEx(MbufCursor& stream, const char* bytes, uint32_t length) {
+    if (stream.pos == nullptr || (bytes == nullptr && length != 0)) return kNoStream;
+    wire::Writer w(stream);
+    if (!w.opaque(bytes, length)) return kNoRoom;
+    stream = w.window();
+    return kOk;
+}
+
+int addString(MbufCursor& stream, const char* text) {
+    if (stream.pos == nullptr || text == nullptr) return kNoStream;
+    const size_t len = std::strlen(text);
+    // A text of 4 GiB or more can never fit a 32-bit window.
+    if (len > UINT32_MAX) return kNoRoom;
+    return addStringEx(stream, text, static_cast<uint32_t>(len));
+}
+
+int getString(MbufCursor& stream, char* dest, uint32_t destSize) {
+    if (stream.pos == nullptr) return kNoStream;
+    wire::Reader r(stream);
+    const wire::Opaque text = r.opaque();
+    if (!r.ok()) return kNoRoom;
+    const uint32_t len = text.length;
+    // The window holds the whole string (so len < 65,536 in a real block):
+    // len + 1 fits an int.
+    if (len >= destSize || dest == nullptr) return static_cast<int>(uint64_t{len} + 1 > INT32_MAX ? INT32_MAX : len + 1);
+    if (len != 0) std::memcpy(dest, text.data, len);
+    dest[len] = '\0';
+    stream = r.window();
+    return kOk;
+}
+
+int freeMbuf(Mbuf& m) {
+    heap::release(m.block.pos);
+    std::memset(&m, 0, sizeof m);
+    return kOk;
+}
+
+}  // namespace qelrpc::mbuf
 
 extern "C" {
 
 int mbufAddLong(MbufCursor* stream, int32_t value) {
-    if (!usable(stream)) return kNoStream;
-    if (!hasRoom(*stream, 4)) return kNoRoom;
-    putWord(*stream, static_cast<uint32_t>(value));
-    return kOk;
+    return stream != nullptr ? qelrpc::mbuf::addLong(*stream, value) : -1;
 }
-
 int mbufGetLong(MbufCursor* stream, uint32_t* value) {
-    if (!usable(stream)) return kNoStream;
-    if (stream->count < 4) return kNoRoom;
-    const uint32_t v = loadWord(stream->pos);
-    if (value != nullptr) *value = v;
-    stream->pos += 4;
-    stream->count -= 4;
-    return kOk;
+    return stream != nullptr ? qelrpc::mbuf::getLong(*stream, value) : -1;
 }
-
 int mbufAddStringEx(MbufCursor* stream, const char* bytes, uint32_t length) {
-    if (!usable(stream)) return kNoStream;
-    if (bytes == nullptr && length != 0) return kNoStream;
-    if (!hasRoom(*stream, 4 + padded(length))) return kNoRoom;
-    putWord(*stream, length);
-    putPaddedBytes(*stream, bytes, length);
-    return kOk;
+    return stream != nullptr ? qelrpc::mbuf::addStringEx(*stream, bytes, length) : -1;
 }
-
 int mbufAddString(MbufCursor* stream, const char* text) {
-    if (!usable(stream)) return kNoStream;
-    if (text == nullptr) return kNoStream;
-    const size_t len = std::strlen(text);
-    // A text of 4 GiB or more can never fit a 32-bit window.
-    if (len > UINT32_MAX) return kNoRoom;
-    return mbufAddStringEx(stream, text, static_cast<uint32_t>(len));
+    return stream != nullptr ? qelrpc::mbuf::addString(*stream, text) : -1;
 }
-
 int mbufGetString(MbufCursor* stream, char* dest, uint32_t destSize) {
-    if (!usable(stream)) return kNoStream;
-    if (stream->count < 4) return kNoRoom;
-    const uint32_t len = loadWord(stream->pos);
-    const uint64_t total = 4 + padded(len);
-    if (stream->count < total) return kNoRoom;
-    // The window holds the whole string (so len < 65,536 in a real block):
-    // len + 1 fits an int.
-    if (len >= destSize || dest == nullptr) return static_cast<int>(uint64_t{len} + 1 > INT32_MAX ? INT32_MAX : len + 1);
-    if (len != 0) std::memcpy(dest, stream->pos + 4, len);
-    dest[len] = '\0';
-    stream->pos += total;
-    stream->count -= static_cast<uint32_t>(total);
-    return kOk;
+    return stream != nullptr ? qelrpc::mbuf::getString(*stream, dest, destSize) : -1;
 }
-
-int mbufFreeMbuf(Mbuf* m) {
-    if (m == nullptr) return kOk;
-    qelrpc::heap::release(m->block.pos);
-    std::memset(m, 0, sizeof *m);
-    return kOk;
-}
+int mbufFreeMbuf(Mbuf* m) { return m != nullptr ? qelrpc::mbuf::freeMbuf(*m) : 0; }
 
 }  // extern "C"
