@@ -1,5 +1,6 @@
-// The credential writers of the flavors whose bodies are not plain data.
-// The call header writer calls them at the credential body's position; each
+// The credential writers of the flavors whose bodies are not plain data,
+// reached through the call engine's seam (auth/flavors.cpp). The call header
+// writer has them called at the credential body's position; each
 // writes the credential body and then the verifier (flavor word, length word,
 // body), never past `end`, and leaves credLength and verfLength equal to the
 // body lengths it wrote. Each returns 0, or the status the header preparation

@@ -1,13 +1,13 @@
 #include "nfsuser/nfs_protocols.h"
 
-#include "auth/credential_release.h"
+#include "rpc/flavor.h"
 
 namespace qelrpc::nfsuser {
 
 bool attachQuestionCredential(RpcOperation* op, bool openedHere) {
     if (op == nullptr) return false;
     if (!openedHere && op->auth != nullptr) {
-        auth::releaseCredential(op->auth);
+        flavor::release(op->auth);
         op->auth = nullptr;
     }
     return rpcCreateAuthUnix(op, nullptr, 0, 0) != 0;

@@ -14,7 +14,9 @@
 #include "platform/socket_options.h"
 #include "platform/sockets.h"
 #include "qelrpc.h"
+#include "rpc/call.h"
 #include "rpc/deadline.h"
+#include "rpc/operation.h"
 #include "xdr/wire.h"
 #include "xdr/xdr_codec.h"
 
@@ -99,7 +101,7 @@ Next receiveAnswer(RpcOperation& op, platform::NativeSocket s, uint32_t xid, Rpc
     // answer to this call.
     if (got < 4 || wire::loadWord(rep.block.pos) != xid) return Next::Dropped;
     rep.block.count = static_cast<uint32_t>(got);
-    if (ProcessRPCResponse(&op) != 0) return Next::Dropped;
+    if (rpc::processResponse(op) != 0) return Next::Dropped;
     // The leading boolean word, read by the library's own routine.
     uint32_t leading = 0;
     if (!xdr::u32(&rep.data, XDR_OP_DECODE, &leading) || leading == 0) return Next::Dropped;
@@ -153,7 +155,7 @@ int rpcBroadcastStart(RpcOperation* op) {
     platform::Socket s;
     if (!openBroadcastSocket(s) || !sendCall(*op, s.get(), kPortmapperPort)) {
         s.close();
-        rpcCloseOperation(op);
+        operation::close(*op);
         std::memset(op, 0, sizeof *op);
         // Cleared, but never holding socket 0: that is a real descriptor
         // (standard input on POSIX) a later read-next or close would touch.

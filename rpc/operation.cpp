@@ -1,15 +1,14 @@
 // The operation record's lifecycle: its two message blocks, the windows onto
 // them, the borrowed block of a temporary operation, and the release of what
 // an operation owns.
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 
-#include "auth/credential_release.h"
 #include "qelrpc.h"
 #include "platform/heap.h"
+#include "rpc/flavor.h"
 #include "rpc/operation.h"
 #include "rpc/status.h"
+#include "xdr/mbuf.h"
 
 using namespace qelrpc;
 
@@ -28,77 +27,92 @@ void resetCallFields(RpcOperation& op) noexcept {
     op.timeOffset = RPC_TIME_OFFSET_UNKNOWN;
 }
 
+int allocateBuffer(Mbuf& m) noexcept {
+    auto* block = static_cast<uint8_t*>(heap::zeroed(RPC_MBUF_SIZE));
+    if (block == nullptr) {
+        m.block.pos = nullptr;
+        return status::kNoMemory;
+    }
+    attachBlock(m, block);
+    return status::kOk;
+}
+
+int init(RpcOperation& op) noexcept {
+    int rc = allocateBuffer(op.request);
+    if (rc != status::kOk) {
+        std::memset(&op.request, 0, sizeof op.request);
+        return rc;
+    }
+    rc = allocateBuffer(op.reply);
+    if (rc != status::kOk) {
+        mbuf::freeMbuf(op.request);
+        std::memset(&op.reply, 0, sizeof op.reply);
+        return rc;
+    }
+    resetCallFields(op);
+    return status::kOk;
+}
+
+int initEx(RpcOperation& op, const char* hostName, uint32_t hostAddr) noexcept {
+    std::memset(&op, 0, sizeof op);
+    if (hostName != nullptr) op.hostName = hostName;
+    if (hostAddr != 0xFFFFFFFFu) op.hostAddr = hostAddr;
+    return init(op);
+}
+
+void close(RpcOperation& op) noexcept {
+    mbuf::freeMbuf(op.request);
+    mbuf::freeMbuf(op.reply);
+    flavor::release(op.auth);
+    op.auth = nullptr;
+}
+
+void initHeaderBuffer(Mbuf& m) noexcept {
+    m.header.pos = m.block.pos;
+    m.header.count = 0;
+    m.header.limit = m.block.limit;
+}
+
+void initDataBuffer(Mbuf& m) noexcept {
+    m.data.count = 0;
+    if (m.header.pos == nullptr || m.header.count > m.block.limit) {
+        // No header window yet: an empty window that every writer refuses.
+        m.data.pos = m.header.pos;
+        m.data.limit = 0;
+        return;
+    }
+    m.data.pos = m.header.pos + m.header.count;
+    m.data.limit = m.block.limit - m.header.count;
+}
+
+void copyBuffer(const Mbuf& src, Mbuf& dst) noexcept { dst.block = src.block; }
+
 }  // namespace qelrpc::operation
 
 extern "C" {
 
-int rpcAllocateBuffer(Mbuf* m) {
-    if (m == nullptr) return status::kNullRecord;
-    auto* block = static_cast<uint8_t*>(heap::zeroed(RPC_MBUF_SIZE));
-    if (block == nullptr) {
-        m->block.pos = nullptr;
-        return status::kNoMemory;
-    }
-    operation::attachBlock(*m, block);
-    return status::kOk;
-}
+int rpcAllocateBuffer(Mbuf* m) { return m != nullptr ? operation::allocateBuffer(*m) : status::kNullRecord; }
 
-int rpcInitOperation(RpcOperation* op) {
-    if (op == nullptr) return status::kNullRecord;
-    int rc = rpcAllocateBuffer(&op->request);
-    if (rc != status::kOk) {
-        std::memset(&op->request, 0, sizeof op->request);
-        return rc;
-    }
-    rc = rpcAllocateBuffer(&op->reply);
-    if (rc != status::kOk) {
-        mbufFreeMbuf(&op->request);
-        std::memset(&op->reply, 0, sizeof op->reply);
-        return rc;
-    }
-    operation::resetCallFields(*op);
-    return status::kOk;
-}
+int rpcInitOperation(RpcOperation* op) { return op != nullptr ? operation::init(*op) : status::kNullRecord; }
 
 int rpcInitOperationEx(RpcOperation* op, const char* hostName, uint32_t hostAddr) {
-    if (op == nullptr) return status::kNullRecord;
-    std::memset(op, 0, sizeof *op);
-    if (hostName != nullptr) op->hostName = hostName;
-    if (hostAddr != 0xFFFFFFFFu) op->hostAddr = hostAddr;
-    return rpcInitOperation(op);
+    return op != nullptr ? operation::initEx(*op, hostName, hostAddr) : status::kNullRecord;
 }
 
 void rpcCloseOperation(RpcOperation* op) {
-    if (op == nullptr) return;
-    mbufFreeMbuf(&op->request);
-    mbufFreeMbuf(&op->reply);
-    auth::releaseCredential(op->auth);
-    op->auth = nullptr;
+    if (op != nullptr) operation::close(*op);
 }
 
 void InitRpcHeaderBuffer(Mbuf* m) {
-    if (m == nullptr) return;
-    m->header.pos = m->block.pos;
-    m->header.count = 0;
-    m->header.limit = m->block.limit;
+    if (m != nullptr) operation::initHeaderBuffer(*m);
 }
 
 void InitDataBuffer(Mbuf* m) {
-    if (m == nullptr) return;
-    m->data.count = 0;
-    if (m->header.pos == nullptr || m->header.count > m->block.limit) {
-        // No header window yet: an empty window that every writer refuses.
-        m->data.pos = m->header.pos;
-        m->data.limit = 0;
-        return;
-    }
-    m->data.pos = m->header.pos + m->header.count;
-    m->data.limit = m->block.limit - m->header.count;
+    if (m != nullptr) operation::initDataBuffer(*m);
 }
 
 void CopyRpcBuffer(const Mbuf* src, Mbuf* dst) {
-    if (src == nullptr || dst == nullptr) return;
-    dst->block = src->block;
+    if (src != nullptr && dst != nullptr) operation::copyBuffer(*src, *dst);
 }
 
 }  // extern "C"

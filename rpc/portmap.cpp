@@ -2,12 +2,15 @@
 // PMAPPROC_GETPORT), always over TCP to port 111. The question runs on a
 // temporary operation that borrows the caller's blocks, so it overwrites what
 // the caller had there; callers write their own call header afterwards.
-#include <cstring>
+#include "rpc/portmap.h"
 
-#include "auth/credential_release.h"
-#include "auth/des_reply.h"
 #include "qelrpc.h"
+#include "rpc/call.h"
+#include "rpc/call_header.h"
+#include "rpc/flavor.h"
+#include "rpc/operation.h"
 #include "rpc/status.h"
+#include "xdr/mbuf.h"
 
 using namespace qelrpc;
 
@@ -36,22 +39,22 @@ struct PortmapQuery {
         temp.flags = op.flags;
         temp.asyncWindow = op.asyncWindow;
         temp.cancelFlag = op.cancelFlag;
-        CopyRpcBuffer(&op.request, &temp.request);
-        CopyRpcBuffer(&op.reply, &temp.reply);
+        operation::copyBuffer(op.request, temp.request);
+        operation::copyBuffer(op.reply, temp.reply);
     }
-    ~PortmapQuery() { auth::releaseCredential(temp.auth); }
+    ~PortmapQuery() { flavor::release(temp.auth); }
     PortmapQuery(const PortmapQuery&) = delete;
     PortmapQuery& operator=(const PortmapQuery&) = delete;
 
     // One GETPORT question; 0 and the answer's low 16 bits, or the failure.
     int ask(uint32_t prog, uint32_t vers, uint32_t prot, int reserved, uint16_t& port) {
-        InitDataBuffer(&temp.request);
-        const mapping m{prog, vers, prot, 0};
-        if (BuildPmapGetPort(&temp.request.data, &m) != 0) return status::kPmapNoCredential;
-        const int rc = CallRPC(&temp, reserved);
+        operation::initDataBuffer(temp.request);
+        if (rpc::buildPmapGetPort(&temp.request.data, mapping{prog, vers, prot, 0}) != 0)
+            return status::kPmapNoCredential;
+        const int rc = rpc::callRpc(temp, reserved);
         if (rc != status::kOk) return rc;
         uint32_t answer = 0;
-        if (mbufGetLong(&temp.reply.data, &answer) != 0) return status::kReplyMalformed;
+        if (mbuf::getLong(temp.reply.data, &answer) != 0) return status::kReplyMalformed;
         port = static_cast<uint16_t>(answer & 0xFFFFu);
         return status::kOk;
     }
@@ -59,46 +62,57 @@ struct PortmapQuery {
 
 }  // namespace
 
-extern "C" {
+namespace qelrpc::rpc {
 
-int BuildPmapGetPort(MbufCursor* stream, const mapping* m) {
-    if (m == nullptr) return -1;
-    mbufAddLong(stream, static_cast<int32_t>(m->prog));
-    mbufAddLong(stream, static_cast<int32_t>(m->vers));
-    mbufAddLong(stream, static_cast<int32_t>(m->prot));
-    return mbufAddLong(stream, static_cast<int32_t>(m->port));
+int buildPmapGetPort(MbufCursor* stream, const mapping& m) noexcept {
+    if (stream == nullptr) return -1;
+    mbuf::addLong(*stream, static_cast<int32_t>(m.prog));
+    mbuf::addLong(*stream, static_cast<int32_t>(m.vers));
+    mbuf::addLong(*stream, static_cast<int32_t>(m.prot));
+    return mbuf::addLong(*stream, static_cast<int32_t>(m.port));
 }
 
-int GetProgramPort(RpcOperation* op, uint32_t prog, uint32_t vers, int reserved) {
-    if (op == nullptr) return status::kNullRecord;
-    if (op->hostAddr == 0 || op->hostAddr == 0xFFFFFFFFu) {
-        op->hostAddr = GetHostIP(op->hostName, 0);
-        if (op->hostAddr == 0xFFFFFFFFu) return status::kHostUnresolvable;
+int getProgramPort(RpcOperation& op, uint32_t prog, uint32_t vers, int reserved) {
+    if (op.hostAddr == 0 || op.hostAddr == 0xFFFFFFFFu) {
+        op.hostAddr = GetHostIP(op.hostName, 0);
+        if (op.hostAddr == 0xFFFFFFFFu) return status::kHostUnresolvable;
     }
-    op->tcpPort = 0;
-    op->udpPort = 0;
-    if (op->auth != nullptr && op->auth->flavor == RPC_AUTH_DES) auth::restoreAuthDesFullName(*op);
-    op->prog = prog;
-    op->vers = vers;
+    op.tcpPort = 0;
+    op.udpPort = 0;
+    flavor::resetForPortLookup(op);
+    op.prog = prog;
+    op.vers = vers;
     if (prog == kPmapProg) {
-        op->tcpPort = kPmapPort;
-        op->udpPort = kPmapPort;
+        op.tcpPort = kPmapPort;
+        op.udpPort = kPmapPort;
         return status::kOk;
     }
 
-    PortmapQuery q(*op);
+    PortmapQuery q(op);
     if (rpcCreateAuthNull(&q.temp) != 1) return status::kPmapNoCredential;
-    if (rpcPrepareRPCHeader(&q.temp, kPmapGetPort) != status::kOk) return status::kPmapNoCredential;
+    if (prepareHeader(q.temp, kPmapGetPort) != status::kOk) return status::kPmapNoCredential;
 
-    if (op->protocol != RPC_PROTOCOL_UDP_ONLY) {
-        const int rc = q.ask(prog, vers, kIpprotoTcp, reserved, op->tcpPort);
+    if (op.protocol != RPC_PROTOCOL_UDP_ONLY) {
+        const int rc = q.ask(prog, vers, kIpprotoTcp, reserved, op.tcpPort);
         if (rc != status::kOk) return status::kPmapTcpQueryBase + rc;
-        if (usablePort(op->tcpPort)) return status::kOk;
+        if (usablePort(op.tcpPort)) return status::kOk;
     }
-    const int rc = q.ask(prog, vers, kIpprotoUdp, reserved, op->udpPort);
+    const int rc = q.ask(prog, vers, kIpprotoUdp, reserved, op.udpPort);
     if (rc != status::kOk) return status::kPmapUdpQueryBase + rc;
     // A port the portmapper names but no caller may use (0xFFFF) is no port.
-    return usablePort(op->udpPort) ? status::kOk : status::kNullRecord;
+    return usablePort(op.udpPort) ? status::kOk : status::kNullRecord;
+}
+
+}  // namespace qelrpc::rpc
+
+extern "C" {
+
+int BuildPmapGetPort(MbufCursor* stream, const mapping* m) {
+    return m != nullptr ? rpc::buildPmapGetPort(stream, *m) : -1;
+}
+
+int GetProgramPort(RpcOperation* op, uint32_t prog, uint32_t vers, int reserved) {
+    return op != nullptr ? rpc::getProgramPort(*op, prog, vers, reserved) : status::kNullRecord;
 }
 
 }  // extern "C"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "auth/credential_release.h"
 #include "platform/heap.h"
+#include "rpc/flavor.h"
 #include "rpc/operation.h"
 
 namespace qelrpc::server {
@@ -63,7 +63,7 @@ int CallBlocks::lend(RpcOperation& op) {
 void CallBlocks::takeBack(RpcOperation& op) {
     takeBlock(op.request, request_);
     takeBlock(op.reply, reply_);
-    auth::releaseCredential(op.auth);
+    flavor::release(op.auth);
     op.auth = nullptr;
 }
 

@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "auth/credential_release.h"
 #include "auth/des_time.h"
 #include "child_process.h"
 #include "des_test_server.h"
@@ -26,6 +25,7 @@
 #include "peer_skip.h"
 #include "platform/clock.h"
 #include "qelrpc.h"
+#include "rpc/flavor.h"
 
 namespace {
 
@@ -296,7 +296,7 @@ TEST_F(DesCalls, TimestampsOnTheLocalClockAreRefusedByTheServer) {
 TEST_F(DesCalls, AnUnknownClientIsRefused) {
     char other[256];
     ASSERT_EQ(user2netname(other, 7, "example.co"), 1);
-    qelrpc::auth::releaseCredential(op.auth);  // attaching never releases the old record
+    qelrpc::flavor::release(op.auth);  // attaching never releases the old record
     ASSERT_EQ(rpcCreateAuthDES(&op, other, serverPublic.c_str(), kClientSecret), 1);
     EXPECT_EQ(call(), -4);
     EXPECT_EQ(op.authStat, destest::Server::kBadCred);

@@ -1,0 +1,137 @@
+// SPDX-License-Identifier: MIT
+// The credential flavors behind the call engine's seam (rpc/flavor.h): the
+// one place that knows all four. AUTH_NULL and AUTH_UNIX are plain data and
+// written here; AUTH_DES and RPCSEC_GSS have their own writers, reply checks
+// and records (auth/des_*.cpp, auth/gss_*.cpp).
+#include <cstring>
+
+#include "auth/des_reply.h"
+#include "auth/flavor_writers.h"
+#include "auth/gss_protect.h"
+#include "platform/heap.h"
+#include "qelrpc.h"
+#include "rpc/flavor.h"
+#include "rpc/status.h"
+#include "xdr/wire.h"
+
+using namespace qelrpc;
+
+namespace {
+
+// An AUTH_DES server verifier (RFC 1057 section 9.3.2: authdes_verf_svr):
+// the encrypted timestamp, then the nickname, nothing else.
+constexpr uint32_t kAuthDesVerifierLength = 12;
+constexpr uint32_t kAuthDesVerifierNickname = 8;
+
+// The verifier words of a flavor that writes them as given (AUTH_NULL's
+// and AUTH_UNIX's), behind its credential body.
+bool writeVerifierWords(wire::Writer& w, const RpcAuth& a) { return w.word(a.verfFlavor) && w.word(a.verfLength); }
+
+// The AUTH_UNIX body (RFC 5531 appendix A: stamp, machine name, uid, gid,
+// one group: the gid) and its verifier words. The body is bounded by the
+// credential record (a name of at most 512 characters), so it fits any
+// block that holds the fixed header.
+int writeAuthUnixCred(RpcAuth& a, wire::Writer& w) {
+    if (a.body == nullptr) return status::kInvalidParameter;
+    const auto& c = *static_cast<const AuthUnixCred*>(a.body);
+    const auto n = static_cast<uint32_t>(strnlen(c.machineName, RPC_AUTHUNIX_MACHINE_MAX));
+    // Checked whole first, so a refused body leaves the block untouched.
+    if (!wire::hasRoom(w.window(), 24 + wire::padded(n) + 8, 0)) return status::kInvalidParameter;
+    w.word(c.stamp);
+    w.opaque(c.machineName, n);
+    w.word(c.uid);
+    w.word(c.gid);
+    w.word(1);
+    w.word(c.gid);
+    writeVerifierWords(w, a);
+    a.credLength = static_cast<uint32_t>(24 + wire::padded(n));
+    return status::kOk;
+}
+
+// The verifier an accepted reply must carry, by the call's credential.
+enum class Expect {
+    Any,       // AUTH_NULL, AUTH_UNIX and others: nothing to authenticate
+    AuthDes,   // AUTH_DES: the server's AUTH_DES verifier
+    GssMic,    // RPCSEC_GSS past the set-up: the MIC of the sequence number
+    GssSetUp,  // RPCSEC_GSS set-up: AUTH_NULL, or the window's MIC when complete
+};
+
+Expect expectedVerifier(RpcOperation& op) {
+    if (op.auth == nullptr) return Expect::Any;
+    switch (op.auth->flavor) {
+        case RPC_AUTH_DES: return Expect::AuthDes;
+        case RPC_RPCSEC_GSS: return gss::onEstablishedContext(op) ? Expect::GssMic : Expect::GssSetUp;
+        default: return Expect::Any;
+    }
+}
+
+}  // namespace
+
+namespace qelrpc::flavor {
+
+int writeCredential(RpcOperation& op, uint8_t* at, const uint8_t* end) noexcept {
+    if (op.auth == nullptr) return status::kInvalidParameter;
+    wire::Writer w(MbufCursor{0, static_cast<uint32_t>(end - at), at}, 0);
+    switch (op.auth->flavor) {
+        case RPC_AUTH_NULL: return writeVerifierWords(w, *op.auth) ? status::kOk : status::kInvalidParameter;
+        case RPC_AUTH_UNIX: return writeAuthUnixCred(*op.auth, w);
+        case RPC_AUTH_DES: return auth::writeAuthDesCred(op, at, end);
+        case RPC_RPCSEC_GSS: return auth::writeRpcsecGssCred(op, at, end);
+        default: return status::kInvalidParameter;
+    }
+}
+
+int checkReplyVerifier(RpcOperation& op, const wire::OpaqueAuth& verifier) noexcept {
+    const uint32_t f = verifier.flavor;
+    // An AUTH_DES or RPCSEC_GSS call is answered by its server with that
+    // flavor's verifier; an AUTH_NULL one can come from anyone, so it
+    // authenticates nobody.
+    switch (expectedVerifier(op)) {
+        case Expect::AuthDes:
+            if (f != RPC_AUTH_DES) return status::kReplyNoFlavorVerifier;
+            break;
+        case Expect::GssMic:
+            if (f != RPC_RPCSEC_GSS) return status::kReplyNoFlavorVerifier;
+            break;
+        case Expect::GssSetUp:
+            if (f != RPC_AUTH_NULL && f != RPC_RPCSEC_GSS) return status::kReplyNoFlavorVerifier;
+            break;
+        case Expect::Any:
+            if (f != RPC_AUTH_NULL && f != RPC_AUTH_DES && f != RPC_RPCSEC_GSS) return status::kReplyMalformed;
+            break;
+    }
+    const wire::Opaque& body = verifier.body;
+    switch (f) {
+        case RPC_AUTH_DES:
+            if (body.length != kAuthDesVerifierLength) return status::kReplyAuthError;
+            if (!auth::checkAuthDesReplyVerifier(op, body.data)) return status::kReplyAuthError;
+            auth::useAuthDesNickname(op, wire::loadWord(body.data + kAuthDesVerifierNickname));
+            return status::kOk;
+        case RPC_RPCSEC_GSS:
+            // A reply to an established context's call carries the MIC of
+            // the call's sequence number (RFC 2203 section 5.3.3.2); set-up
+            // replies are checked by the set-up itself.
+            return gss::replyVerifierMatches(op, body.data, body.length) ? status::kOk : status::kReplyAuthError;
+        default: return status::kOk;
+    }
+}
+
+void release(RpcAuth* auth) noexcept {
+    if (auth == nullptr) return;
+    switch (auth->flavor) {
+        case RPC_AUTH_UNIX: heap::release(auth->body); break;
+        case RPC_AUTH_DES: auth::releaseAuthDesBody(auth->body); break;
+        case RPC_RPCSEC_GSS: auth::releaseRpcsecGssBody(auth->body); break;
+        default: break;  // AUTH_NULL has no body
+    }
+    auth->body = nullptr;
+    heap::release(auth);
+}
+
+void resetForPortLookup(RpcOperation& op) noexcept {
+    // Only AUTH_DES changes form (to its nickname) after a reply; the call
+    // leaves any other credential as it is.
+    auth::restoreAuthDesFullName(op);
+}
+
+}  // namespace qelrpc::flavor
