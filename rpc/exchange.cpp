@@ -16,6 +16,7 @@
 #include "qelrpc.h"
 #include "rpc/connect.h"
 #include "rpc/deadline.h"
+#include "rpc/exchange.h"
 #include "rpc/exchange_limits.h"
 #include "rpc/status.h"
 #include "xdr/wire.h"
@@ -120,7 +121,11 @@ int sendAll(NativeSocket s, const uint8_t* from, uint32_t n, const TcpBounds& bo
     return 0;
 }
 
-int udpExchange(RpcOperation& op) {
+}  // namespace
+
+namespace qelrpc::exchange {
+
+int udpExchange(RpcOperation& op) noexcept {
     uint32_t total = 0;
     if (!requestLength(op, total) || !replyBlockUsable(op)) return status::kInvalidParameter;
     Mbuf& reply = op.reply;
@@ -160,7 +165,7 @@ int udpExchange(RpcOperation& op) {
     return status::kExchangeTimeout;
 }
 
-int tcpExchange(RpcOperation& op) {
+int tcpExchange(RpcOperation& op) noexcept {
     if (op.hostAddr == 0) return status::kNoServerAddress;
     uint32_t total = 0;
     if (!requestLength(op, total) || !replyBlockUsable(op)) return status::kInvalidParameter;
@@ -211,33 +216,24 @@ int tcpExchange(RpcOperation& op) {
     return status::kOk;
 }
 
-}  // namespace
-
-extern "C" {
-
-uint32_t GetHostIP(const char* name, int /*reserved*/) {
+uint32_t getHostIp(const char* name) noexcept {
     // The resolver's "cannot" is 0; callers of this function know 0xFFFFFFFF.
     const uint32_t a = platform::resolveIPv4(name);
     return a == 0 ? 0xFFFFFFFFu : a;
 }
 
+}  // namespace qelrpc::exchange
+
+extern "C" {
+
+uint32_t GetHostIP(const char* name, int /*reserved*/) { return exchange::getHostIp(name); }
+
+// The exchanges allocate nothing: no exception can reach these.
 int DoUDPRPCGram(RpcOperation* op, int /*reserved*/) {
-    if (op == nullptr) return status::kNullRecord;
-    try {
-        return udpExchange(*op);
-    } catch (...) {
-        return status::kNoMemory;
-    }
+    return op == nullptr ? status::kNullRecord : exchange::udpExchange(*op);
 }
 
-int DoTCPRPCGram(RpcOperation* op) {
-    if (op == nullptr) return status::kNullRecord;
-    try {
-        return tcpExchange(*op);
-    } catch (...) {
-        return status::kNoMemory;
-    }
-}
+int DoTCPRPCGram(RpcOperation* op) { return op == nullptr ? status::kNullRecord : exchange::tcpExchange(*op); }
 
 void rpcSetAsyncOperation(RpcOperation* op, int enable, RpcWindow window, int* cancelFlag) {
     if (op == nullptr) return;
