@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include "qelrpc.h"
+#include "rpc/exchange.h"
 #include "rpc/flavor.h"
 #include "rpc/operation.h"
 #include "rpc/received_reply.h"
@@ -94,13 +95,13 @@ int processResponse(RpcOperation& op) noexcept {
     return checkReply(op);
 }
 
-int callRpc(RpcOperation& op, int reserved) {
+int callRpc(RpcOperation& op, int /*reserved*/) noexcept {
     if (op.tcpPort == 0 && op.udpPort == 0) return status::kCallNoPorts;
     int rc;
     if (usablePort(op.tcpPort)) {
-        rc = DoTCPRPCGram(&op);  // TCP whenever its port is known
+        rc = exchange::tcpExchange(op);  // TCP whenever its port is known
     } else if (usablePort(op.udpPort)) {
-        rc = DoUDPRPCGram(&op, reserved);
+        rc = exchange::udpExchange(op);
     } else {
         // No exchange took place: whatever the reply block still holds (a
         // portmapper's answer, say) is not this call's reply.
@@ -110,7 +111,7 @@ int callRpc(RpcOperation& op, int reserved) {
     return processResponse(op);
 }
 
-int callProgram(RpcOperation& op, int reserved) {
+int callProgram(RpcOperation& op, int reserved) noexcept {
     if (!resolved(op.hostAddr)) return status::kCallUnresolved;
     if (!usablePort(op.tcpPort) && !usablePort(op.udpPort)) return status::kCallNoUsablePort;
     return callRpc(op, reserved);
@@ -122,7 +123,9 @@ extern "C" {
 
 int ProcessRPCResponse(RpcOperation* op) { return op != nullptr ? rpc::processResponse(*op) : status::kReplyMalformed; }
 
-int CallRPC(RpcOperation* op, int reserved) { return op != nullptr ? rpc::callRpc(*op, reserved) : status::kNullRecord; }
+int CallRPC(RpcOperation* op, int reserved) {
+    return op != nullptr ? rpc::callRpc(*op, reserved) : status::kNullRecord;
+}
 
 int rpcCallRPCProgram(RpcOperation* op, int reserved) {
     return op != nullptr ? rpc::callProgram(*op, reserved) : status::kNullRecord;

@@ -11,10 +11,10 @@ namespace qelrpc::rpc {
 
 // One exchange of the prepared call (TCP when its port is usable, else UDP)
 // and the check of its reply.
-int callRpc(RpcOperation& op, int reserved);
+int callRpc(RpcOperation& op, int reserved) noexcept;
 
 // callRpc after checking that the host is resolved and a port is usable.
-int callProgram(RpcOperation& op, int reserved);
+int callProgram(RpcOperation& op, int reserved) noexcept;
 
 // Checks the reply in op.reply.block (block.count bytes) and leaves its
 // data window on the results.

@@ -7,6 +7,8 @@
 #include "qelrpc.h"
 #include "rpc/call.h"
 #include "rpc/call_header.h"
+#include "rpc/credentials.h"
+#include "rpc/exchange.h"
 #include "rpc/flavor.h"
 #include "rpc/operation.h"
 #include "rpc/status.h"
@@ -72,9 +74,9 @@ int buildPmapGetPort(MbufCursor* stream, const mapping& m) noexcept {
     return mbuf::addLong(*stream, static_cast<int32_t>(m.port));
 }
 
-int getProgramPort(RpcOperation& op, uint32_t prog, uint32_t vers, int reserved) {
+int getProgramPort(RpcOperation& op, uint32_t prog, uint32_t vers, int reserved) noexcept {
     if (op.hostAddr == 0 || op.hostAddr == 0xFFFFFFFFu) {
-        op.hostAddr = GetHostIP(op.hostName, 0);
+        op.hostAddr = exchange::getHostIp(op.hostName);
         if (op.hostAddr == 0xFFFFFFFFu) return status::kHostUnresolvable;
     }
     op.tcpPort = 0;
@@ -89,7 +91,7 @@ int getProgramPort(RpcOperation& op, uint32_t prog, uint32_t vers, int reserved)
     }
 
     PortmapQuery q(op);
-    if (rpcCreateAuthNull(&q.temp) != 1) return status::kPmapNoCredential;
+    if (credentials::createAuthNull(q.temp) != 1) return status::kPmapNoCredential;
     if (prepareHeader(q.temp, kPmapGetPort) != status::kOk) return status::kPmapNoCredential;
 
     if (op.protocol != RPC_PROTOCOL_UDP_ONLY) {

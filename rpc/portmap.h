@@ -11,7 +11,7 @@
 namespace qelrpc::rpc {
 
 // Finds op's TCP and UDP ports for prog/vers through the host's portmapper.
-int getProgramPort(RpcOperation& op, uint32_t prog, uint32_t vers, int reserved);
+int getProgramPort(RpcOperation& op, uint32_t prog, uint32_t vers, int reserved) noexcept;
 
 // Appends a PMAPPROC_GETPORT argument (four words) to stream.
 int buildPmapGetPort(MbufCursor* stream, const mapping& m) noexcept;
