@@ -1,4 +1,4 @@
-#include "rpc/library.h"
+#include "auth/library.h"
 
 #include <atomic>
 

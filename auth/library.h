@@ -1,7 +1,10 @@
 // What the library does when a process loads and unloads it: start the
 // socket layer (Windows Sockets 1.1), load the GSS-API back ends once; and
-// the reverse.
+// the reverse. The steps live here, in the highest layer they need; the
+// platform's entry points reach them through platform/library_entry.h.
 #pragma once
+
+#include "platform/library_entry.h"
 
 namespace qelrpc::library {
 
@@ -9,11 +12,6 @@ namespace qelrpc::library {
 // be started.
 constexpr const char* kSocketStartWarning = "Unable to initialize Winsock library";
 constexpr const char* kWarningCaption = "QUORBEL";
-
-
-// True when the load may go on; false after the warning was shown.
-bool attach() noexcept;
-void detach() noexcept;
 
 // How many times the GSS-API back ends were loaded in this process (tests).
 unsigned gssLoadCount() noexcept;

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "auth/gss_providers.h"
-#include "rpc/library.h"
+#include "auth/library.h"
 
 namespace {
 

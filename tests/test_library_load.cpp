@@ -22,8 +22,8 @@ extern char** environ;
 
 #include "peer_skip.h"
 
+#include "auth/library.h"
 #include "platform/warning.h"
-#include "rpc/library.h"
 
 namespace {
 

@@ -10,12 +10,12 @@
 #include <memory>
 #include <vector>
 
+#include "auth/library.h"
 #include "cli_run.h"
 #include "fake_peer.h"
 #include "gss/realm.h"
 #include "peer_skip.h"
 #include "qelrpc.h"
-#include "rpc/library.h"
 #include "xdr/wire.h"
 
 namespace {

@@ -18,8 +18,8 @@
 #include <string>
 #include <thread>
 
+#include "auth/library.h"
 #include "qelrpc.h"
-#include "rpc/library.h"
 #include "wine_paths.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // the Windows entry point, as constructor and destructor. A POSIX load
 // cannot be refused; a failed start only shows the warning on the standard
 // error stream.
-#include "rpc/library.h"
+#include "platform/library_entry.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // layer that cannot be started refuses the load after the warning box.
 #include <windows.h>
 
-#include "rpc/library.h"
+#include "platform/library_entry.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     switch (reason) {
