@@ -22,8 +22,9 @@
 #include "auth/flavor_writers.h"
 #include "platform/clock.h"
 #include "platform/random.h"
-#include "qelrpc.h"
 #include "platform/heap.h"
+#include "qelrpc.h"
+#include "rpc/credentials.h"
 #include "rpc/status.h"
 #include "xdr/wire.h"
 
@@ -99,31 +100,32 @@ int writeAuthDesCred(RpcOperation& op, uint8_t* p, const uint8_t* end) noexcept 
     const uint32_t lastMicros = static_cast<uint32_t>(c.lastUseconds);
     const uint32_t micros = seconds == lastSeconds && lastMicros < kLastMicrosecond ? lastMicros + 1 : 0;
     uint8_t block[16] = {};
-    wire::storeWord(block, seconds);
-    wire::storeWord(block + 4, micros);
+    wire::Writer clear(MbufCursor{0, sizeof block, block}, 0);
+    clear.word(seconds);
+    clear.word(micros);
     if (full) {
-        wire::storeWord(block + 8, RPC_AUTHDES_WINDOW);
-        wire::storeWord(block + 12, RPC_AUTHDES_WINDOW - 1);
+        clear.word(RPC_AUTHDES_WINDOW);
+        clear.word(RPC_AUTHDES_WINDOW - 1);
         if (!des::cbcEncrypt(convKey, block, 16)) return RPC_ERROR_ENCRYPTION_FAILED;
     } else if (!des::ecb(convKey, block, 8, false)) {
         return RPC_ERROR_ENCRYPTION_FAILED;
     }
 
-    MbufCursor w{0, static_cast<uint32_t>(end - p), p};
-    wire::putWord(w, full ? RPC_AUTHDES_FULLNAME : RPC_AUTHDES_NICKNAME);
+    // Room was checked above, before the time service was asked.
+    wire::Writer w(MbufCursor{0, static_cast<uint32_t>(end - p), p}, 0);
+    w.word(full ? RPC_AUTHDES_FULLNAME : RPC_AUTHDES_NICKNAME);
     if (full) {
-        wire::putWord(w, nameLength);
-        wire::putPaddedBytes(w, c.netName, nameLength);
-        wire::putPaddedBytes(w, encConvKey, 8);
-        wire::putPaddedBytes(w, block + 8, 4);
+        w.opaque(c.netName, nameLength);
+        w.fixedOpaque(encConvKey, 8);
+        w.fixedOpaque(block + 8, 4);
     } else {
-        wire::putWord(w, c.nickname);
+        w.word(c.nickname);
     }
-    wire::putWord(w, RPC_AUTH_DES);
-    wire::putWord(w, kVerifierLength);
-    wire::putPaddedBytes(w, block, 8);
-    if (full) wire::putPaddedBytes(w, block + 12, 4);
-    else wire::putWord(w, 0);
+    w.word(RPC_AUTH_DES);
+    w.word(kVerifierLength);
+    w.fixedOpaque(block, 8);
+    if (full) w.fixedOpaque(block + 12, 4);
+    else w.word(0);
 
     if (full) {
         std::memcpy(c.convKey, convKey, 8);
@@ -159,27 +161,20 @@ int rpcCreateAuthDES(RpcOperation* op, const char* netName, const char* serverPu
         !fits(clientSecretKey, kKeyTextMax))
         return 0;
 
-    if (!rpcCreateAuthNull(op)) return 0;
-    RpcAuth* a = op->auth;
-    a->flavor = RPC_AUTH_DES;
-    auto* c = static_cast<AuthDesCred*>(heap::zeroed(sizeof(AuthDesCred)));
-    if (c == nullptr) {
-        heap::release(a);
-        op->auth = nullptr;
-        return 0;
-    }
-    a->body = c;
+    op->auth = nullptr;
+    auto a = credentials::makeZeroed<RpcAuth>();
+    if (a == nullptr) return 0;
+    auto c = credentials::makeZeroed<AuthDesCred, auth::releaseAuthDesBody>();
+    if (c == nullptr) return 0;
     std::memcpy(c->netName, netName, strnlen(netName, RPC_AUTHDES_NETNAME_MAX));
-    if (!auth::des::commonKey(clientSecretKey, serverPublicKey, c->commonKey)) {
-        auth::releaseAuthDesBody(c);
-        heap::release(a);
-        op->auth = nullptr;
-        return 0;
-    }
+    if (!auth::des::commonKey(clientSecretKey, serverPublicKey, c->commonKey)) return 0;
     c->nameKind = RPC_AUTHDES_FULLNAME;
+    a->flavor = RPC_AUTH_DES;
     a->credLength = fullNameCredLength(*c);
     a->verfFlavor = RPC_AUTH_DES;
     a->verfLength = kVerifierLength;
+    a->body = c.release();
+    op->auth = a.release();
     return 1;
 }
 

@@ -26,8 +26,9 @@ bool checkAuthDesReplyVerifier(RpcOperation& op, const uint8_t timestamp[8]) noe
     uint8_t block[8];
     std::memcpy(block, timestamp, 8);
     if (!des::ecb(c->convKey, block, 8, true)) return false;
-    const uint32_t seconds = wire::loadWord(block) + 1;  // modulo 2^32
-    const uint32_t microseconds = wire::loadWord(block + 4);
+    wire::Reader r(block, sizeof block);
+    const uint32_t seconds = r.word() + 1;  // modulo 2^32
+    const uint32_t microseconds = r.word();
     return seconds == static_cast<uint32_t>(c->lastSeconds) &&
            microseconds == static_cast<uint32_t>(c->lastUseconds);
 }

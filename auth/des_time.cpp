@@ -45,8 +45,11 @@ std::size_t readStreamAnswer(platform::NativeSocket s, uint64_t waitMicros, uint
 }  // namespace
 
 bool readTimeServiceAnswer(const uint8_t* bytes, std::size_t length, uint32_t& unixSeconds) noexcept {
-    if (bytes == nullptr || length < kAnswerBytes) return false;
-    unixSeconds = wire::loadWord(bytes) - kSecondsFrom1900To1970;  // modulo 2^32
+    // Only the first word counts; whatever follows it is not looked at.
+    wire::Reader r(bytes, static_cast<uint32_t>(length < kAnswerBytes ? length : kAnswerBytes));
+    const uint32_t since1900 = r.word();
+    if (!r.ok()) return false;
+    unixSeconds = since1900 - kSecondsFrom1900To1970;  // modulo 2^32
     return true;
 }
 

@@ -11,11 +11,12 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "auth/gss_api.h"
+#include "auth/gss_providers.h"
 #include "auth/gss_status.h"
 #include "platform/heap.h"
+#include "rpc/c_edge.h"
 #include "xdr/wire.h"
 
 namespace qelrpc::gss {
@@ -24,7 +25,6 @@ namespace {
 // RFC 2203's second set-up procedure; this library's set-up sends INIT
 // only, but a record may say either.
 constexpr uint32_t kProcContinueInit = 2;
-
 
 gss_buffer_desc view(const void* p, uint32_t n) { return gss_buffer_desc{n, const_cast<void*>(p)}; }
 
@@ -54,30 +54,31 @@ int protect(const void* in, uint32_t len, void* out, uint32_t* outLen, int servi
         // the bytes sent and the bytes the MIC covers always agree.
         const uint64_t p = wire::padded(len);
         if (p + 12 > UINT32_MAX) return rc::kMicFailed;
-        wire::storeWord(o, static_cast<uint32_t>(4 + p));
-        wire::storeWord(o + 4, seqNum);
-        if (len != 0) std::memmove(o + 8, in, len);
-        if (p > len) std::memset(o + 8 + len, 0, static_cast<size_t>(p - len));
+        wire::Writer w(MbufCursor{0, UINT32_MAX, o}, 0);
+        w.word(static_cast<uint32_t>(4 + p));
+        w.word(seqNum);
+        // The data may overlap the caller's input: moved, not copied.
+        uint8_t* data = w.reserve(static_cast<uint32_t>(p));
+        if (len != 0) std::memmove(data, in, len);
+        if (p > len) std::memset(data + len, 0, static_cast<size_t>(p - len));
         OM_uint32 minor = 0;
         gss_buffer_desc msg = view(o + 4, static_cast<uint32_t>(4 + p));
         Owned mic;
         const OM_uint32 major = g->getMic(&minor, context, 0, &msg, &mic.b);
         if (major != kComplete) return mapMajorStatus(major, rc::kMicFailed);
-        const uint64_t total = 12 + p + wire::padded(mic.b.length);
-        if (mic.b.length > UINT32_MAX || total > UINT32_MAX) return rc::kMicFailed;
-        uint8_t* at = o + 8 + p;
-        wire::storeWord(at, static_cast<uint32_t>(mic.b.length));
-        MbufCursor w{0, UINT32_MAX, at + 4};
-        wire::putPaddedBytes(w, mic.b.value, static_cast<uint32_t>(mic.b.length));
-        *outLen = static_cast<uint32_t>(total);
+        if (mic.b.length > UINT32_MAX || !w.opaque(mic.b.value, static_cast<uint32_t>(mic.b.length))) {
+            return rc::kMicFailed;
+        }
+        *outLen = w.count();
         return 0;
     }
     // Privacy: the sequence number and the data are sealed together.
     if (len > UINT32_MAX - 4) return rc::kSealFailed;
     auto* clear = static_cast<uint8_t*>(heap::raw(size_t{len} + 4));
     if (clear == nullptr) return rc::kNoMemory;
-    wire::storeWord(clear, seqNum);
-    if (len != 0) std::memcpy(clear + 4, in, len);
+    wire::Writer clearText(MbufCursor{0, len + 4, clear}, 0);
+    clearText.word(seqNum);
+    if (len != 0) std::memcpy(clearText.reserve(len), in, len);
     OM_uint32 minor = 0;
     int conf = 0;
     gss_buffer_desc msg = view(clear, len + 4);
@@ -85,12 +86,11 @@ int protect(const void* in, uint32_t len, void* out, uint32_t* outLen, int servi
     const OM_uint32 major = g->wrap(&minor, context, 1, 0, &msg, &conf, &sealed.b);
     heap::release(clear);
     if (major != kComplete) return rc::kSealFailed;
-    const uint64_t total = 4 + wire::padded(sealed.b.length);
-    if (total > UINT32_MAX) return rc::kSealFailed;
-    wire::storeWord(o, static_cast<uint32_t>(sealed.b.length));
-    MbufCursor w{0, UINT32_MAX, o + 4};
-    wire::putPaddedBytes(w, sealed.b.value, static_cast<uint32_t>(sealed.b.length));
-    *outLen = static_cast<uint32_t>(total);
+    wire::Writer w(MbufCursor{0, UINT32_MAX, o}, 0);
+    if (sealed.b.length > UINT32_MAX || !w.opaque(sealed.b.value, static_cast<uint32_t>(sealed.b.length))) {
+        return rc::kSealFailed;
+    }
+    *outLen = w.count();
     return 0;
 }
 
@@ -125,15 +125,31 @@ void printStatus(const EntryPoints& g, OM_uint32 status, int type) {
     }
 }
 
-template <typename Body>
-int guarded(Body body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return rc::kNoMemory;
-    } catch (...) {
-        return rc::kSetupFailed;
-    }
+// The exports' own steps, which the exports for a record or a context
+// share.
+int encryptBuffer(const void* in, uint32_t len, void* out, uint32_t* outLen, int service, uint32_t seqNum,
+                  RpcGssContext context) noexcept {
+    return edge::guard(rc::kNoMemory, rc::kSetupFailed,
+                       [&] { return protect(in, len, out, outLen, service, seqNum, context); });
+}
+
+int decryptBuffer(const void* in, uint32_t inLen, RpcGssContext context, void* out, uint32_t* outLen) noexcept {
+    return edge::guard(rc::kNoMemory, rc::kSetupFailed, [&] { return unseal(in, inLen, context, out, outLen); });
+}
+
+int micInto(RpcGssContext context, const void* data, uint32_t len, void* mic, uint32_t* micLen) noexcept {
+    if (mit() == nullptr) return rc::kUnavailable;
+    if (micLen == nullptr || mic == nullptr || (data == nullptr && len != 0)) return rc::kNullArgument;
+    uint32_t n = 0;
+    const int r = getMic(context, data, len, mic, *micLen, n);
+    if (r == 0) *micLen = n;
+    return r;
+}
+
+int checkMic(RpcGssContext context, const void* data, uint32_t len, const void* mic, uint32_t micLen) noexcept {
+    if (mit() == nullptr) return rc::kUnavailable;
+    if ((data == nullptr && len != 0) || (mic == nullptr && micLen != 0)) return rc::kNullArgument;
+    return verifyMic(context, data, len, mic, micLen);
 }
 
 }  // namespace
@@ -196,81 +212,71 @@ bool replyVerifierMatches(RpcOperation& op, const uint8_t* body, uint32_t length
 
 }  // namespace qelrpc::gss
 
+using namespace qelrpc;
 using namespace qelrpc::gss;
 
 extern "C" {
 
 int MIT_RPCSEC_GSS_EncryptBuffer(const void* in, uint32_t len, void* out, uint32_t* outLen, int service,
                                  uint32_t seqNum, RpcGssContext context) {
-    return guarded([&] { return protect(in, len, out, outLen, service, seqNum, context); });
+    return encryptBuffer(in, len, out, outLen, service, seqNum, context);
 }
 
 int RPCSEC_GSS_EncryptBuffer(const void* in, uint32_t len, void* out, uint32_t* outLen, int service,
                              uint32_t seqNum, RpcGssContext context) {
-    return MIT_RPCSEC_GSS_EncryptBuffer(in, len, out, outLen, service, seqNum, context);
+    return encryptBuffer(in, len, out, outLen, service, seqNum, context);
 }
 
 int RPCSEC_GSS_EncryptBufferEx(const void* in, uint32_t len, void* out, uint32_t* outLen, int service,
                                uint32_t seqNum, RpcOperation* op) {
     const AuthGssCred* c = recordOf(op);
-    if (c == nullptr) return rc::kNoRecord;
-    return MIT_RPCSEC_GSS_EncryptBuffer(in, len, out, outLen, service, seqNum, c->context);
+    return c != nullptr ? encryptBuffer(in, len, out, outLen, service, seqNum, c->context) : rc::kNoRecord;
 }
 
 int MIT_RPCSEC_GSS_DecryptBuffer(const void* in, uint32_t inLen, RpcGssContext context, void* out,
                                  uint32_t* outLen) {
-    return guarded([&] { return unseal(in, inLen, context, out, outLen); });
+    return decryptBuffer(in, inLen, context, out, outLen);
 }
 
 int RPCSEC_GSS_DecryptBuffer(const void* in, uint32_t inLen, RpcGssContext context, void* out, uint32_t* outLen) {
-    return MIT_RPCSEC_GSS_DecryptBuffer(in, inLen, context, out, outLen);
+    return decryptBuffer(in, inLen, context, out, outLen);
 }
 
 int RPCSEC_GSS_DecryptBufferEx(const void* in, uint32_t inLen, RpcOperation* op, void* out, uint32_t* outLen) {
     const AuthGssCred* c = recordOf(op);
-    if (c == nullptr) return rc::kNoRecord;
-    return MIT_RPCSEC_GSS_DecryptBuffer(in, inLen, c->context, out, outLen);
+    return c != nullptr ? decryptBuffer(in, inLen, c->context, out, outLen) : rc::kNoRecord;
 }
 
 int MIT_RPCSEC_GSS_GetMIC(RpcGssContext context, const void* data, uint32_t len, void* mic, uint32_t* micLen) {
-    if (mit() == nullptr) return rc::kUnavailable;
-    if (micLen == nullptr || mic == nullptr || (data == nullptr && len != 0)) return rc::kNullArgument;
-    uint32_t n = 0;
-    const int rc = getMic(context, data, len, mic, *micLen, n);
-    if (rc == 0) *micLen = n;
-    return rc;
+    return micInto(context, data, len, mic, micLen);
 }
 
 int RPCSEC_GSS_GetChecksum(RpcGssContext context, const void* data, uint32_t len, void* mic, uint32_t* micLen) {
-    return MIT_RPCSEC_GSS_GetMIC(context, data, len, mic, micLen);
+    return micInto(context, data, len, mic, micLen);
 }
 
 int RPCSEC_GSS_GetMIC(RpcOperation* op, const void* data, uint32_t len, void* mic, uint32_t* micLen) {
     const AuthGssCred* c = recordOf(op);
-    if (c == nullptr) return rc::kNoRecord;
-    return MIT_RPCSEC_GSS_GetMIC(c->context, data, len, mic, micLen);
+    return c != nullptr ? micInto(c->context, data, len, mic, micLen) : rc::kNoRecord;
 }
 
 int MIT_RPCSEC_GSS_VerifyMIC(RpcGssContext context, const void* data, uint32_t len, const void* mic,
                              uint32_t micLen) {
-    if (mit() == nullptr) return rc::kUnavailable;
-    if ((data == nullptr && len != 0) || (mic == nullptr && micLen != 0)) return rc::kNullArgument;
-    return verifyMic(context, data, len, mic, micLen);
+    return checkMic(context, data, len, mic, micLen);
 }
 
 int RPCSEC_GSS_VerifyMIC(RpcOperation* op, const void* data, uint32_t len, const void* mic, uint32_t micLen) {
     const AuthGssCred* c = recordOf(op);
-    if (c == nullptr) return rc::kNoRecord;
-    return MIT_RPCSEC_GSS_VerifyMIC(c->context, data, len, mic, micLen);
+    return c != nullptr ? checkMic(c->context, data, len, mic, micLen) : rc::kNoRecord;
 }
 
 int RPCSEC_GSS_GetErrorMessage(RpcOperation* op, int, int) {
     if (op == nullptr || op->auth == nullptr || op->auth->flavor != RPC_RPCSEC_GSS) return rc::kNotGss;
     const auto* c = static_cast<const AuthGssCred*>(op->auth->body);
     if (c == nullptr) return rc::kNoRecord;
-    if (IsGSSAvailable(c->provider) == 0 || mit() == nullptr) return rc::kUnavailable;
+    if (!isGssAvailable(c->provider) || mit() == nullptr) return rc::kUnavailable;
     const EntryPoints& g = *mit();
-    return guarded([&] {
+    return edge::guard(rc::kNoMemory, rc::kSetupFailed, [&] {
         printStatus(g, c->majorStatus, kGssCode);
         printStatus(g, c->minorStatus, kMechCode);
         return 0;

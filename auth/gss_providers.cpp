@@ -13,7 +13,7 @@
 
 #include "auth/gss_api.h"
 #include "platform/module.h"
-#include "qelrpc.h"
+#include "rpc/c_edge.h"
 
 namespace qelrpc::gss {
 namespace {
@@ -71,7 +71,8 @@ void unloadMit() noexcept {
     }
 }
 
-bool loadSecurityInterface() noexcept {
+// Builds the module's name: runs behind the load's exception barrier.
+bool loadSecurityInterface() {
     const std::string name = platform::securityInterfaceLibraryName();
     if (name.empty()) return false;
     State* st = state();
@@ -89,6 +90,16 @@ bool loadSecurityInterface() noexcept {
 }  // namespace
 
 const EntryPoints* mit() noexcept { return g_mit; }
+
+bool isGssAvailable(int provider) noexcept {
+    switch (provider) {
+        case GssProviderMit: return g_mit != nullptr;
+        case GssProviderSspi: return g_sspiTable != nullptr;
+        default: return true;  // an unknown back end number is not refused here
+    }
+}
+
+GssProvider gssProvider() noexcept { return GssProviderMit; }
 
 int mapMajorStatus(OM_uint32 major, int fallback) noexcept {
     switch (major) {
@@ -143,13 +154,12 @@ constinit std::atomic<const char*> g_testMitLibrary{nullptr};
 void useMitGssLibraryForTesting(const char* path) noexcept { g_testMitLibrary = path; }
 
 void loadGssProviders() noexcept {
-    try {
+    // No memory for a module name: the back ends stay unavailable.
+    edge::guard(false, [] {
         const char* test = g_testMitLibrary.load();
         gss::loadMitLibrary(test != nullptr ? test : platform::mitGssLibraryName().c_str());
-        gss::loadSecurityInterface();
-    } catch (...) {
-        // No memory for a module name: the back ends stay unavailable.
-    }
+        return gss::loadSecurityInterface();
+    });
 }
 
 void unloadGssProviders() noexcept {
@@ -163,14 +173,8 @@ void unloadGssProviders() noexcept {
 
 extern "C" {
 
-int IsGSSAvailable(int provider) {
-    switch (provider) {
-        case GssProviderMit: return qelrpc::gss::mit() != nullptr ? 1 : 0;
-        case GssProviderSspi: return qelrpc::gss::g_sspiTable != nullptr ? 1 : 0;
-        default: return 1;  // an unknown back end number is not refused here
-    }
-}
+int IsGSSAvailable(int provider) { return qelrpc::gss::isGssAvailable(provider) ? 1 : 0; }
 
-GssProvider GetGSSProvider(void) { return GssProviderMit; }
+GssProvider GetGSSProvider(void) { return qelrpc::gss::gssProvider(); }
 
 }  // extern "C"

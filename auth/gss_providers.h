@@ -2,6 +2,18 @@
 // library's load and unload.
 #pragma once
 
+#include "qelrpc.h"
+
+namespace qelrpc::gss {
+
+// The exported IsGSSAvailable and GetGSSProvider as internals: whether back
+// end `provider` is loaded (an unknown number is not refused), and the back
+// end credentials use.
+bool isGssAvailable(int provider) noexcept;
+GssProvider gssProvider() noexcept;
+
+}  // namespace qelrpc::gss
+
 namespace qelrpc::auth {
 
 void loadGssProviders() noexcept;

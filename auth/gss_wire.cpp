@@ -3,51 +3,35 @@
 #include "xdr/wire.h"
 
 namespace qelrpc::gss {
-namespace {
-
-bool word(MbufCursor& r, uint32_t& v) {
-    const uint8_t* p = wire::take(r, 4);
-    if (p == nullptr) return false;
-    v = wire::loadWord(p);
-    return true;
-}
-
-// An opaque<>: the length is checked against the bytes left before any
-// pointer moves.
-bool opaque(MbufCursor& r, const uint8_t*& bytes, uint32_t& length) {
-    uint32_t n = 0;
-    if (!word(r, n)) return false;
-    const uint8_t* p = wire::take(r, wire::padded(n));
-    if (p == nullptr) return false;
-    bytes = p;
-    length = n;
-    return true;
-}
-
-}  // namespace
 
 bool readInitResult(const MbufCursor& window, InitResult& out) noexcept {
-    MbufCursor r = window;
+    wire::Reader r(window);
+    const wire::Opaque handle = r.opaque(RPCSEC_GSS_MAX_HANDLE);
     InitResult res;
-    if (!opaque(r, res.handle, res.handleLength)) return false;
-    if (res.handleLength > RPCSEC_GSS_MAX_HANDLE) return false;
-    if (!word(r, res.major) || !word(r, res.minor)) return false;
-    res.seqWindow = wire::take(r, 4);
-    if (res.seqWindow == nullptr) return false;
-    if (!opaque(r, res.token, res.tokenLength)) return false;
+    res.major = r.word();
+    res.minor = r.word();
+    res.seqWindow = r.bytes(4);
+    const wire::Opaque token = r.opaque();
+    if (!r.ok()) return false;
+    res.handle = handle.data;
+    res.handleLength = handle.length;
+    res.token = token.data;
+    res.tokenLength = token.length;
     out = res;
     return true;
 }
 
 bool readReplyVerifier(const uint8_t* reply, uint32_t length, Verifier& out) noexcept {
     if (reply == nullptr) return false;
-    MbufCursor r{length, length, const_cast<uint8_t*>(reply)};
-    uint32_t xid = 0, type = 0, replyStat = 0, flavor = 0, n = 0;
-    if (!word(r, xid) || !word(r, type) || !word(r, replyStat)) return false;
-    if (type != 1 || replyStat != 0) return false;
-    if (!word(r, flavor) || !word(r, n)) return false;
-    if (n > RPC_MAX_AUTH_BYTES) return false;
-    const uint8_t* body = wire::take(r, n);
+    wire::Reader r(reply, length);
+    r.skipWords(1);  // xid
+    const uint32_t type = r.word();
+    const uint32_t replyStat = r.word();
+    if (!r.ok() || type != 1 || replyStat != 0) return false;
+    const uint32_t flavor = r.word();
+    const uint32_t n = r.word();
+    // The body unpadded: a reply may end right behind it.
+    const uint8_t* body = n <= RPC_MAX_AUTH_BYTES ? r.bytes(n) : nullptr;
     if (body == nullptr) return false;
     out.flavor = flavor;
     out.body = body;

@@ -8,6 +8,7 @@
 #include "platform/message_pump.h"
 #include "platform/socket_errors.h"
 #include "platform/thread.h"
+#include "rpc/c_edge.h"
 #include "rpc/exchange_limits.h"
 
 namespace qelrpc::exchange {
@@ -63,7 +64,7 @@ int connectWhilePumping(NativeSocket s, const Endpoint& peer, RpcWindow window, 
         int result = 0;
     } a;
     JoiningThread worker;
-    try {
+    const bool started = edge::guard(false, [&] {
         worker = JoiningThread([&] {
             const int r = runConnect(s, peer, cancelFlag);
             std::lock_guard lock(a.m);
@@ -71,10 +72,10 @@ int connectWhilePumping(NativeSocket s, const Endpoint& peer, RpcWindow window, 
             a.done = true;
             a.cv.notify_one();
         });
-    } catch (...) {
-        // No thread to be had: the caller's thread connects, still cancellable.
-        return runConnect(s, peer, cancelFlag);
-    }
+        return true;
+    });
+    // No thread to be had: the caller's thread connects, still cancellable.
+    if (!started) return runConnect(s, peer, cancelFlag);
     std::unique_lock lock(a.m);
     while (!a.done) {
         lock.unlock();
