@@ -1,12 +1,14 @@
+// Reading one call record and sending one reply record on the server's
+// connections, and ending those connections.
 #include "server/record_io.h"
 
 #include <algorithm>
 #include <atomic>
 
-#include "platform/clock.h"
 #include "platform/socket_errors.h"
 #include "platform/socket_options.h"
-#include "xdr/wire.h"
+#include "rpc/record_marking.h"
+#include "server/server_status.h"
 
 namespace qelrpc::server {
 namespace {
@@ -17,44 +19,17 @@ std::atomic<uint64_t> g_recordTimeoutMillis{kDefaultRecordTimeoutMillis};
 // Ending a connection that served its reply: how long to wait for the
 // client to close first (then TIME_WAIT stays on its side), and how long in
 // all for its FIN after ours.
-constexpr uint64_t kPeerFirstMillis = 250;
-constexpr uint64_t kOrderlyCloseMillis = 2000;
+constexpr std::chrono::milliseconds kPeerFirst{250};
+constexpr std::chrono::milliseconds kOrderlyClose{2000};
 
 // The connection whose last reply could not be sent, on this thread (the
 // accept loop's, where handlers reply).
 thread_local platform::NativeSocket t_failedReply = platform::kInvalidSocket;
 
-// Waits for the connection to become ready for `events` before the
-// deadline: 0, or the error that ends the record (timed out, reset, ...).
-int waitBefore(platform::NativeSocket conn, unsigned events, uint64_t deadline) {
-    const uint64_t now = platform::monotonicMillis();
-    if (now >= deadline) return platform::sockerr::kTimedOut;
-    unsigned ready = 0;
-    const int rc = platform::waitFor(conn, events, (deadline - now) * 1000, ready);
-    if (rc != 0) return rc;
-    if (ready == 0) return platform::sockerr::kTimedOut;
-    if ((ready & platform::kFailed) && events == platform::kWritable) return platform::sockerr::kConnectionReset;
-    return 0;
-}
-
-// Receives exactly n bytes at `to` before the deadline. The connection is
-// non-blocking: bytes already there are taken at once, and only an empty
-// socket costs a wait.
-int receiveExactly(platform::NativeSocket conn, uint8_t* to, uint32_t n, uint64_t deadline) {
-    while (n > 0) {
-        std::size_t got = 0;
-        int rc = platform::receiveBytes(conn, to, n, got);
-        if (rc == 0) {
-            if (got == 0) return platform::sockerr::kDisconnected;
-            to += got;
-            n -= static_cast<uint32_t>(got);
-            continue;
-        }
-        if (rc != platform::sockerr::kWouldBlock && rc != platform::sockerr::kInterrupted) return rc;
-        rc = waitBefore(conn, platform::kReadable, deadline);
-        if (rc != 0) return rc;
-    }
-    return 0;
+// The server's bound for one record: the whole of it within the record
+// timeout, however the bytes trickle in or out.
+record::Bounds recordBounds() {
+    return {record::kNoSilenceLimit, deadline::after(recordTimeoutMillis() * 1000), platform::sockerr::kTimedOut};
 }
 
 }  // namespace
@@ -66,49 +41,17 @@ void setRecordTimeoutMillis(uint64_t ms) noexcept {
 }
 
 int receiveRecord(RpcOperation& op, platform::NativeSocket conn) noexcept {
-    Mbuf& req = op.request;
-    if (req.block.pos == nullptr) return platform::sockerr::kFault;
-    req.block.count = 0;
-    const uint64_t deadline = platform::monotonicMillis() + recordTimeoutMillis();
-    for (uint32_t fragments = 0;; ++fragments) {
-        if (fragments == wire::kMaxRecordFragments) return platform::sockerr::kMessageSize;
-        // Checked on every fragment, not only when the socket runs dry: a
-        // client that keeps the socket full of fragments is bound too.
-        if (platform::monotonicMillis() >= deadline) return platform::sockerr::kTimedOut;
-        uint8_t mark[4];
-        int rc = receiveExactly(conn, mark, 4, deadline);
-        if (rc != 0) return rc;
-        const uint32_t word = wire::loadWord(mark);
-        const uint32_t length = wire::fragmentLength(word);
-        if (uint64_t{req.block.count} + length > req.block.limit) return platform::sockerr::kMessageSize;
-        rc = receiveExactly(conn, req.block.pos + req.block.count, length, deadline);
-        if (rc != 0) return rc;
-        req.block.count += length;
-        if (wire::isLastFragment(word)) return 0;
-    }
+    return record::readRecord(conn, op.request.block, recordBounds());
 }
 
-int sendAll(platform::NativeSocket conn, const uint8_t* bytes, uint32_t length) noexcept {
-    const uint64_t deadline = platform::monotonicMillis() + recordTimeoutMillis();
-    // On the accept loop's non-blocking connections a client that stops
-    // reading cannot hold the server beyond the bound; the send is tried
-    // first and only a full socket costs a wait.
-    while (length > 0) {
-        std::size_t sent = 0;
-        int rc = platform::sendBytes(conn, bytes, length, sent);
-        if (rc == 0) {
-            bytes += sent;
-            length -= static_cast<uint32_t>(sent);
-            continue;
-        }
-        if (rc != platform::sockerr::kWouldBlock && rc != platform::sockerr::kInterrupted) return rc;
-        rc = waitBefore(conn, platform::kWritable, deadline);
-        if (rc != 0) return rc;
-    }
-    return 0;
+int replyRpc(RpcOperation& op, platform::NativeSocket conn) noexcept {
+    Mbuf& rep = op.reply;
+    const uint64_t total = uint64_t{rep.header.count} + rep.data.count;
+    if (rep.block.pos == nullptr || total < 4 || total > rep.block.limit) return status::kSendFailed;
+    if (record::sendRecord(conn, rep.block.pos, static_cast<uint32_t>(total), recordBounds()) == 0) return 0;
+    t_failedReply = conn;
+    return status::kSendFailed;
 }
-
-void noteReplyFailed(platform::NativeSocket conn) noexcept { t_failedReply = conn; }
 
 bool takeReplyFailed(platform::NativeSocket conn) noexcept {
     const bool failed = t_failedReply == conn && conn != platform::kInvalidSocket;
@@ -135,8 +78,8 @@ bool allAcknowledged(platform::NativeSocket conn) {
 // (false). A reset or error also ends the wait: nothing is left to deliver.
 // With untilAcknowledged the wait also ends (true) once the peer has
 // acknowledged everything, FIN included: a close then loses nothing.
-bool drainUntilPeerCloses(platform::NativeSocket conn, uint64_t deadline, bool untilAcknowledged) {
-    constexpr uint64_t kAckPollMillis = 10;
+bool drainUntilPeerCloses(platform::NativeSocket conn, deadline::Clock::time_point end, bool untilAcknowledged) {
+    constexpr std::chrono::milliseconds kAckPoll{10};
     uint8_t scrap[512];
     for (;;) {
         std::size_t got = 0;
@@ -145,13 +88,12 @@ bool drainUntilPeerCloses(platform::NativeSocket conn, uint64_t deadline, bool u
             if (got == 0) return true;
             continue;
         }
-        if (rc != platform::sockerr::kWouldBlock && rc != platform::sockerr::kInterrupted) return true;
+        if (!record::mustWait(rc)) return true;
         if (untilAcknowledged && allAcknowledged(conn)) return true;
-        const uint64_t now = platform::monotonicMillis();
-        const uint64_t until = untilAcknowledged ? std::min(deadline, now + kAckPollMillis) : deadline;
-        rc = waitBefore(conn, platform::kReadable, until);
+        const auto until = untilAcknowledged ? std::min(end, deadline::Clock::now() + kAckPoll) : end;
+        rc = record::waitUntil(conn, platform::kReadable, until);
         if (rc == platform::sockerr::kTimedOut) {
-            if (until < deadline) continue;
+            if (until < end) continue;
             return false;
         }
         if (rc != 0) return true;
@@ -162,20 +104,24 @@ bool drainUntilPeerCloses(platform::NativeSocket conn, uint64_t deadline, bool u
 
 void closeGracefully(platform::Socket& conn) noexcept {
     if (!conn.valid()) return;
-    const uint64_t start = platform::monotonicMillis();
+    const auto start = deadline::Clock::now();
     // A client that has its answer usually closes at once; its FIN first
     // leaves TIME_WAIT on its side.
-    if (!drainUntilPeerCloses(conn.get(), start + kPeerFirstMillis, false)) {
+    if (!drainUntilPeerCloses(conn.get(), start + kPeerFirst, false)) {
         // Our FIN goes behind the reply's last byte; the client reading to
         // the end sees an orderly end. Input is drained meanwhile, since a
         // close with unread input resets the connection and drops the
         // reply's unsent tail. Where the system tells, the wait ends as
         // soon as the client has acknowledged everything (FIN included).
         platform::shutdownSend(conn.get());
-        drainUntilPeerCloses(conn.get(), start + kOrderlyCloseMillis, true);
+        drainUntilPeerCloses(conn.get(), start + kOrderlyClose, true);
     }
     // Linger off: whatever is still queued goes out after the close.
     conn.close();
 }
 
 }  // namespace qelrpc::server
+
+extern "C" int ReplyRPC(RpcOperation* op, RpcSocket connection) {
+    return op == nullptr ? qelrpc::server::status::kSendFailed : qelrpc::server::replyRpc(*op, connection);
+}

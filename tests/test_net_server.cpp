@@ -4,12 +4,15 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -577,6 +580,73 @@ TEST_F(Server, ABurstOfTwoHundredClientsIsAllAnswered) {
     for (auto& t : threads) t.join();
     EXPECT_EQ(answered.load(), kClients);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+// A signal landing while the server waits for a call's next bytes, or for
+// room for its reply, only wakes the wait: the record goes on within its
+// bound. (An interrupted wait once ended the record at once as timed out.)
+class ServerRecordSignals : public ::testing::Test {
+  protected:
+    int pair[2] = {-1, -1};  // [0] the server's end, non-blocking; [1] the test's
+    struct sigaction previous {};
+    void SetUp() override {
+        struct sigaction sa {};
+        sa.sa_handler = [](int) {};  // no SA_RESTART: waits see EINTR
+        ASSERT_EQ(::sigaction(SIGUSR1, &sa, &previous), 0);
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        ASSERT_EQ(::fcntl(pair[0], F_SETFL, ::fcntl(pair[0], F_GETFL) | O_NONBLOCK), 0);
+        const timeval bound{3, 0};  // the test's end never waits longer
+        ASSERT_EQ(::setsockopt(pair[1], SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound), 0);
+        qelrpc::server::setRecordTimeoutMillis(5000);
+    }
+    void TearDown() override {
+        ::close(pair[0]);
+        ::close(pair[1]);
+        ::sigaction(SIGUSR1, &previous, nullptr);
+        qelrpc::server::setRecordTimeoutMillis(0);
+    }
+    // Signals t a few times while it waits on the server's end.
+    static void interrupt(std::thread& t) {
+        for (int i = 0; i < 5; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            ::pthread_kill(t.native_handle(), SIGUSR1);
+        }
+    }
+};
+
+TEST_F(ServerRecordSignals, ACallRecordIsReadWhole) {
+    Bytes block(4096);
+    RpcOperation op{};
+    op.request.block = MbufCursor{0, static_cast<uint32_t>(block.size()), block.data()};
+    int rc = -99;
+    std::thread server([&] { rc = qelrpc::server::receiveRecord(op, pair[0]); });
+    interrupt(server);
+    const Bytes call = callMessage(0x51, 2, {0, 0, 0, 7});
+    const Bytes rec = record(call);
+    ASSERT_EQ(::send(pair[1], rec.data(), rec.size(), 0), static_cast<ssize_t>(rec.size()));
+    server.join();
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(Bytes(block.begin(), block.begin() + op.request.block.count), call);
+}
+
+TEST_F(ServerRecordSignals, AReplyIsSentWhole) {
+    // Far more than the socket pair buffers, so the send must wait for room.
+    Bytes block(1u << 20, 0x5A);
+    RpcOperation op{};
+    op.reply.block = MbufCursor{0, static_cast<uint32_t>(block.size()), block.data()};
+    op.reply.header.count = static_cast<uint32_t>(block.size());
+    int rc = -99;
+    std::thread server([&] { rc = ReplyRPC(&op, pair[0]); });
+    interrupt(server);
+    Bytes got;
+    uint8_t buf[65536];
+    for (ssize_t n; got.size() < block.size() && (n = ::recv(pair[1], buf, sizeof buf, 0)) > 0;)
+        got.insert(got.end(), buf, buf + n);
+    server.join();
+    EXPECT_EQ(rc, 0);
+    ASSERT_EQ(got.size(), block.size());
+    EXPECT_EQ(word(got.data()), 0x80000000u | (block.size() - 4));
+    EXPECT_TRUE(std::all_of(got.begin() + 4, got.end(), [](uint8_t b) { return b == 0x5A; }));
 }
 
 }  // namespace

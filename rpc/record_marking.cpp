@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: MIT
+#include "rpc/record_marking.h"
+
+#include <algorithm>
+
+#include "platform/socket_errors.h"
+#include "xdr/wire.h"
+
+namespace qelrpc::record {
+
+using deadline::Clock;
+using platform::NativeSocket;
+namespace sockerr = platform::sockerr;
+
+namespace {
+
+// Windows' select takes its seconds as a long: no single wait is longer
+// than a day, a longer bound just waits again.
+constexpr uint64_t kLongestWaitMicros = 86'400'000'000;
+
+// The end of a wait that starts now.
+Clock::time_point waitEnd(const Bounds& b) {
+    return b.silenceMicros == kNoSilenceLimit ? b.end : std::min(deadline::after(b.silenceMicros), b.end);
+}
+
+// Sends or receives exactly n bytes at p. What the socket has at once (bytes
+// to read, room to write) is taken at once; only an empty or full socket
+// costs a wait.
+int transfer(NativeSocket s, uint8_t* p, uint32_t n, const Bounds& b, bool sending) {
+    while (n > 0) {
+        std::size_t done = 0;
+        int rc = sending ? platform::sendBytes(s, p, n, done) : platform::receiveBytes(s, p, n, done);
+        if (rc == 0) {
+            if (done == 0 && !sending) return sockerr::kDisconnected;
+            p += done;
+            n -= static_cast<uint32_t>(done);
+            continue;
+        }
+        if (!mustWait(rc)) return rc;
+        rc = waitUntil(s, sending ? platform::kWritable : platform::kReadable, waitEnd(b));
+        if (rc != 0) return rc == sockerr::kTimedOut ? b.timedOut : rc;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int waitUntil(NativeSocket s, unsigned events, Clock::time_point end) noexcept {
+    for (;;) {
+        const uint64_t left = deadline::microsUntil(end);
+        if (left == 0) return sockerr::kTimedOut;
+        unsigned ready = 0;
+        const int rc = platform::waitFor(s, events, std::min(left, kLongestWaitMicros), ready);
+        if (rc != 0 || ready != 0) return rc;
+    }
+}
+
+int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b) noexcept {
+    if (block.pos == nullptr) return sockerr::kFault;
+    block.count = 0;
+    for (uint32_t fragments = 0;; ++fragments) {
+        // Empty fragments add no bytes; the cap ends a peer sending them
+        // without end.
+        if (fragments == wire::kMaxRecordFragments) return sockerr::kMessageSize;
+        // Checked on every fragment, not only when the socket runs dry: a
+        // peer that keeps the socket full of fragments is bound too.
+        if (Clock::now() >= b.end) return b.timedOut;
+        // The mark is read aside, so even a block filled to its last byte
+        // is never written past.
+        uint8_t mark[4];
+        int rc = transfer(s, mark, 4, b, false);
+        if (rc != 0) return rc;
+        const uint32_t word = wire::loadWord(mark);
+        const uint32_t length = wire::fragmentLength(word);
+        if (length > block.limit - block.count) return sockerr::kMessageSize;
+        rc = transfer(s, block.pos + block.count, length, b, false);
+        if (rc != 0) return rc;
+        block.count += length;
+        if (wire::isLastFragment(word)) return 0;
+    }
+}
+
+int sendRecord(NativeSocket s, uint8_t* bytes, uint32_t length, const Bounds& b) noexcept {
+    wire::storeWord(bytes, wire::lastFragmentMark(length - 4));
+    return transfer(s, bytes, length, b, true);
+}
+
+}  // namespace qelrpc::record
