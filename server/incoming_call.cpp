@@ -6,65 +6,55 @@
 //   | verf flavor | verf length Lv | verf body, padded to 4 | arguments ...
 //
 // Credentials and verifiers are skipped, not examined: the server side does
-// no authentication.
-#include "qelrpc.h"
+// no authentication (and sets no bound on their bodies beyond the call's).
+#include "server/incoming_call.h"
+
 #include "server/server_status.h"
 #include "xdr/wire.h"
 
-using namespace qelrpc;
-
+namespace qelrpc::server {
 namespace {
-
 constexpr uint32_t kMsgCall = 0;
 constexpr uint32_t kRpcVersion = 2;
-
-bool readWord(MbufCursor& r, uint32_t& v) {
-    const uint8_t* p = wire::take(r, 4);
-    if (p == nullptr) return false;
-    v = wire::loadWord(p);
-    return true;
-}
-
-// Skips an opaque_auth (flavor, length, body padded to 4).
-bool skipOpaqueAuth(MbufCursor& r) {
-    uint32_t flavor, length;
-    if (!readWord(r, flavor) || !readWord(r, length)) return false;
-    return wire::take(r, wire::padded(length)) != nullptr;
-}
-
 }  // namespace
 
-extern "C" {
-
-int ProcessRPCCall(RpcOperation* op, uint32_t* xid) {
-    if (op == nullptr || xid == nullptr) return server::status::kNullArgument;
-    Mbuf& req = op->request;
+int processCall(RpcOperation& op, uint32_t& xid) noexcept {
+    Mbuf& req = op.request;
     req.header.pos = req.block.pos;
-    if (req.block.pos == nullptr) return server::status::kNullArgument;
+    if (req.block.pos == nullptr) return status::kNullArgument;
 
     // The received bytes bound every read; a count beyond the block is
     // clamped to it.
     const uint32_t received = req.block.count <= req.block.limit ? req.block.count : req.block.limit;
-    MbufCursor r{received, received, req.block.pos};
+    wire::Reader r(req.block.pos, received);
 
-    uint32_t words[6];
-    if (!readWord(r, words[0])) return server::status::kShortCall;
-    *xid = words[0];
-    for (int i = 1; i < 3; ++i)
-        if (!readWord(r, words[i])) return server::status::kShortCall;
-    if (words[1] != kMsgCall) return server::status::kNotACall;
-    if (words[2] != kRpcVersion) return server::status::kBadRpcVersion;
-    for (int i = 3; i < 6; ++i)
-        if (!readWord(r, words[i])) return server::status::kShortCall;
-    if (!skipOpaqueAuth(r) || !skipOpaqueAuth(r)) return server::status::kShortCall;
+    uint32_t first;
+    if (!r.word(first)) return status::kShortCall;
+    xid = first;
+    const uint32_t type = r.word();
+    const uint32_t version = r.word();
+    if (!r.ok()) return status::kShortCall;
+    if (type != kMsgCall) return status::kNotACall;
+    if (version != kRpcVersion) return status::kBadRpcVersion;
+    const uint32_t prog = r.word(), vers = r.word(), proc = r.word();
+    for (int i = 0; i < 2; ++i) {  // credential, verifier
+        r.word();
+        r.opaque();
+    }
+    if (!r.ok()) return status::kShortCall;
 
-    op->prog = words[3];
-    op->vers = words[4];
-    op->proc = words[5];
-    req.header.count = received - r.count;
-    req.data.pos = r.pos;
-    req.data.count = r.count;
+    op.prog = prog;
+    op.vers = vers;
+    op.proc = proc;
+    req.header.count = received - r.remaining();
+    req.data.pos = r.window().pos;
+    req.data.count = r.remaining();
     return 0;
 }
 
-}  // extern "C"
+}  // namespace qelrpc::server
+
+extern "C" int ProcessRPCCall(RpcOperation* op, uint32_t* xid) {
+    if (op == nullptr || xid == nullptr) return qelrpc::server::status::kNullArgument;
+    return qelrpc::server::processCall(*op, *xid);
+}

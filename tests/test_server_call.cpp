@@ -77,6 +77,17 @@ TEST_F(Incoming, CredentialAndVerifierBodiesAreSkippedWithPadding) {
     EXPECT_EQ(word(op.request.data.pos), 0xA0u);
 }
 
+TEST_F(Incoming, BodiesBeyondTheOpaqueAuthLimitAreSkippedNotRefused) {
+    // The server examines no credential or verifier, so it holds their
+    // bodies only to the bytes received, not to opaque_auth's 400.
+    receive(call(7, 0, 2, 401, 1000, 1));
+    uint32_t xid = 0;
+    ASSERT_EQ(ProcessRPCCall(&op, &xid), 0);
+    EXPECT_EQ(op.request.header.count, 32u + 404 + 8 + 1000);
+    EXPECT_EQ(op.request.data.count, 4u);
+    EXPECT_EQ(word(op.request.data.pos), 0xA0u);
+}
+
 TEST_F(Incoming, RefusalsStillDeliverTheXid) {
     struct Case { const char* what; std::vector<uint8_t> bytes; int want; bool xidKnown; };
     auto truncated = [](std::vector<uint8_t> b, size_t n) { b.resize(n); return b; };
