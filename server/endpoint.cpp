@@ -2,21 +2,25 @@
 // a time, on the caller's thread. Each call gets a fresh operation (its
 // blocks kept from call to call, server/call_blocks.h); the caller's handler
 // answers it and says what to do with the connection.
+#include "server/endpoint.h"
+
 #include <cstring>
 
 #include "platform/host.h"
 #include "platform/socket_errors.h"
 #include "platform/socket_options.h"
 #include "platform/sockets.h"
-#include "qelrpc.h"
 #include "server/call_blocks.h"
+#include "server/incoming_call.h"
 #include "server/record_io.h"
+#include "server/reply_header.h"
 #include "server/server_status.h"
 #include "xdr/wire.h"
 
-using namespace qelrpc;
-
+namespace qelrpc::server {
 namespace {
+
+using namespace server::status;
 
 constexpr int kStartNull = -1;
 constexpr int kStartNoSocket = -2;
@@ -29,36 +33,19 @@ constexpr int kAcceptFailed = -5;
 
 enum Action { kStop = 0, kKeepConnection = 1, kNextConnection = 2 };
 
-// RFC 5531: a call of another RPC version is answered MSG_DENIED /
-// RPC_MISMATCH with the versions this side speaks (2 to 2). 0 when sent.
-int replyRpcMismatch(RpcOperation& op, platform::NativeSocket conn, uint32_t xid) {
-    Mbuf& rep = op.reply;
-    if (rep.block.pos == nullptr) return -1;
-    MbufCursor w{0, rep.block.limit, rep.block.pos};
-    const uint32_t words[] = {0, xid, 1 /* REPLY */, 1 /* MSG_DENIED */, 0 /* RPC_MISMATCH */, 2, 2};
-    for (uint32_t v : words) wire::putWord(w, v);
-    rep.header.pos = rep.block.pos;
-    rep.header.count = w.count;
-    rep.data.count = 0;
-    return ReplyRPC(&op, conn);
-}
-
 }  // namespace
 
-extern "C" {
-
-int rpcInitServerOperation(RpcOperation* op, uint16_t port) {
-    if (op == nullptr) return kStartNull;
-    std::memset(op, 0, sizeof *op);
-    op->udpPort = port;
-    op->sock = RPC_INVALID_SOCKET;
+int initServerOperation(RpcOperation& op, uint16_t port) noexcept {
+    std::memset(&op, 0, sizeof op);
+    op.udpPort = port;
+    op.sock = RPC_INVALID_SOCKET;
 
     platform::Socket s;
     if (platform::openSocket(platform::SocketType::Stream, s) != 0) return kStartNoSocket;
     // No SO_LINGER here: accepted connections would inherit it. The loop
     // chooses per connection between an orderly and an abortive close.
     platform::claimListeningAddress(s.get());
-    op->sock = s.release();
+    op.sock = s.release();
 
     // The endpoint listens on the host's primary address, not on every
     // interface.
@@ -67,30 +54,28 @@ int rpcInitServerOperation(RpcOperation* op, uint16_t port) {
     const uint32_t addr = platform::resolveIPv4(name);
     if (addr == 0) return kStartNoHostAddress;
 
-    op->localAddr.family = 2;  // AF_INET
-    op->localAddr.port = wire::toNetwork16(port);
-    op->localAddr.addr = addr;
-    if (platform::bindTo(op->sock, platform::Endpoint{addr, port}) != 0) return kStartBind;
+    op.localAddr.family = 2;  // AF_INET
+    op.localAddr.port = wire::toNetwork16(port);
+    op.localAddr.addr = addr;
+    if (platform::bindTo(op.sock, platform::Endpoint{addr, port}) != 0) return kStartBind;
 
     platform::Endpoint bound;
-    if (platform::localEndpoint(op->sock, bound) != 0) return kStartLocalName;
-    op->localAddr.addr = bound.addr;
-    op->localAddr.port = wire::toNetwork16(bound.port);
+    if (platform::localEndpoint(op.sock, bound) != 0) return kStartLocalName;
+    op.localAddr.addr = bound.addr;
+    op.localAddr.port = wire::toNetwork16(bound.port);
 
     // The longest queue the system allows: the loop accepts one connection
     // at a time, and a burst of clients must wait there, not be dropped.
-    if (platform::listenOn(op->sock, platform::maxListenBacklog()) != 0) return kStartListen;
+    if (platform::listenOn(op.sock, platform::maxListenBacklog()) != 0) return kStartListen;
     return 0;
 }
 
-int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler) {
-    if (listening == nullptr || handler == nullptr) return kAcceptNull;
-
+int acceptIncoming(RpcOperation& listening, RpcCallHandler handler) {
     platform::Socket conn;
-    server::CallBlocks blocks;
+    CallBlocks blocks;
     for (;;) {
         if (!conn.valid()) {
-            if (platform::acceptFrom(listening->sock, conn, nullptr) != 0) return kAcceptFailed;
+            if (platform::acceptFrom(listening.sock, conn, nullptr) != 0) return kAcceptFailed;
             // Non-blocking, so every read and write of the connection is
             // bounded in time (server/record_io.cpp).
             platform::setNonBlocking(conn.get(), true);
@@ -117,14 +102,17 @@ int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler) {
         }
 
         uint32_t xid = 0;
-        const int check = ProcessRPCCall(&call, &xid);
+        const int check = processCall(call, xid);
         if (check != 0) {
-            // A call that cannot be read never reaches the handler.
-            if (check == server::status::kBadRpcVersion) {
-                const int sent = replyRpcMismatch(call, conn.get(), xid);
+            // A call that cannot be read never reaches the handler. One of
+            // another RPC version is answered MSG_DENIED / RPC_MISMATCH with
+            // the versions this side speaks (RFC 5531), and its connection
+            // stays.
+            if (check == kBadRpcVersion) {
+                const bool sent = writeRpcMismatchHeader(call.reply, xid) && replyRpc(call, conn.get()) == 0;
                 server::takeReplyFailed(conn.get());
                 blocks.takeBack(call);
-                if (sent != 0) server::closeAbortively(conn);
+                if (!sent) server::closeAbortively(conn);
                 continue;
             }
             blocks.takeBack(call);
@@ -132,7 +120,7 @@ int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler) {
             continue;
         }
 
-        call.userData = listening->userData;
+        call.userData = listening.userData;
         server::takeReplyFailed(conn.get());
         const int action = handler(&call, conn.get(), xid);
         blocks.takeBack(call);
@@ -151,4 +139,13 @@ int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler) {
     }
 }
 
-}  // extern "C"
+}  // namespace qelrpc::server
+
+extern "C" int rpcInitServerOperation(RpcOperation* op, uint16_t port) {
+    return op == nullptr ? qelrpc::server::kStartNull : qelrpc::server::initServerOperation(*op, port);
+}
+
+extern "C" int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler) {
+    if (listening == nullptr || handler == nullptr) return qelrpc::server::kAcceptNull;
+    return qelrpc::server::acceptIncoming(*listening, handler);
+}
