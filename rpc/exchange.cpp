@@ -23,7 +23,6 @@ using namespace qelrpc::platform;
 namespace {
 
 using deadline::after;
-using deadline::microsUntil;
 
 // The prepared call: header.count + data.count bytes from the block's start,
 // the first 4 of them the record-mark slot, an xid behind it. Anything else
@@ -68,12 +67,9 @@ int udpExchange(RpcOperation& op) noexcept {
         std::size_t sent = 0;
         rc = sendDatagram(s.get(), msg, msgLen, server, sent);
         if (rc != 0) return rc;
+        // Until this transmission times out:
         const auto deadline = after(lim.udpWaitMicros);
-        for (;;) {
-            const uint64_t left = microsUntil(deadline);
-            if (left == 0) break;  // this transmission timed out
-            unsigned ready = 0;
-            if (waitFor(s.get(), kReadable, left, ready) == 0 && ready == 0) continue;
+        while (record::waitUntil(s.get(), kReadable, deadline) != sockerr::kTimedOut) {
             std::size_t got = 0;
             rc = receiveDatagram(s.get(), reply.block.pos, reply.block.limit, got, nullptr);
             if (rc == sockerr::kWouldBlock) continue;
