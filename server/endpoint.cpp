@@ -2,8 +2,6 @@
 // a time, on the caller's thread. Each call gets a fresh operation (its
 // blocks kept from call to call, server/call_blocks.h); the caller's handler
 // answers it and says what to do with the connection.
-#include "server/endpoint.h"
-
 #include <cstring>
 
 #include "platform/host.h"
@@ -11,9 +9,8 @@
 #include "platform/socket_options.h"
 #include "platform/sockets.h"
 #include "server/call_blocks.h"
-#include "server/incoming_call.h"
 #include "server/record_io.h"
-#include "server/reply_header.h"
+#include "server/server.h"
 #include "server/server_status.h"
 #include "xdr/wire.h"
 

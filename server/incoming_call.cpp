@@ -7,8 +7,7 @@
 //
 // Credentials and verifiers are skipped, not examined: the server side does
 // no authentication (and sets no bound on their bodies beyond the call's).
-#include "server/incoming_call.h"
-
+#include "server/server.h"
 #include "server/server_status.h"
 #include "xdr/wire.h"
 

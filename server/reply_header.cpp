@@ -6,11 +6,10 @@
 //   [| lowest version | highest version]   only for PROG_MISMATCH (2)
 //
 //   record mark | xid | REPLY (1) | MSG_DENIED (1) | RPC_MISMATCH (0) | 2 | 2
-#include "server/reply_header.h"
-
 #include <initializer_list>
 
 #include "rpc/operation.h"
+#include "server/server.h"
 #include "server/server_status.h"
 #include "xdr/wire.h"
 

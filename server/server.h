@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: MIT
+// The server side's internals: ProcessRPCCall, rpcCreateReplyHeader,
+// rpcInitServerOperation and rpcAcceptIncoming are thin shells over these
+// (a null argument is refused there), with the same return codes.
+#pragma once
+
+#include <cstdint>
+
+#include "qelrpc.h"
+
+namespace qelrpc::server {
+
+// server/incoming_call.cpp: the CALL header at the start of op.request's
+// block, read within the bytes received; xid is stored before any check.
+int processCall(RpcOperation& op, uint32_t& xid) noexcept;
+
+// server/reply_header.cpp: an accepted-reply header in op.reply; and the
+// MSG_DENIED / RPC_MISMATCH header (versions 2 to 2, no results) that
+// answers a call of another RPC version, false without a reply block.
+int createReplyHeader(RpcOperation& op, uint32_t xid, uint32_t acceptStatus, const uint32_t* versions) noexcept;
+bool writeRpcMismatchHeader(Mbuf& rep, uint32_t xid) noexcept;
+
+// server/endpoint.cpp: the listening endpoint and the accept loop.
+int initServerOperation(RpcOperation& op, uint16_t port) noexcept;
+int acceptIncoming(RpcOperation& listening, RpcCallHandler handler);
+
+}  // namespace qelrpc::server
