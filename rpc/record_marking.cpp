@@ -58,6 +58,8 @@ int waitUntil(NativeSocket s, unsigned events, Clock::time_point end) noexcept {
 int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b) noexcept {
     if (block.pos == nullptr) return sockerr::kFault;
     block.count = 0;
+    // Fragments are appended to the whole block, no writers' reserve.
+    wire::Writer into(block, 0);
     for (uint32_t fragments = 0;; ++fragments) {
         // Empty fragments add no bytes; the cap ends a peer sending them
         // without end.
@@ -72,10 +74,11 @@ int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b) noexcept {
         if (rc != 0) return rc;
         const uint32_t word = wire::loadWord(mark);
         const uint32_t length = wire::fragmentLength(word);
-        if (length > block.limit - block.count) return sockerr::kMessageSize;
-        rc = transfer(s, block.pos + block.count, length, b, false);
+        uint8_t* at = into.reserve(length);
+        if (at == nullptr) return sockerr::kMessageSize;
+        rc = transfer(s, at, length, b, false);
         if (rc != 0) return rc;
-        block.count += length;
+        block.count = into.count();
         if (wire::isLastFragment(word)) return 0;
     }
 }
