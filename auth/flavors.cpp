@@ -48,23 +48,6 @@ int writeAuthUnixCred(RpcAuth& a, wire::Writer& w) {
     return status::kOk;
 }
 
-// The verifier an accepted reply must carry, by the call's credential.
-enum class Expect {
-    Any,       // AUTH_NULL, AUTH_UNIX and others: nothing to authenticate
-    AuthDes,   // AUTH_DES: the server's AUTH_DES verifier
-    GssMic,    // RPCSEC_GSS past the set-up: the MIC of the sequence number
-    GssSetUp,  // RPCSEC_GSS set-up: AUTH_NULL, or the window's MIC when complete
-};
-
-Expect expectedVerifier(RpcOperation& op) {
-    if (op.auth == nullptr) return Expect::Any;
-    switch (op.auth->flavor) {
-        case RPC_AUTH_DES: return Expect::AuthDes;
-        case RPC_RPCSEC_GSS: return gss::onEstablishedContext(op) ? Expect::GssMic : Expect::GssSetUp;
-        default: return Expect::Any;
-    }
-}
-
 }  // namespace
 
 namespace qelrpc::flavor {
@@ -83,22 +66,16 @@ int writeCredential(RpcOperation& op, uint8_t* at, const uint8_t* end) noexcept 
 
 int checkReplyVerifier(RpcOperation& op, const wire::OpaqueAuth& verifier) noexcept {
     const uint32_t f = verifier.flavor;
+    const uint32_t called = op.auth != nullptr ? op.auth->flavor : RPC_AUTH_NULL;
     // An AUTH_DES or RPCSEC_GSS call is answered by its server with that
-    // flavor's verifier; an AUTH_NULL one can come from anyone, so it
+    // flavor's verifier, an RPCSEC_GSS set-up (INIT, CONTINUE_INIT) also with
+    // AUTH_NULL; an AUTH_NULL verifier can come from anyone, so it
     // authenticates nobody.
-    switch (expectedVerifier(op)) {
-        case Expect::AuthDes:
-            if (f != RPC_AUTH_DES) return status::kReplyNoFlavorVerifier;
-            break;
-        case Expect::GssMic:
-            if (f != RPC_RPCSEC_GSS) return status::kReplyNoFlavorVerifier;
-            break;
-        case Expect::GssSetUp:
-            if (f != RPC_AUTH_NULL && f != RPC_RPCSEC_GSS) return status::kReplyNoFlavorVerifier;
-            break;
-        case Expect::Any:
-            if (f != RPC_AUTH_NULL && f != RPC_AUTH_DES && f != RPC_RPCSEC_GSS) return status::kReplyMalformed;
-            break;
+    if (called == RPC_AUTH_DES || called == RPC_RPCSEC_GSS) {
+        const bool setUp = called == RPC_RPCSEC_GSS && !gss::onEstablishedContext(op);
+        if (f != called && !(setUp && f == RPC_AUTH_NULL)) return status::kReplyNoFlavorVerifier;
+    } else if (f != RPC_AUTH_NULL && f != RPC_AUTH_DES && f != RPC_RPCSEC_GSS) {
+        return status::kReplyMalformed;
     }
     const wire::Opaque& body = verifier.body;
     switch (f) {

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The portmapper look-up as internals: GetProgramPort and BuildPmapGetPort
-// are thin shells over these (they refuse a null operation or mapping).
-// Same return codes as the exports.
+// Internals of GetProgramPort and BuildPmapGetPort, with the exports' return
+// codes; the exports are shells that refuse a null record or mapping.
 #pragma once
 
 #include <cstdint>
@@ -10,10 +9,7 @@
 
 namespace qelrpc::rpc {
 
-// Finds op's TCP and UDP ports for prog/vers through the host's portmapper.
 int getProgramPort(RpcOperation& op, uint32_t prog, uint32_t vers, int reserved) noexcept;
-
-// Appends a PMAPPROC_GETPORT argument (four words) to stream.
 int buildPmapGetPort(MbufCursor* stream, const mapping& m) noexcept;
 
 }  // namespace qelrpc::rpc
