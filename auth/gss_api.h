@@ -130,4 +130,13 @@ void useTableForTesting(const EntryPoints* table) noexcept;
 // Hands a buffer the back end filled back to it.
 void releaseBuffer(gss_buffer_desc& b) noexcept;
 
+// A buffer the back end fills; handed back on every path.
+struct OwnedBuffer {
+    gss_buffer_desc b{0, nullptr};
+    OwnedBuffer() = default;
+    OwnedBuffer(const OwnedBuffer&) = delete;
+    OwnedBuffer& operator=(const OwnedBuffer&) = delete;
+    ~OwnedBuffer() { releaseBuffer(b); }
+};
+
 }  // namespace qelrpc::gss

@@ -9,15 +9,20 @@
 //   12 service (1 none, 2 integ, 3 priv)    of the credential body
 //   16 handle length, 20 handle, padded
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "auth/flavor_writers.h"
 #include "auth/gss_api.h"
 #include "auth/gss_protect.h"
+#include "auth/gss_providers.h"
 #include "auth/gss_status.h"
 #include "auth/gss_wire.h"
 #include "platform/heap.h"
+#include "rpc/c_edge.h"
+#include "rpc/call.h"
+#include "rpc/call_header.h"
+#include "rpc/credentials.h"
+#include "rpc/operation.h"
 #include "rpc/status.h"
 #include "xdr/wire.h"
 
@@ -60,14 +65,6 @@ struct NameGuard {
     }
 };
 
-struct BufferGuard {
-    gss_buffer_desc b{0, nullptr};
-    BufferGuard() = default;
-    BufferGuard(const BufferGuard&) = delete;
-    BufferGuard& operator=(const BufferGuard&) = delete;
-    ~BufferGuard() { releaseBuffer(b); }
-};
-
 // Sends one INIT call carrying `token` and reads the server's answer into
 // the record; the server's token, seq_window and verifier are copied out.
 struct SetupReply {
@@ -78,14 +75,15 @@ struct SetupReply {
 };
 
 int exchangeInit(RpcOperation& op, AuthGssCred& c, const gss_buffer_desc& token, SetupReply& out) {
-    const int h = rpcPrepareRPCHeader(&op, 0);
+    const int h = rpc::prepareHeader(op, 0);
     if (h != 0) return h + rc::kHeaderBase;
-    InitDataBuffer(&op.request);
-    MbufCursor& w = op.request.data;
-    if (token.length > UINT32_MAX || !wire::hasRoom(w, 4 + wire::padded(token.length))) return rc::kSetupFailed;
-    wire::putWord(w, static_cast<uint32_t>(token.length));
-    wire::putPaddedBytes(w, token.value, static_cast<uint32_t>(token.length));
-    const int call = CallRPC(&op, 0);
+    operation::initDataBuffer(op.request);
+    wire::Writer w(op.request.data);
+    if (token.length > UINT32_MAX || !w.opaque(token.value, static_cast<uint32_t>(token.length))) {
+        return rc::kSetupFailed;
+    }
+    op.request.data = w.window();
+    const int call = rpc::callRpc(op, 0);
     if (call != 0) return call + rc::kCallBase;
 
     InitResult res;
@@ -146,7 +144,7 @@ int initSecurityContext(RpcOperation* op) {
     bool sent = false;
     for (int pass = 0; pass < kMaxSetupPasses; ++pass) {
         gss_buffer_desc in{input.size(), input.data()};
-        BufferGuard out;
+        OwnedBuffer out;
         OM_uint32 flags = 0;
         major = g->initSecContext(&minor, nullptr, &c.context, name.name, nullptr, kMutualFlag | kReplayFlag, 0,
                                   nullptr, haveInput ? &in : nullptr, nullptr, &out.b, &flags, nullptr);
@@ -187,13 +185,13 @@ int destroySecurityContext(RpcOperation* op) {
     if (op == nullptr || op->auth == nullptr || op->auth->body == nullptr) return rc::kNoRecord;
     if (op->auth->flavor != RPC_RPCSEC_GSS) return rc::kNotGss;
     auto& c = *static_cast<AuthGssCred*>(op->auth->body);
-    if (IsGSSAvailable(c.provider) == 0 || mit() == nullptr) return rc::kUnavailable;
+    if (!isGssAvailable(c.provider) || mit() == nullptr) return rc::kUnavailable;
     const EntryPoints& g = *mit();
     c.gssProc = RPCSEC_GSS_PROC_DESTROY;
-    const int h = rpcPrepareRPCHeader(op, 0);
+    const int h = rpc::prepareHeader(*op, 0);
     if (h != 0) return h + rc::kHeaderBase;
-    InitDataBuffer(&op->request);
-    MbufCursor& w = op->request.data;
+    operation::initDataBuffer(op->request);
+    wire::Writer w(op->request.data);
     uint8_t seq[4];
     wire::storeWord(seq, c.seqNum);
     gss_buffer_desc msg{4, seq};
@@ -201,30 +199,31 @@ int destroySecurityContext(RpcOperation* op) {
     switch (c.service) {
         case RPCSEC_GSS_SVC_NONE: break;
         case RPCSEC_GSS_SVC_INTEGRITY: {
-            BufferGuard mic;
+            OwnedBuffer mic;
             const OM_uint32 major = g.getMic(&minor, c.context, 0, &msg, &mic.b);
             if (major != kComplete) return mapMajorStatus(major, rc::kMicFailed);
-            if (!wire::hasRoom(w, 12 + wire::padded(mic.b.length))) return rc::kMicFailed;
-            wire::putWord(w, 4);
-            wire::putWord(w, c.seqNum);
-            wire::putWord(w, static_cast<uint32_t>(mic.b.length));
-            wire::putPaddedBytes(w, mic.b.value, static_cast<uint32_t>(mic.b.length));
+            // rpc_gss_integ_data over the sequence number alone: its length
+            // (4), the number, the MIC.
+            if (mic.b.length > UINT32_MAX || !w.word(4) || !w.word(c.seqNum) ||
+                !w.opaque(mic.b.value, static_cast<uint32_t>(mic.b.length))) {
+                return rc::kMicFailed;
+            }
             break;
         }
         case RPCSEC_GSS_SVC_PRIVACY: {
-            BufferGuard sealed;
+            OwnedBuffer sealed;
             int conf = 0;
             const OM_uint32 major = g.wrap(&minor, c.context, 1, 0, &msg, &conf, &sealed.b);
-            if (major != kComplete || !wire::hasRoom(w, 4 + wire::padded(sealed.b.length))) {
+            if (major != kComplete || sealed.b.length > UINT32_MAX ||
+                !w.opaque(sealed.b.value, static_cast<uint32_t>(sealed.b.length))) {
                 return rc::kUnsealFailed;
             }
-            wire::putWord(w, static_cast<uint32_t>(sealed.b.length));
-            wire::putPaddedBytes(w, sealed.b.value, static_cast<uint32_t>(sealed.b.length));
             break;
         }
         default: return rc::kBadService;
     }
-    const int call = CallRPC(op, 0);
+    op->request.data = w.window();
+    const int call = rpc::callRpc(*op, 0);
     if (call != 0) return call + rc::kCallBase;
     return 0;
 }
@@ -256,7 +255,7 @@ int inquireCred(char* out, uint32_t* length) {
         case kCredentialsExpired: return rc::kCredExpired;
         default: return rc::kInquireFailed;
     }
-    BufferGuard text;
+    OwnedBuffer text;
     gss_OID type = nullptr;
     if (g->displayName(&minor, name.name, &text.b, &type) != kComplete) return rc::kInquireFailed;
     const size_t n = text.b.length;
@@ -269,17 +268,6 @@ int inquireCred(char* out, uint32_t* length) {
     if (at != nullptr) *at = '\0';
     *length = static_cast<uint32_t>(std::strlen(out));
     return 0;
-}
-
-template <typename Body>
-int guarded(Body body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return rc::kNoMemory;
-    } catch (...) {
-        return rc::kSetupFailed;
-    }
 }
 
 }  // namespace
@@ -310,32 +298,33 @@ int writeRpcsecGssCred(RpcOperation& op, uint8_t* p, const uint8_t* end) noexcep
         ++c.seqNum;
     }
 
-    MbufCursor w{0, static_cast<uint32_t>(end - p), p};
-    wire::putWord(w, RPCSEC_GSS_VERS_1);
-    wire::putWord(w, c.gssProc);
-    wire::putWord(w, c.seqNum);
-    wire::putWord(w, c.service);
-    wire::putWord(w, c.handleLength);
-    wire::putPaddedBytes(w, c.handle, c.handleLength);
+    // Room for the credential and the largest verifier was checked above.
+    wire::Writer w(MbufCursor{0, static_cast<uint32_t>(end - p), p}, 0);
+    w.word(RPCSEC_GSS_VERS_1);
+    w.word(c.gssProc);
+    w.word(c.seqNum);
+    w.word(c.service);
+    w.opaque(c.handle, c.handleLength);
     a->credLength = credLength;
     // The MIC covers the credential's length word too, so it is in place
     // before the MIC is made.
     wire::storeWord(p - 4, credLength);
 
     if (init) {
-        wire::putWord(w, RPC_AUTH_NULL);
-        wire::putWord(w, 0);
+        w.word(RPC_AUTH_NULL);
+        w.word(0);
         a->verfFlavor = RPC_AUTH_NULL;
         a->verfLength = 0;
         return 0;
     }
     uint8_t mic[RPCSEC_GSS_MAX_MIC];
     uint32_t micLength = 0;
-    const int r = getMic(c.context, base + 4, static_cast<uint32_t>(w.pos - (base + 4)), mic, sizeof mic, micLength);
+    // The MIC covers the call from the xid (behind the record mark's slot)
+    // to the end of the credential body.
+    const uint8_t* const xid = base + 4;
+    const int r = getMic(c.context, xid, static_cast<uint32_t>(w.window().pos - xid), mic, sizeof mic, micLength);
     if (r != 0) return r;
-    wire::putWord(w, RPC_RPCSEC_GSS);
-    wire::putWord(w, micLength);
-    wire::putPaddedBytes(w, mic, micLength);
+    w.opaqueAuth(RPC_RPCSEC_GSS, mic, micLength);
     a->verfFlavor = RPC_RPCSEC_GSS;
     a->verfLength = static_cast<uint32_t>(wire::padded(micLength));
     return 0;
@@ -358,50 +347,48 @@ using namespace qelrpc::gss;
 extern "C" {
 
 int rpcCreateAuthRPCSEC_GSS(RpcOperation* op, const char* serviceName, int service) {
-    if (IsGSSAvailable(GetGSSProvider()) == 0 || mit() == nullptr) return 0;
+    if (!isGssAvailable(gssProvider()) || mit() == nullptr) return 0;
     if (op == nullptr || serviceName == nullptr) return 0;
     const bool full = std::strchr(serviceName, '@') != nullptr;
     if (!full && (op->hostName == nullptr || op->hostName[0] == '\0')) return 0;
-    if (rpcCreateAuthNull(op) == 0) return 0;
-    RpcAuth* a = op->auth;
-    a->flavor = RPC_RPCSEC_GSS;
-    a->credLength = kCredFixedBytes;
-    auto* c = static_cast<AuthGssCred*>(heap::zeroed(sizeof(AuthGssCred)));
+    op->auth = nullptr;
+    auto a = credentials::makeZeroed<RpcAuth>();
+    if (a == nullptr) return 0;
+    auto c = credentials::makeZeroed<AuthGssCred, auth::releaseRpcsecGssBody>();
+    if (c == nullptr) return 0;
     const size_t n = std::strlen(serviceName) + (full ? 0 : std::strlen(op->hostName) + 1);
-    char* principal = c != nullptr ? static_cast<char*>(heap::raw(n + 1)) : nullptr;
-    if (principal == nullptr) {
-        heap::release(c);
-        a->flavor = RPC_AUTH_NULL;
-        heap::release(a);
-        op->auth = nullptr;
-        return 0;
-    }
-    std::strcpy(principal, serviceName);
+    c->principal = static_cast<char*>(heap::raw(n + 1));
+    if (c->principal == nullptr) return 0;
+    std::strcpy(c->principal, serviceName);
     if (!full) {
-        std::strcat(principal, "@");
-        std::strcat(principal, op->hostName);
+        std::strcat(c->principal, "@");
+        std::strcat(c->principal, op->hostName);
     }
-    a->body = c;
     c->provider = GssProviderMit;
-    c->principal = principal;
     c->gssProc = RPCSEC_GSS_PROC_INIT;
     c->service = static_cast<uint32_t>(service);
     c->seqNum = 0;
+    a->flavor = RPC_RPCSEC_GSS;
+    a->credLength = kCredFixedBytes;
+    a->body = c.release();
+    op->auth = a.release();
     return 1;
 }
 
 int RPCSEC_GSS_InitSecurityContext(RpcOperation* op) {
-    return guarded([&] { return initSecurityContext(op); });
+    return edge::guard(rc::kNoMemory, rc::kSetupFailed, [&] { return initSecurityContext(op); });
 }
 
 int RPCSEC_GSS_DestroySecurityContext(RpcOperation* op) {
-    return guarded([&] { return destroySecurityContext(op); });
+    return edge::guard(rc::kNoMemory, rc::kSetupFailed, [&] { return destroySecurityContext(op); });
 }
 
 int RPCSEC_GSS_InquireCredEx(char* out, uint32_t* length, int) {
-    return guarded([&] { return inquireCred(out, length); });
+    return edge::guard(rc::kNoMemory, rc::kSetupFailed, [&] { return inquireCred(out, length); });
 }
 
-int RPCSEC_GSS_InquireCred(char* out, uint32_t* length) { return RPCSEC_GSS_InquireCredEx(out, length, -1); }
+int RPCSEC_GSS_InquireCred(char* out, uint32_t* length) {
+    return edge::guard(rc::kNoMemory, rc::kSetupFailed, [&] { return inquireCred(out, length); });
+}
 
 }  // extern "C"

@@ -28,15 +28,6 @@ constexpr uint32_t kProcContinueInit = 2;
 
 gss_buffer_desc view(const void* p, uint32_t n) { return gss_buffer_desc{n, const_cast<void*>(p)}; }
 
-// A buffer the back end filled; handed back on every path.
-struct Owned {
-    gss_buffer_desc b{0, nullptr};
-    Owned() = default;
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-    ~Owned() { releaseBuffer(b); }
-};
-
 int protect(const void* in, uint32_t len, void* out, uint32_t* outLen, int service, uint32_t seqNum,
             RpcGssContext context) {
     const EntryPoints* g = mit();
@@ -63,7 +54,7 @@ int protect(const void* in, uint32_t len, void* out, uint32_t* outLen, int servi
         if (p > len) std::memset(data + len, 0, static_cast<size_t>(p - len));
         OM_uint32 minor = 0;
         gss_buffer_desc msg = view(o + 4, static_cast<uint32_t>(4 + p));
-        Owned mic;
+        OwnedBuffer mic;
         const OM_uint32 major = g->getMic(&minor, context, 0, &msg, &mic.b);
         if (major != kComplete) return mapMajorStatus(major, rc::kMicFailed);
         if (mic.b.length > UINT32_MAX || !w.opaque(mic.b.value, static_cast<uint32_t>(mic.b.length))) {
@@ -82,7 +73,7 @@ int protect(const void* in, uint32_t len, void* out, uint32_t* outLen, int servi
     OM_uint32 minor = 0;
     int conf = 0;
     gss_buffer_desc msg = view(clear, len + 4);
-    Owned sealed;
+    OwnedBuffer sealed;
     const OM_uint32 major = g->wrap(&minor, context, 1, 0, &msg, &conf, &sealed.b);
     heap::release(clear);
     if (major != kComplete) return rc::kSealFailed;
@@ -102,7 +93,7 @@ int unseal(const void* in, uint32_t inLen, RpcGssContext context, void* out, uin
     int conf = 0;
     gss_qop_t qop = 0;
     gss_buffer_desc sealed = view(in, inLen);
-    Owned clear;
+    OwnedBuffer clear;
     const OM_uint32 major = g->unwrap(&minor, context, &sealed, &clear.b, &conf, &qop);
     if (major != kComplete) return rc::kUnsealFailed;
     if (clear.b.length > *outLen) return rc::kTooSmall;
@@ -116,7 +107,7 @@ void printStatus(const EntryPoints& g, OM_uint32 status, int type) {
     // A back end that never reports the last text ends after a few.
     for (int i = 0; i < 16; ++i) {
         OM_uint32 minor = 0;
-        Owned text;
+        OwnedBuffer text;
         const OM_uint32 major = g.displayStatus(&minor, status, type, nullptr, &context, &text.b);
         if (major != kComplete) return;
         std::fprintf(stderr, "GSS-API error: %.*s\n", static_cast<int>(text.b.length),
@@ -165,7 +156,7 @@ int getMic(RpcGssContext context, const void* data, uint32_t len, void* mic, uin
     if (g == nullptr) return rc::kUnavailable;
     OM_uint32 minor = 0;
     gss_buffer_desc msg = view(data, len);
-    Owned token;
+    OwnedBuffer token;
     const OM_uint32 major = g->getMic(&minor, context, 0, &msg, &token.b);
     if (major != kComplete) return mapMajorStatus(major, rc::kMicFailed);
     if (token.b.length > room) return rc::kTooSmall;

@@ -6,11 +6,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <new>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "auth/gss_api.h"
 #include "auth/gss_providers.h"
 #include "fake_peer.h"
+#include "platform/heap.h"
 #include "qelrpc.h"
 #include "xdr/wire.h"
 
@@ -24,6 +28,7 @@ using Bytes = std::vector<uint8_t>;
 struct Script {
     OM_uint32 micMajor = 0;
     size_t micLength = 37;
+    int micThrows = 0;  // 1: std::bad_alloc, 2: another exception
     OM_uint32 verifyMajor = 0;
     OM_uint32 wrapMajor = 0;
     Bytes lastMicInput;
@@ -46,6 +51,8 @@ Bytes bytesOf(gss_buffer_t b) {
 
 OM_uint32 QELRPC_GSS_CALL getMic(OM_uint32*, gss_ctx_id_t, gss_qop_t, gss_buffer_t msg, gss_buffer_t token) {
     g.lastMicInput = bytesOf(msg);
+    if (g.micThrows == 1) throw std::bad_alloc();
+    if (g.micThrows == 2) throw std::runtime_error("scripted");
     if (g.micMajor != 0) return g.micMajor;
     fill(token, Bytes(g.micLength, 0xAB));
     return 0;
@@ -137,6 +144,21 @@ TEST_F(GssScripted, PrincipalFromServiceAndHost) {
     EXPECT_EQ(bare.auth, nullptr);
     EXPECT_EQ(rpcCreateAuthRPCSEC_GSS(&bare, "nfs@srv2", 1), 1);
     rpcCloseOperation(&bare);
+}
+
+TEST_F(GssScripted, NoMemoryLeavesNoCredential) {
+    // The RpcAuth, the RPCSEC_GSS record, then the principal's text: a
+    // create that runs out at any of them holds nothing (the leak check of
+    // the sanitizer builds sees any block kept).
+    for (long successes : {0L, 1L, 2L}) {
+        SCOPED_TRACE(successes);
+        qelrpc::heap::failAfter(successes);
+        EXPECT_EQ(rpcCreateAuthRPCSEC_GSS(&op_, "nfs", RPCSEC_GSS_SVC_INTEGRITY), 0);
+        qelrpc::heap::failAfter(-1);
+        EXPECT_EQ(op_.auth, nullptr);
+    }
+    ASSERT_EQ(rpcCreateAuthRPCSEC_GSS(&op_, "nfs", RPCSEC_GSS_SVC_INTEGRITY), 1);
+    EXPECT_STREQ(cred().principal, "nfs@srv1");
 }
 
 TEST_F(GssScripted, FreshCredentialSendsInitWithANullVerifier) {
@@ -293,6 +315,20 @@ TEST_F(GssScripted, MicFunctions) {
         SCOPED_TRACE(c.major);
         g.verifyMajor = c.major;
         EXPECT_EQ(MIT_RPCSEC_GSS_VerifyMIC(context(), data, 4, mic, len), c.expected);
+    }
+}
+
+TEST_F(GssScripted, NoExceptionLeavesAnExport) {
+    // A back end that throws stands in for any allocation failing inside
+    // the exports' work: the C caller gets the code, never the exception.
+    const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    uint8_t out[128];
+    for (const auto& [thrown, code] : {std::pair{1, -5}, std::pair{2, -6}}) {
+        SCOPED_TRACE(thrown);
+        g.micThrows = thrown;
+        uint32_t n = 0;
+        EXPECT_EQ(RPCSEC_GSS_EncryptBuffer(data, 8, out, &n, RPCSEC_GSS_SVC_INTEGRITY, 5, context()), code);
+        EXPECT_EQ(n, 0u);
     }
 }
 
