@@ -24,24 +24,18 @@ namespace {
 
 using deadline::after;
 
-// The prepared call: header.count + data.count bytes from the block's start,
-// the first 4 of them the record-mark slot, an xid behind it. Anything else
-// is a request that was never prepared, and nothing is sent.
-bool requestLength(const RpcOperation& op, uint32_t& total) {
-    const Mbuf& req = op.request;
-    const uint64_t n = uint64_t{req.header.count} + req.data.count;
-    if (req.block.pos == nullptr || n < 8 || n > req.block.limit) return false;
-    total = static_cast<uint32_t>(n);
-    return true;
-}
-
-// The start of either exchange: a prepared request and a usable reply
-// block (else kInvalidParameter), the reply emptied, and the socket opened
-// non-blocking (the connect is polled for the cancel flag, and every wait
-// is bounded).
+// The start of either exchange. The prepared call is header.count +
+// data.count bytes from the block's start, the first 4 of them the
+// record-mark slot, an xid behind it; anything else was never prepared, and
+// nothing is sent (kInvalidParameter, as for a reply block without room).
+// The reply is emptied and the socket opened non-blocking: the connect is
+// polled for the cancel flag, and every wait is bounded.
 int start(RpcOperation& op, SocketType type, uint32_t& total, Socket& s) {
-    if (!requestLength(op, total) || op.reply.block.pos == nullptr || op.reply.block.limit == 0)
+    const MbufCursor& block = op.request.block;
+    const uint64_t n = uint64_t{op.request.header.count} + op.request.data.count;
+    if (block.pos == nullptr || n < 8 || n > block.limit || op.reply.block.pos == nullptr || op.reply.block.limit == 0)
         return status::kInvalidParameter;
+    total = static_cast<uint32_t>(n);
     op.reply.block.count = 0;
     return openSocket(type, s, true);
 }

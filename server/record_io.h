@@ -17,20 +17,15 @@ uint64_t recordTimeoutMillis() noexcept;
 // Test seam: a shorter bound. 0 restores the default.
 void setRecordTimeoutMillis(uint64_t ms) noexcept;
 
-// Reads one call record into op.request's block under that bound
-// (rpc/record_marking.h: a call longer than the block, or of more than
-// 65,536 fragments, is sockerr::kMessageSize). Returns 0 or a Windows
-// Sockets error number (sockerr::kDisconnected when the peer closed before
-// the record was complete, timed out, reset, ...). The connection is left
-// open; the caller closes it.
+// One call record into op.request's block, or op.reply's header and
+// results out as one record (ReplyRPC), under that bound
+// (rpc/record_marking.h). receiveRecord returns 0 or a Windows Sockets error
+// number and leaves the connection open. replyRpc returns 0 or
+// server::status::kSendFailed, and notes a reply not sent in full: the
+// accept loop takes the note after the handler and ends that connection
+// whatever the handler answered (the record may be cut, and a client that
+// does not read would make every later reply wait out the bound again).
 int receiveRecord(RpcOperation& op, platform::NativeSocket conn) noexcept;
-
-// ReplyRPC: sends op.reply's header and results as one record under the
-// same bound. 0, or server::status::kSendFailed; a reply not sent in full
-// is noted, and the accept loop takes the note after the handler and ends
-// that connection, whatever the handler answered (the record may be cut,
-// and a client that does not read would make every later reply wait out
-// the bound again).
 int replyRpc(RpcOperation& op, platform::NativeSocket conn) noexcept;
 bool takeReplyFailed(platform::NativeSocket conn) noexcept;
 
