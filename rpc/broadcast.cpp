@@ -12,6 +12,7 @@
 
 #include "platform/socket_errors.h"
 #include "platform/socket_options.h"
+#include "platform/status_table.h"
 #include "platform/sockets.h"
 #include "qelrpc.h"
 #include "rpc/call.h"
@@ -24,9 +25,7 @@ using namespace qelrpc;
 
 namespace {
 
-constexpr int kNullArgument = -300;
-constexpr int kSocketFailure = -301;
-constexpr int kEnded = -302;
+QELRPC_STATUS_BROADCAST(QELRPC_STATUS_CONSTANTS, QELRPC_STATUS_NO_RULE)
 
 constexpr uint32_t kLimitedBroadcast = 0xFFFFFFFFu;
 constexpr uint16_t kPortmapperPort = 111;

@@ -10,6 +10,7 @@
 #include "platform/thread.h"
 #include "rpc/c_edge.h"
 #include "rpc/exchange_limits.h"
+#include "rpc/status.h"
 
 namespace qelrpc::exchange {
 namespace {
@@ -45,7 +46,7 @@ int runConnect(NativeSocket s, const Endpoint& peer, int* cancelFlag) {
                 break;
             }
             if (cancelled(cancelFlag)) {
-                result = kConnectCancelled;
+                result = status::kExchangeCancelled;
                 break;
             }
         }

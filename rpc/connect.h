@@ -8,16 +8,13 @@
 
 namespace qelrpc::exchange {
 
-// The connect was abandoned through the cancel flag.
-constexpr int kConnectCancelled = -2;
-
 // Connects the non-blocking socket s to peer; s stays non-blocking, as the
 // exchange's send and receive want it. cancelFlag
 // (may be null) is looked at every Limits::connectPollMicros while the
 // connect is pending. With a window and a cancel flag, the connect runs on a
 // thread of its own while the calling thread keeps the window's messages
 // flowing; otherwise the calling thread, which has nothing else to do, runs
-// it itself. Returns 0, kConnectCancelled, or the connect's own Windows
+// it itself. Returns 0, status::kExchangeCancelled, or the connect's own Windows
 // Sockets error: a failed connect never reads as 0.
 int connectTcp(platform::NativeSocket s, const platform::Endpoint& peer, RpcWindow window,
                int* cancelFlag) noexcept;

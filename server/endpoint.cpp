@@ -19,15 +19,6 @@ namespace {
 
 using namespace server::status;
 
-constexpr int kStartNull = -1;
-constexpr int kStartNoSocket = -2;
-constexpr int kStartNoHostAddress = -3;
-constexpr int kStartBind = -4;
-constexpr int kStartLocalName = -5;
-constexpr int kStartListen = -6;
-constexpr int kAcceptNull = -1;
-constexpr int kAcceptFailed = -5;
-
 enum Action { kStop = 0, kKeepConnection = 1, kNextConnection = 2 };
 
 }  // namespace
@@ -139,10 +130,10 @@ int acceptIncoming(RpcOperation& listening, RpcCallHandler handler) {
 }  // namespace qelrpc::server
 
 extern "C" int rpcInitServerOperation(RpcOperation* op, uint16_t port) {
-    return op == nullptr ? qelrpc::server::kStartNull : qelrpc::server::initServerOperation(*op, port);
+    return op == nullptr ? qelrpc::server::status::kStartNull : qelrpc::server::initServerOperation(*op, port);
 }
 
 extern "C" int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler) {
-    if (listening == nullptr || handler == nullptr) return qelrpc::server::kAcceptNull;
+    if (listening == nullptr || handler == nullptr) return qelrpc::server::status::kAcceptNull;
     return qelrpc::server::acceptIncoming(*listening, handler);
 }

@@ -1,7 +1,8 @@
 // The library's status codes and what they mean, for the command-line tool
 // and the tests. A code means different things in different families (−1 is
 // "no reply" from a call and "no name service" from the dispatch), so every
-// look-up names the family of the function that returned the code.
+// look-up names the family of the function that returned the code. The
+// codes and texts are the library's status table (platform/status_table.h).
 #pragma once
 
 #include <span>
