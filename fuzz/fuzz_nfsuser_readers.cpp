@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "nfsuser/pcnfsd_readers.h"
-#include "nfsuser/qelnfsd_readers.h"
+#include "nfsuser/pcnfsd.h"
+#include "nfsuser/qelnfsd.h"
 #include "qelrpc.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -16,21 +16,22 @@
 
 #include "nfsuser/authorize_readers.h"
 #include "nfsuser/nfs_protocols.h"
-#include "nfsuser/reply_reader.h"
 #include "nfsuser/scramble.h"
 #include "platform/host.h"
 #include "qelrpc.h"
+#include "rpc/call.h"
+#include "rpc/call_header.h"
+#include "rpc/credentials.h"
+#include "rpc/operation.h"
+#include "rpc/portmap.h"
 #include "rpc/received_reply.h"
+#include "xdr/mbuf.h"
 #include "xdr/wire.h"
 
 using namespace qelrpc;
 using namespace qelrpc::nfsuser;
 
 namespace {
-
-constexpr int kNoLogonServers = 1311;  // no letter led to a server
-constexpr int kNoSuchUser = 1317;      // Qelnfsd refused the user
-constexpr int kInternalError = 1359;
 
 constexpr uint32_t kQelnfsdConstant = 4;
 constexpr size_t kQelnfsdCommentMax = 64;
@@ -61,20 +62,20 @@ class AuthServerSet {
         for (RpcOperation* o : {&b, &c, &d}) {
             o->request = Mbuf{};
             o->reply = Mbuf{};
-            rpcCloseOperation(o);
+            operation::close(*o);
         }
         // The shared request block carried the scrambled password, which
         // anyone can undo: it goes back to the heap wiped, on every path.
         if (opened_ && a.request.block.pos != nullptr) wipe(a.request.block.pos, a.request.block.limit);
-        if (opened_) rpcCloseOperation(&a);
+        if (opened_) operation::close(a);
     }
 
     bool open() {
-        if (rpcInitOperation(&a) != 0) return false;
+        if (operation::init(a) != 0) return false;
         opened_ = true;
         for (RpcOperation* o : {&b, &c, &d}) {
-            CopyRpcBuffer(&a.request, &o->request);
-            CopyRpcBuffer(&a.reply, &o->reply);
+            operation::copyBuffer(a.request, o->request);
+            operation::copyBuffer(a.reply, o->reply);
         }
         return true;
     }
@@ -125,17 +126,11 @@ Choice chooseServer(AuthServerSet& set, const char* authOrder, uint32_t server, 
         if (ch.viaAlt) address = alt;
         if (!realAddress(address)) continue;  // nothing to ask there
         ch.op->hostAddr = address;
-        const int rc = ch.daemon == Daemon::Qelnfsd ? GetProgramPort(ch.op, QELNFSD_PROGRAM, QELNFSD_VERSION, 0)
-                                                     : GetProgramPort(ch.op, PCNFSD_PROGRAM, PCNFSD_VERSION, 0);
+        const int rc = ch.daemon == Daemon::Qelnfsd ? rpc::getProgramPort(*ch.op, QELNFSD_PROGRAM, QELNFSD_VERSION, 0)
+                                                     : rpc::getProgramPort(*ch.op, PCNFSD_PROGRAM, PCNFSD_VERSION, 0);
         if (rc == 0) return ch;
     }
     return Choice{};
-}
-
-uint32_t octetsInOrder(uint32_t networkOrder) {
-    uint8_t o[4];
-    std::memcpy(o, &networkOrder, 4);
-    return wire::loadWord(o);
 }
 
 int writeQelnfsdArguments(RpcOperation* op, uint32_t server, const char* user, const char* password,
@@ -150,16 +145,17 @@ int writeQelnfsdArguments(RpcOperation* op, uint32_t server, const char* user, c
     const size_t length = userLength + passwordLength + 4;
     qelnfsdScramble(block, length);
 
-    InitDataBuffer(&op->request);
+    operation::initDataBuffer(op->request);
     MbufCursor& w = op->request.data;
     const size_t commentLength = std::strlen(comment);
-    int rc = mbufAddLong(&w, static_cast<int32_t>(octetsInOrder(server)));
-    if (rc == 0) rc = mbufAddLong(&w, static_cast<int32_t>(kQelnfsdConstant));
+    // The address's octets go out in the order they are kept (network order).
+    int rc = mbuf::addLong(w, static_cast<int32_t>(wire::fromNetwork32(server)));
+    if (rc == 0) rc = mbuf::addLong(w, static_cast<int32_t>(kQelnfsdConstant));
     if (rc == 0)
-        rc = mbufAddStringEx(&w, comment,
-                             static_cast<uint32_t>(commentLength < kQelnfsdCommentMax ? commentLength
-                                                                                     : kQelnfsdCommentMax));
-    if (rc == 0) rc = mbufAddStringEx(&w, reinterpret_cast<const char*>(block), static_cast<uint32_t>(length));
+        rc = mbuf::addStringEx(w, comment,
+                               static_cast<uint32_t>(commentLength < kQelnfsdCommentMax ? commentLength
+                                                                                       : kQelnfsdCommentMax));
+    if (rc == 0) rc = mbuf::addStringEx(w, reinterpret_cast<const char*>(block), static_cast<uint32_t>(length));
     wipe(block, sizeof block);  // (the request block itself is wiped when the set is released)
     return rc == 0 ? 0 : kInternalError;
 }
@@ -176,13 +172,13 @@ int writePcnfsdArguments(RpcOperation* op, const char* user, const char* passwor
     pcnfsdScramble(user, userLength, scrambledUser);
     pcnfsdScramble(password, passwordLength, scrambledPassword);
 
-    InitDataBuffer(&op->request);
+    operation::initDataBuffer(op->request);
     MbufCursor& w = op->request.data;
     // Each scrambled text goes out up to its first zero byte.
-    int rc = mbufAddString(&w, client);
-    if (rc == 0) rc = mbufAddString(&w, scrambledUser);
-    if (rc == 0) rc = mbufAddString(&w, scrambledPassword);
-    if (rc == 0) rc = mbufAddString(&w, comment);
+    int rc = mbuf::addString(w, client);
+    if (rc == 0) rc = mbuf::addString(w, scrambledUser);
+    if (rc == 0) rc = mbuf::addString(w, scrambledPassword);
+    if (rc == 0) rc = mbuf::addString(w, comment);
     wipe(scrambledUser, sizeof scrambledUser);
     wipe(scrambledPassword, sizeof scrambledPassword);
     return rc == 0 ? 0 : kInternalError;
@@ -201,22 +197,19 @@ int readAuthorizeResponse(MbufCursor results, int32_t* uid, int32_t* gid, int32_
     if (gid != nullptr) *gid = -1;
     for (uint32_t i = 0; i < capacity; ++i) gids[i] = -1;
 
-    ReplyReader r(results);
-    uint32_t status = 1, u = 0, g = 0, n = 0;
+    wire::Reader r(results);
     // A reply that cannot be read is no answer: neither an acceptance nor
     // a refusal (a refusal needs its status word, an acceptance every word
     // it names, its gids included).
-    if (!r.word(status)) return kProtocolError;
+    const uint32_t status = r.word();
+    if (!r.ok()) return kProtocolError;
     if (status != 0) return refused;
-    if (!r.word(u) || !r.word(g) || !r.word(n) || uint64_t{n} * 4 > r.remaining()) return kProtocolError;
+    const uint32_t u = r.word(), g = r.word(), n = r.word();
+    if (!r.ok() || uint64_t{n} * 4 > r.remaining()) return kProtocolError;
     if (uid != nullptr) *uid = static_cast<int32_t>(u);
     if (gid != nullptr) *gid = static_cast<int32_t>(g);
     uint32_t stored = 0;
-    while (stored < n && stored < capacity) {
-        uint32_t value = 0;
-        r.word(value);  // present: checked above
-        gids[stored++] = static_cast<int32_t>(value);
-    }
+    while (stored < n && stored < capacity) gids[stored++] = static_cast<int32_t>(r.word());  // present: checked above
     if (groupCount != nullptr) *groupCount = static_cast<int32_t>(stored);
     return 0;
 }
@@ -252,13 +245,13 @@ int PerformAuthorizeUser(const char* userName, const char* password, const char*
     if (authFlags != nullptr)
         *authFlags |= (qelnfsd ? AUTH_BY_QELNFSD : AUTH_BY_PCNFSD) | (chosen.viaAlt ? AUTH_VIA_ALT_SERVER : 0u);
 
-    if (!rpcCreateAuthNull(op)) return kInternalError;
-    int rc = rpcPrepareRPCHeader(op, qelnfsd ? QELNFSD_PROC_AUTHORIZE : PCNFSD_PROC_AUTH);
+    if (!credentials::createAuthNull(*op)) return kInternalError;
+    int rc = rpc::prepareHeader(*op, qelnfsd ? QELNFSD_PROC_AUTHORIZE : PCNFSD_PROC_AUTH);
     if (rc != 0) return rc;
     rc = qelnfsd ? writeQelnfsdArguments(op, serverAddress, userName, password, comment)
                  : writePcnfsdArguments(op, userName, password, comment);
     if (rc != 0) return rc;
-    rc = CallRPC(op, 0);
+    rc = rpc::callRpc(*op, 0);
     if (rc != 0) return rc;
     if (qelnfsd) {
         rc = readAuthorizeResponse(resultsOf(*op), uid, gid, gids, groupCount, kQelnfsdRefused);

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "platform/status_table.h"
 #include "qelrpc.h"
 
 namespace qelrpc::nfsuser {
@@ -26,7 +27,7 @@ namespace qelrpc::nfsuser {
 int readAuthorizeResponse(MbufCursor results, int32_t* uid, int32_t* gid, int32_t* gids, int32_t* groupCount,
                           int refused);
 
-constexpr int kQelnfsdRefused = -1;
-constexpr int kPcnfsdRefused = 5;
+// kQelnfsdRefused, kPcnfsdRefused and the other codes of PerformAuthorizeUser.
+QELRPC_STATUS_AUTHORIZE(QELRPC_STATUS_CONSTANTS, QELRPC_STATUS_NO_RULE)
 
 }  // namespace qelrpc::nfsuser

@@ -2,10 +2,10 @@
 
 #include <atomic>
 #include <cstring>
-#include <string>
 
 #include "nfsuser/name_list.h"
 #include "platform/module.h"
+#include "rpc/c_edge.h"
 #include "siblings/qelnis/qelnis.h"
 
 namespace qelrpc::nfsuser::directory {
@@ -13,13 +13,14 @@ namespace {
 
 std::atomic<int32_t> g_lastType{0};
 
+// A path that cannot be built (no memory) is a library that cannot be had.
 platform::Module loadLibrary() noexcept {
-    try {
-        const std::string path = platform::directoryServiceLibraryPath();
-        return platform::Module::load(path.c_str());
-    } catch (...) {
-        return platform::Module();
-    }
+    platform::Module lib;
+    edge::guard(false, [&] {
+        lib = platform::Module::load(platform::directoryServiceLibraryPath().c_str());
+        return true;
+    });
+    return lib;
 }
 
 // Asks fn for each id; the buffer is cleared before each question, so an

@@ -1,15 +1,35 @@
 // NameList: names laid end to end, each followed by one NUL byte, at most
 // 255 characters a name. Walking the caller's input list and appending to
-// the caller's output area, never more than count names of 255 characters.
+// the caller's output area, never more than count names of 255 characters;
+// reading one name from a daemon's reply.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 
+#include "xdr/wire.h"
+
 namespace qelrpc::nfsuser {
 
 constexpr uint32_t kMaxName = 255;
 using NameBuffer = char[kMaxName + 1];
+
+// A name in a reply: a string whose first 255 bytes are kept
+// (NUL-terminated) and the rest consumed. A name ends at its first NUL
+// byte, if it holds one: the bytes behind it are consumed and dropped, so
+// one reply name never becomes two names of a NameList. `length` receives
+// the kept length. False (the reader failed) when the string does not fit.
+inline bool readName(wire::Reader& r, NameBuffer& out, uint32_t* length = nullptr) {
+    const wire::Opaque s = r.opaque();
+    if (!r.ok()) return false;
+    uint32_t keep = s.length < kMaxName ? s.length : kMaxName;
+    if (const void* nul = keep != 0 ? std::memchr(s.data, 0, keep) : nullptr)
+        keep = static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - s.data);
+    if (keep != 0) std::memcpy(out, s.data, keep);
+    out[keep] = '\0';
+    if (length != nullptr) *length = keep;
+    return true;
+}
 
 // Walks a caller's NameList.
 class NameListReader {

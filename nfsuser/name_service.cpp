@@ -10,8 +10,14 @@
 #include "nfsuser/directory_service.h"
 #include "nfsuser/name_list.h"
 #include "nfsuser/nfs_protocols.h"
-#include "nfsuser/qelnfsd_readers.h"
+#include "nfsuser/pcnfsd.h"
+#include "nfsuser/qelnfsd.h"
 #include "qelrpc.h"
+#include "rpc/call.h"
+#include "rpc/call_header.h"
+#include "rpc/operation.h"
+#include "rpc/portmap.h"
+#include "rpc/status.h"
 
 using namespace qelrpc;
 using namespace qelrpc::nfsuser;
@@ -38,23 +44,22 @@ int32_t kindOfPreparedOperation(const RpcOperation& op) {
 // header written before the loop. Each slot starts at -1 and keeps it when
 // its exchange fails; the last exchange's status is returned.
 int qelnfsdNamesToIds(RpcOperation* op, uint32_t proc, uint32_t count, const char* names, int32_t* ids) {
-    int rc = rpcPrepareRPCHeader(op, proc);
+    if (op == nullptr) return status::kHeaderNullOperation;
+    int rc = rpc::prepareHeader(*op, proc);
     if (rc != 0) return rc;
     NameListReader list(names);
     for (uint32_t i = 0; i < count; ++i) {
         NameBuffer name;
         list.next(name);
         int32_t value = -1;
+        writeQelnfsdNames(*op, 1, name);
+        rc = rpc::callRpc(*op, 0);
         if (proc == QELNFSD_PROC_GROUPNAME_TO_GID) {
-            BuildQelnfsdReqGroupNames(op, 1, name);
-            rc = CallRPC(op, 0);
             int32_t* slots[1] = {&value};
             if (rc == 0) rc = readQelnfsdResponseGroupNames(resultsOf(*op), 1, slots);
         } else {
-            BuildQelnfsdReqUidsFromUNames(op, 1, name);
-            rc = CallRPC(op, 0);
             int32_t answer = -1;
-            if (rc == 0) rc = BuildQelnfsdResponseUidsFromUNames(op, 1, &answer) == 0 ? 0 : kProtocolError;
+            if (rc == 0) rc = readQelnfsdUids(resultsOf(*op), 1, &answer) == 0 ? 0 : kProtocolError;
             if (rc == 0) value = answer;
         }
         if (ids != nullptr) ids[i] = value;
@@ -67,7 +72,8 @@ int qelnfsdNamesToIds(RpcOperation* op, uint32_t proc, uint32_t count, const cha
 // question: the names after it are not written. Results that cannot be
 // read end it with kProtocolError.
 int qelnfsdIdsToNames(RpcOperation* op, uint32_t proc, uint32_t count, const int32_t* ids, char* names) {
-    int rc = rpcPrepareRPCHeader(op, proc);
+    if (op == nullptr) return status::kHeaderNullOperation;
+    int rc = rpc::prepareHeader(*op, proc);
     if (rc != 0) return rc;
     uint32_t done = 0;
     size_t offset = 0;
@@ -75,8 +81,8 @@ int qelnfsdIdsToNames(RpcOperation* op, uint32_t proc, uint32_t count, const int
         const uint32_t n = count - done < kMaxIdsPerCall ? count - done : kMaxIdsPerCall;
         int32_t chunk[kMaxIdsPerCall];
         for (uint32_t i = 0; i < n; ++i) chunk[i] = ids != nullptr ? ids[done + i] : -1;
-        BuildQelnfsdReqGidOrUid(op, n, chunk);
-        rc = CallRPC(op, 0);
+        writeQelnfsdIds(*op, n, chunk);
+        rc = rpc::callRpc(*op, 0);
         if (rc != 0) return rc;
         // Each chunk goes where the last one ended, by the bytes the reader
         // wrote (not by reading the names back).
@@ -89,6 +95,56 @@ int qelnfsdIdsToNames(RpcOperation* op, uint32_t proc, uint32_t count, const int
         done += n;
     } while (done < count);
     return rc;
+}
+
+// The check of PerformNfsdCheck: the remembered kind, else the directory
+// service, else the daemon the server's portmapper knows (or the prepared
+// operation names).
+int checkService(RpcOperation* op, bool open, bool lookupPort, int32_t* kind) {
+    const int32_t remembered = g_kind.load(std::memory_order_relaxed);
+    if (remembered != 0 && !open) {
+        if (kind != nullptr) *kind = remembered;
+        return 0;
+    }
+    if (directory::configured()) {
+        g_kind.store(NameServiceDirectory, std::memory_order_relaxed);
+        if (kind != nullptr) *kind = NameServiceDirectory;
+        return 0;
+    }
+    if (open) {
+        const int rc = op != nullptr ? operation::init(*op) : status::kNullRecord;
+        if (rc != 0) return rc;
+    }
+    auto fail = [&]() {
+        if (open) operation::close(*op);
+        return -1;
+    };
+    if (op == nullptr || !attachQuestionCredential(op, open)) return fail();
+    int32_t found = 0;
+    if (lookupPort) {
+        if (rpc::getProgramPort(*op, PCNFSD_PROGRAM, PCNFSD_VERSION, 0) == 0) {
+            found = NameServicePcnfsd;
+        } else if (rpc::getProgramPort(*op, QELNFSD_PROGRAM, QELNFSD_VERSION, 0) == 0) {
+            found = NameServiceQelnfsd;
+        }
+    } else {
+        found = kindOfPreparedOperation(*op);
+    }
+    if (found == 0) return fail();
+    g_kind.store(found, std::memory_order_relaxed);
+    if (kind != nullptr) *kind = found;
+    return 0;
+}
+
+int groupNamesToGids(RpcOperation* op, bool open, bool lookupPort, uint32_t count, const char* names,
+                     int32_t* gids) {
+    int32_t kind = 0;
+    const int rc = checkService(op, open, lookupPort, &kind);
+    if (rc != 0) return rc;
+    if (kind == NameServiceDirectory) return directory::groupNamesToGids(count, names, gids);
+    if (kind == NameServicePcnfsd) return pcnfsdAsk(op, open, MapGroupNameToGid, count, const_cast<char*>(names), gids);
+    OwnedOperation owned(op, open);
+    return qelnfsdNamesToIds(op, QELNFSD_PROC_GROUPNAME_TO_GID, count, names, gids);
 }
 
 }  // namespace
@@ -104,91 +160,54 @@ void forgetNameServiceKind() noexcept { g_kind.store(0, std::memory_order_relaxe
 extern "C" {
 
 int PerformNfsdCheck(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, int32_t* kind) {
-    const bool open = flagSet(openOperation);
-    const int32_t remembered = g_kind.load(std::memory_order_relaxed);
-    if (remembered != 0 && !open) {
-        if (kind != nullptr) *kind = remembered;
-        return 0;
-    }
-    if (directory::configured()) {
-        g_kind.store(NameServiceDirectory, std::memory_order_relaxed);
-        if (kind != nullptr) *kind = NameServiceDirectory;
-        return 0;
-    }
-    if (open) {
-        const int rc = rpcInitOperation(op);
-        if (rc != 0) return rc;
-    }
-    auto fail = [&]() {
-        if (open) rpcCloseOperation(op);
-        return -1;
-    };
-    if (op == nullptr || !attachQuestionCredential(op, open)) return fail();
-    int32_t found = 0;
-    if (flagSet(lookupPort)) {
-        if (GetProgramPort(op, PCNFSD_PROGRAM, PCNFSD_VERSION, 0) == 0) {
-            found = NameServicePcnfsd;
-        } else if (GetProgramPort(op, QELNFSD_PROGRAM, QELNFSD_VERSION, 0) == 0) {
-            found = NameServiceQelnfsd;
-        }
-    } else {
-        found = kindOfPreparedOperation(*op);
-    }
-    if (found == 0) return fail();
-    g_kind.store(found, std::memory_order_relaxed);
-    if (kind != nullptr) *kind = found;
-    return 0;
+    return checkService(op, flagSet(openOperation), flagSet(lookupPort), kind);
 }
 
 int PerformGetGidsFromGNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
                              const char* names, int32_t* gids) {
-    int32_t kind = 0;
-    const int rc = PerformNfsdCheck(op, openOperation, lookupPort, &kind);
-    if (rc != 0) return rc;
-    if (kind == NameServiceDirectory) return directory::groupNamesToGids(count, names, gids);
-    if (kind == NameServicePcnfsd) return PcnfsdGetGidsFromGNames(op, openOperation, lookupPort, count, names, gids);
-    OwnedOperation owned(op, flagSet(openOperation));
-    return qelnfsdNamesToIds(op, QELNFSD_PROC_GROUPNAME_TO_GID, count, names, gids);
+    return groupNamesToGids(op, flagSet(openOperation), flagSet(lookupPort), count, names, gids);
 }
 
 int PerformGetUidsFromUNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
                              const char* names, int32_t* uids) {
+    const bool open = flagSet(openOperation);
     int32_t kind = 0;
-    const int rc = PerformNfsdCheck(op, openOperation, lookupPort, &kind);
+    const int rc = checkService(op, open, flagSet(lookupPort), &kind);
     if (rc != 0) return rc;
     if (kind == NameServiceDirectory) return directory::userNamesToUids(count, names, uids);
-    if (kind == NameServicePcnfsd) return PcnfsdGetUidsFromUNames(op, openOperation, lookupPort, count, names, uids);
-    OwnedOperation owned(op, flagSet(openOperation));
+    if (kind == NameServicePcnfsd) return pcnfsdAsk(op, open, MapUserNameToUid, count, const_cast<char*>(names), uids);
+    OwnedOperation owned(op, open);
     return qelnfsdNamesToIds(op, QELNFSD_PROC_USERNAMES_TO_UIDS, count, names, uids);
 }
 
 int PerformGetGNamesFromGids(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
                              char* names, const int32_t* gids) {
+    const bool open = flagSet(openOperation);
     int32_t kind = 0;
-    const int rc = PerformNfsdCheck(op, openOperation, lookupPort, &kind);
+    const int rc = checkService(op, open, flagSet(lookupPort), &kind);
     if (rc != 0) return rc;
     if (kind == NameServiceDirectory) return directory::gidsToGroupNames(count, gids, names);
-    if (kind == NameServicePcnfsd)
-        return PcnfsdGetGNamesFromGids(op, openOperation, lookupPort, count, names, const_cast<int32_t*>(gids));
-    OwnedOperation owned(op, flagSet(openOperation));
+    if (kind == NameServicePcnfsd) return pcnfsdAsk(op, open, MapGidToName, count, names, const_cast<int32_t*>(gids));
+    OwnedOperation owned(op, open);
     return qelnfsdIdsToNames(op, QELNFSD_PROC_GIDS_TO_GROUPNAMES, count, gids, names);
 }
 
 int PerformGetUserNamesFromUids(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
                                 char* names, const int32_t* uids) {
+    const bool open = flagSet(openOperation);
     int32_t kind = 0;
-    const int rc = PerformNfsdCheck(op, openOperation, lookupPort, &kind);
+    const int rc = checkService(op, open, flagSet(lookupPort), &kind);
     if (rc != 0) return rc;
     if (kind == NameServiceDirectory) return directory::uidsToUserNames(count, uids, names);
-    if (kind == NameServicePcnfsd)
-        return PcnfsdGetUNamesFromUids(op, openOperation, lookupPort, count, names, const_cast<int32_t*>(uids));
-    OwnedOperation owned(op, flagSet(openOperation));
+    if (kind == NameServicePcnfsd) return pcnfsdAsk(op, open, MapUidToName, count, names, const_cast<int32_t*>(uids));
+    OwnedOperation owned(op, open);
     return qelnfsdIdsToNames(op, QELNFSD_PROC_UIDS_TO_USERNAMES, count, uids, names);
 }
 
 int PerformPcnfsdGroupName(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, const char* groupName,
                            int32_t* gid) {
-    return PerformGetGidsFromGNames(op, openOperation, lookupPort, 1, groupName != nullptr ? groupName : "", gid);
+    return groupNamesToGids(op, flagSet(openOperation), flagSet(lookupPort), 1, groupName != nullptr ? groupName : "",
+                            gid);
 }
 
 }  // extern "C"

@@ -1,6 +1,9 @@
 #include "nfsuser/nfs_protocols.h"
 
+#include "rpc/call_header.h"
+#include "rpc/credentials.h"
 #include "rpc/flavor.h"
+#include "rpc/portmap.h"
 
 namespace qelrpc::nfsuser {
 
@@ -10,25 +13,25 @@ bool attachQuestionCredential(RpcOperation* op, bool openedHere) {
         flavor::release(op->auth);
         op->auth = nullptr;
     }
-    return rpcCreateAuthUnix(op, nullptr, 0, 0) != 0;
+    return credentials::createAuthUnix(*op, nullptr, 0, 0) != 0;
 }
 
 int beginQuestion(RpcOperation* op, bool open, bool lookupPort, uint32_t prog, uint32_t vers, uint32_t proc) {
     if (op == nullptr) return -1;
     if (open) {
-        const int rc = rpcInitOperation(op);
+        const int rc = operation::init(*op);
         if (rc != 0) return rc;
     }
     auto fail = [&](int rc) {
-        if (open) rpcCloseOperation(op);
+        if (open) operation::close(*op);
         return rc;
     };
     if (!attachQuestionCredential(op, open)) return fail(-1);
     if (lookupPort) {
-        const int rc = GetProgramPort(op, prog, vers, 0);
+        const int rc = rpc::getProgramPort(*op, prog, vers, 0);
         if (rc != 0) return fail(rc);
     }
-    const int rc = rpcPrepareRPCHeader(op, proc);
+    const int rc = rpc::prepareHeader(*op, proc);
     if (rc != 0) return fail(rc);
     return 0;
 }

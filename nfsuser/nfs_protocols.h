@@ -5,23 +5,26 @@
 
 #include <cstdint>
 
+#include "platform/status_table.h"
 #include "qelrpc.h"
+#include "rpc/operation.h"
 
 namespace qelrpc::nfsuser {
 
 inline bool flagSet(uint8_t flag) { return flag != 0; }
 
-// A reply whose results cannot be read (cut off, no results at all, a
-// length that runs past the end, a bare pointer outside this thread's last
-// reply): never an answer, never a refusal. Win32 RPC_S_PROTOCOL_ERROR.
-constexpr int kProtocolError = 1728;
+// kProtocolError (1728, Win32 RPC_S_PROTOCOL_ERROR): a reply whose results
+// cannot be read (cut off, no results at all, a length that runs past the
+// end, a bare pointer outside this thread's last reply): never an answer,
+// never a refusal.
+QELRPC_STATUS_NAME_SERVICE(QELRPC_STATUS_CONSTANTS, QELRPC_STATUS_NO_RULE)
 
 // Closes the operation on every path out of a call when the call owns it.
 class OwnedOperation {
   public:
     OwnedOperation(RpcOperation* op, bool owned) : op_(op), owned_(owned) {}
     ~OwnedOperation() {
-        if (owned_) rpcCloseOperation(op_);
+        if (owned_ && op_ != nullptr) operation::close(*op_);
     }
     OwnedOperation(const OwnedOperation&) = delete;
     OwnedOperation& operator=(const OwnedOperation&) = delete;

@@ -4,14 +4,20 @@
 //                   { more=1, kind, id, name (string) } ...  0
 // MAPID results:    comment (string)
 //                   { more!=0, kind, status, id, name (string) } ...  0
+#include "nfsuser/pcnfsd.h"
+
 #include <cstdio>
 
 #include "nfsuser/name_list.h"
 #include "nfsuser/nfs_protocols.h"
-#include "nfsuser/pcnfsd_readers.h"
-#include "nfsuser/reply_reader.h"
 #include "qelrpc.h"
+#include "rpc/call.h"
+#include "rpc/call_header.h"
+#include "rpc/operation.h"
 #include "rpc/received_reply.h"
+#include "rpc/status.h"
+#include "xdr/mbuf.h"
+#include "xdr/wire.h"
 
 using namespace qelrpc;
 using namespace qelrpc::nfsuser;
@@ -43,103 +49,45 @@ enum class ItemRead { Item, End, Unreadable };
 
 // The next item of the list: End at the list's closing 0, Unreadable when
 // the reply ends before the item does.
-ItemRead nextItem(ReplyReader& r, MapItem& item) {
-    uint32_t more = 0;
-    if (!r.word(more)) return ItemRead::Unreadable;
+ItemRead nextItem(wire::Reader& r, MapItem& item) {
+    const uint32_t more = r.word();
+    if (!r.ok()) return ItemRead::Unreadable;
     if (more == 0) return ItemRead::End;
-    if (!r.word(item.kind) || !r.word(item.status) || !r.word(item.id) || !r.name(item.name, &item.nameLength))
-        return ItemRead::Unreadable;
-    return ItemRead::Item;
+    item.kind = r.word();
+    item.status = r.word();
+    item.id = r.word();
+    return readName(r, item.name, &item.nameLength) ? ItemRead::Item : ItemRead::Unreadable;
 }
 
-// Appends the MAPID request of `count` id-to-name items of `kind`.
-int writeIdItems(RpcOperation* op, uint32_t kind, uint32_t count, const int32_t* ids) {
-    MbufCursor& w = op->request.data;
-    int rc = mbufAddLong(&w, 0);
-    for (uint32_t i = 0; i < count && rc == 0; ++i) {
-        rc = mbufAddLong(&w, 1);
-        if (rc == 0) rc = mbufAddLong(&w, static_cast<int32_t>(kind));
-        if (rc == 0) rc = mbufAddLong(&w, ids != nullptr ? ids[i] : -1);
-        if (rc == 0) rc = mbufAddLong(&w, 0);
-    }
-    if (rc == 0) rc = mbufAddLong(&w, 0);
-    return rc;
+// The comment (a string) in front of the result list.
+ItemRead skipComment(wire::Reader& r) {
+    r.opaque();
+    return r.ok() ? ItemRead::Item : ItemRead::Unreadable;
 }
 
-}  // namespace
-
-namespace qelrpc::nfsuser {
-
-int readPcnfsdResponseGidOrUid(MbufCursor results, uint32_t count, char* names, int32_t kind) {
-    ReplyReader r(results);
-    NameListWriter out(names);
-    if (!r.skipString()) return kProtocolError;
-    for (uint32_t i = 0; i < count; ++i) {
-        MapItem item;
-        const ItemRead state = nextItem(r, item);
-        if (state == ItemRead::Unreadable) return kProtocolError;
-        if (state == ItemRead::End) break;
-        // Only an id-to-name item (of the kind asked, when known) names
-        // the id; anything else leaves it unknown.
-        const bool answers = kind < 0 ? namesAnswered(item.kind) : item.kind == static_cast<uint32_t>(kind);
-        if (!answers || item.nameLength == 0) {
-            out.append(kNobody);
-        } else {
-            out.append(item.name, item.nameLength);
-        }
-    }
-    return 0;
-}
-
-int readPcnfsdResponseGroupNames(MbufCursor results, uint32_t count, int32_t** gidPtrs) {
-    ReplyReader r(results);
-    ItemRead state = r.skipString() ? ItemRead::Item : ItemRead::Unreadable;
-    bool held = false;  // the reply still held the last item read
-    for (uint32_t i = 0; i < count; ++i) {
-        int32_t* slot = gidPtrs != nullptr ? gidPtrs[i] : nullptr;
-        if (slot != nullptr) *slot = -1;
-        if (state != ItemRead::Item) continue;
-        MapItem item;
-        state = nextItem(r, item);
-        held = state == ItemRead::Item;
-        if (held && item.status == 0 && item.kind == MapGroupNameToGid && slot != nullptr)
-            *slot = static_cast<int32_t>(item.id);
-    }
-    if (state == ItemRead::Unreadable) return kProtocolError;
-    return held ? 1 : 0;
-}
-
-}  // namespace qelrpc::nfsuser
-
-extern "C" {
-
-int NFSDInitValues(uint32_t count, int32_t* values) {
-    if (values == nullptr) return 0;
-    for (uint32_t i = 0; i < count; ++i) values[i] = -1;
-    return 0;
-}
-
-int BuildPcnfsdRequest(RpcOperation* op, uint32_t kind, uint32_t count, const char* names, int32_t** idsRef) {
-    if (op == nullptr) return -1;
-    InitDataBuffer(&op->request);
-    MbufCursor& w = op->request.data;
-    int rc = mbufAddLong(&w, 0);
+// The MAPID request of `count` items of `kind`, on a fresh data window:
+// each with its id (from idsRef, -1 without) and its name (from the
+// NameList; an empty one ends the names, and no list gives empty names).
+int writeRequest(RpcOperation& op, uint32_t kind, uint32_t count, const char* names, int32_t** idsRef) {
+    operation::initDataBuffer(op.request);
+    MbufCursor& w = op.request.data;
+    int rc = mbuf::addLong(w, 0);
     NameListReader list(names);
     for (uint32_t i = 0; i < count && rc == 0; ++i) {
-        rc = mbufAddLong(&w, 1);
-        if (rc == 0) rc = mbufAddLong(&w, static_cast<int32_t>(kind));
-        if (rc == 0) rc = mbufAddLong(&w, idAt(idsRef, i));
+        rc = mbuf::addLong(w, 1);
+        if (rc == 0) rc = mbuf::addLong(w, static_cast<int32_t>(kind));
+        if (rc == 0) rc = mbuf::addLong(w, idAt(idsRef, i));
         NameBuffer name;
         list.nextUntilEmpty(name);
-        if (rc == 0) rc = mbufAddString(&w, name);
+        if (rc == 0) rc = mbuf::addString(w, name);
     }
     // A request without its end of list is never sent as if complete.
-    if (rc == 0) rc = mbufAddLong(&w, 0);
+    if (rc == 0) rc = mbuf::addLong(w, 0);
     return rc;
 }
 
-int BuildPcnfsdResult(RpcOperation* op, uint32_t kind, uint32_t count, char* names, int32_t** idsRef) {
-    if (op == nullptr) return 0;
+// The results of a MAPID call of `count` items of `kind`.
+int readResult(const RpcOperation& op, uint32_t kind, uint32_t count, char* names, int32_t** idsRef) {
     // The question decides which caller area is an output: names for an
     // id-to-name question, ids for a name-to-id one. The other area is the
     // caller's input and is never written, whatever the reply holds.
@@ -147,8 +95,8 @@ int BuildPcnfsdResult(RpcOperation* op, uint32_t kind, uint32_t count, char* nam
     const bool idsOut = kind == MapUserNameToUid || kind == MapGroupNameToGid;
     int32_t* ids = idsOut && idsRef != nullptr ? *idsRef : nullptr;
     NameListWriter out(namesOut ? names : nullptr);
-    ReplyReader r(resultsOf(*op));
-    ItemRead state = r.skipString() ? ItemRead::Item : ItemRead::Unreadable;
+    wire::Reader r(resultsOf(op));
+    ItemRead state = skipComment(r);
     for (uint32_t i = 0; i < count; ++i) {
         MapItem item;
         bool answered = false;
@@ -173,47 +121,127 @@ int BuildPcnfsdResult(RpcOperation* op, uint32_t kind, uint32_t count, char* nam
     return state == ItemRead::Unreadable ? kProtocolError : 0;
 }
 
-int PerformRpcCallPcnfsd(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t kind,
-                         uint32_t count, char* names, int32_t** idsRef) {
-    (void)lookupPort;  // the generic path never looks a port up
-    OwnedOperation owned(op, op != nullptr && flagSet(openOperation));
-    int rc = rpcPrepareRPCHeader(op, PCNFSD_PROC_MAPID);
-    if (rc == 0) rc = BuildPcnfsdRequest(op, kind, count, names, idsRef);
-    if (rc == 0) rc = CallRPC(op, 0);
-    if (rc == 0) rc = BuildPcnfsdResult(op, kind, count, names, idsRef);
+// MAPID id-to-name through the operation's own set-up (beginQuestion).
+int idsToNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t kind, uint32_t count,
+               const int32_t* ids, char* names) {
+    const bool open = flagSet(openOperation);
+    int rc = beginQuestion(op, open, flagSet(lookupPort), PCNFSD_PROGRAM, PCNFSD_VERSION, PCNFSD_PROC_MAPID);
+    if (rc != 0) return rc;
+    OwnedOperation owned(op, open);
+    int32_t* in = const_cast<int32_t*>(ids);  // read only
+    rc = writeRequest(*op, kind, count, nullptr, &in);
+    if (rc != 0) return rc;
+    rc = rpc::callRpc(*op, 0);
+    if (rc != 0) return rc;
+    return readPcnfsdResponseGidOrUid(resultsOf(*op), count, names, static_cast<int32_t>(kind));
+}
+
+}  // namespace
+
+namespace qelrpc::nfsuser {
+
+int readPcnfsdResponseGidOrUid(MbufCursor results, uint32_t count, char* names, int32_t kind) {
+    wire::Reader r(results);
+    NameListWriter out(names);
+    if (skipComment(r) == ItemRead::Unreadable) return kProtocolError;
+    for (uint32_t i = 0; i < count; ++i) {
+        MapItem item;
+        const ItemRead state = nextItem(r, item);
+        if (state == ItemRead::Unreadable) return kProtocolError;
+        if (state == ItemRead::End) break;
+        // Only an id-to-name item (of the kind asked, when known) names
+        // the id; anything else leaves it unknown.
+        const bool answers = kind < 0 ? namesAnswered(item.kind) : item.kind == static_cast<uint32_t>(kind);
+        if (!answers || item.nameLength == 0) {
+            out.append(kNobody);
+        } else {
+            out.append(item.name, item.nameLength);
+        }
+    }
+    return 0;
+}
+
+int readPcnfsdResponseGroupNames(MbufCursor results, uint32_t count, int32_t** gidPtrs) {
+    wire::Reader r(results);
+    ItemRead state = skipComment(r);
+    bool held = false;  // the reply still held the last item read
+    for (uint32_t i = 0; i < count; ++i) {
+        int32_t* slot = gidPtrs != nullptr ? gidPtrs[i] : nullptr;
+        if (slot != nullptr) *slot = -1;
+        if (state != ItemRead::Item) continue;
+        MapItem item;
+        state = nextItem(r, item);
+        held = state == ItemRead::Item;
+        if (held && item.status == 0 && item.kind == MapGroupNameToGid && slot != nullptr)
+            *slot = static_cast<int32_t>(item.id);
+    }
+    if (state == ItemRead::Unreadable) return kProtocolError;
+    return held ? 1 : 0;
+}
+
+int pcnfsdMapIds(RpcOperation* op, bool open, uint32_t kind, uint32_t count, char* names, int32_t** idsRef) {
+    if (op == nullptr) return status::kHeaderNullOperation;
+    OwnedOperation owned(op, open);
+    int rc = rpc::prepareHeader(*op, PCNFSD_PROC_MAPID);
+    if (rc == 0) rc = writeRequest(*op, kind, count, names, idsRef);
+    if (rc == 0) rc = rpc::callRpc(*op, 0);
+    if (rc == 0) rc = readResult(*op, kind, count, names, idsRef);
     return rc;
 }
 
-int PcnfsdGetUNamesFromUids(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
+int pcnfsdAsk(RpcOperation* op, bool open, uint32_t kind, uint32_t count, char* names, int32_t* ids) {
+    if (namesAnswered(kind) && names != nullptr) names[0] = '\0';
+    for (uint32_t i = 0; !namesAnswered(kind) && ids != nullptr && i < count; ++i) ids[i] = -1;
+    return pcnfsdMapIds(op, open, kind, count, names, &ids);
+}
+
+}  // namespace qelrpc::nfsuser
+
+extern "C" {
+
+int NFSDInitValues(uint32_t count, int32_t* values) {
+    if (values == nullptr) return 0;
+    for (uint32_t i = 0; i < count; ++i) values[i] = -1;
+    return 0;
+}
+
+int BuildPcnfsdRequest(RpcOperation* op, uint32_t kind, uint32_t count, const char* names, int32_t** idsRef) {
+    return op != nullptr ? writeRequest(*op, kind, count, names, idsRef) : -1;
+}
+
+int BuildPcnfsdResult(RpcOperation* op, uint32_t kind, uint32_t count, char* names, int32_t** idsRef) {
+    return op != nullptr ? readResult(*op, kind, count, names, idsRef) : 0;
+}
+
+int PerformRpcCallPcnfsd(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t kind,
+                         uint32_t count, char* names, int32_t** idsRef) {
+    (void)lookupPort;  // the generic path never looks a port up
+    return pcnfsdMapIds(op, flagSet(openOperation), kind, count, names, idsRef);
+}
+
+int PcnfsdGetUNamesFromUids(RpcOperation* op, uint8_t openOperation, uint8_t /*lookupPort*/, uint32_t count,
                             char* names, int32_t* uids) {
-    if (names != nullptr) names[0] = '\0';
-    return PerformRpcCallPcnfsd(op, openOperation, lookupPort, MapUidToName, count, names, &uids);
+    return pcnfsdAsk(op, flagSet(openOperation), MapUidToName, count, names, uids);
 }
 
-int PcnfsdGetGNamesFromGids(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
+int PcnfsdGetGNamesFromGids(RpcOperation* op, uint8_t openOperation, uint8_t /*lookupPort*/, uint32_t count,
                             char* names, int32_t* gids) {
-    if (names != nullptr) names[0] = '\0';
-    return PerformRpcCallPcnfsd(op, openOperation, lookupPort, MapGidToName, count, names, &gids);
+    return pcnfsdAsk(op, flagSet(openOperation), MapGidToName, count, names, gids);
 }
 
-int PcnfsdGetUidsFromUNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
+int PcnfsdGetUidsFromUNames(RpcOperation* op, uint8_t openOperation, uint8_t /*lookupPort*/, uint32_t count,
                             const char* names, int32_t* uids) {
-    NFSDInitValues(count, uids);
-    return PerformRpcCallPcnfsd(op, openOperation, lookupPort, MapUserNameToUid, count, const_cast<char*>(names),
-                                &uids);
+    return pcnfsdAsk(op, flagSet(openOperation), MapUserNameToUid, count, const_cast<char*>(names), uids);
 }
 
-int PcnfsdGetGidsFromGNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
+int PcnfsdGetGidsFromGNames(RpcOperation* op, uint8_t openOperation, uint8_t /*lookupPort*/, uint32_t count,
                             const char* names, int32_t* gids) {
-    NFSDInitValues(count, gids);
-    return PerformRpcCallPcnfsd(op, openOperation, lookupPort, MapGroupNameToGid, count, const_cast<char*>(names),
-                                &gids);
+    return pcnfsdAsk(op, flagSet(openOperation), MapGroupNameToGid, count, const_cast<char*>(names), gids);
 }
 
 int BuildPcnfsdReqGidOrUid(RpcOperation* op, uint32_t kind, uint32_t count, const int32_t* ids) {
-    if (op == nullptr) return -1;
-    InitDataBuffer(&op->request);
-    return writeIdItems(op, kind, count, ids);
+    int32_t* in = const_cast<int32_t*>(ids);  // read only
+    return op != nullptr ? writeRequest(*op, kind, count, nullptr, &in) : -1;
 }
 
 int BuildPcnfsdResponseGidOrUid(const uint8_t* results, uint32_t count, char* names) {
@@ -222,19 +250,19 @@ int BuildPcnfsdResponseGidOrUid(const uint8_t* results, uint32_t count, char* na
 
 int BuildPcnfsdReqGroupNames(RpcOperation* op, uint32_t count, const char* names) {
     if (op == nullptr) return -1;
-    InitDataBuffer(&op->request);
+    operation::initDataBuffer(op->request);
     MbufCursor& w = op->request.data;
-    int rc = mbufAddLong(&w, 0);
+    int rc = mbuf::addLong(w, 0);
     NameListReader list(names);
     for (uint32_t i = 0; i < count && rc == 0; ++i) {
         NameBuffer name;
         list.next(name);
-        rc = mbufAddLong(&w, 1);
-        if (rc == 0) rc = mbufAddLong(&w, MapGroupNameToGid);
-        if (rc == 0) rc = mbufAddLong(&w, 0);
-        if (rc == 0) rc = mbufAddString(&w, name);
+        rc = mbuf::addLong(w, 1);
+        if (rc == 0) rc = mbuf::addLong(w, MapGroupNameToGid);
+        if (rc == 0) rc = mbuf::addLong(w, 0);
+        if (rc == 0) rc = mbuf::addString(w, name);
     }
-    if (rc == 0) rc = mbufAddLong(&w, 0);
+    if (rc == 0) rc = mbuf::addLong(w, 0);
     return rc;
 }
 
@@ -242,27 +270,14 @@ int BuildPcnfsdResponseGroupNames(const uint8_t* results, uint32_t count, int32_
     return readPcnfsdResponseGroupNames(received::windowAt(results), count, gidPtrs);
 }
 
-static int performPcnfsdIdsToNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t kind,
-                                   uint32_t count, const int32_t* ids, char* names) {
-    const bool open = flagSet(openOperation);
-    int rc = beginQuestion(op, open, flagSet(lookupPort), PCNFSD_PROGRAM, PCNFSD_VERSION, PCNFSD_PROC_MAPID);
-    if (rc != 0) return rc;
-    OwnedOperation owned(op, open);
-    rc = BuildPcnfsdReqGidOrUid(op, kind, count, ids);
-    if (rc != 0) return rc;
-    rc = CallRPC(op, 0);
-    if (rc != 0) return rc;
-    return readPcnfsdResponseGidOrUid(resultsOf(*op), count, names, static_cast<int32_t>(kind));
-}
-
 int PerformPcnfsdReqGid(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
                         const int32_t* gids, char* names) {
-    return performPcnfsdIdsToNames(op, openOperation, lookupPort, MapGidToName, count, gids, names);
+    return idsToNames(op, openOperation, lookupPort, MapGidToName, count, gids, names);
 }
 
 int PerformPcnfsdReqUid(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
                         const int32_t* uids, char* names) {
-    return performPcnfsdIdsToNames(op, openOperation, lookupPort, MapUidToName, count, uids, names);
+    return idsToNames(op, openOperation, lookupPort, MapUidToName, count, uids, names);
 }
 
 }  // extern "C"

@@ -4,60 +4,65 @@
 //   5  gids -> group names:  args  count, gid ...           results  name (string) per gid;
 //   7  uids -> user names:   args  count, uid ...                    an empty one ends the list
 //   8  user names -> uids:   args  name (string) ...        results  { status, uid } per name
+#include "nfsuser/qelnfsd.h"
+
 #include "nfsuser/name_list.h"
 #include "nfsuser/nfs_protocols.h"
-#include "nfsuser/qelnfsd_readers.h"
-#include "nfsuser/reply_reader.h"
 #include "qelrpc.h"
+#include "rpc/call.h"
+#include "rpc/operation.h"
 #include "rpc/received_reply.h"
+#include "xdr/mbuf.h"
+#include "xdr/wire.h"
 
 using namespace qelrpc;
 using namespace qelrpc::nfsuser;
 
-namespace {
+namespace qelrpc::nfsuser {
 
-// Writes count names of a NameList as back-to-back strings; the first
-// refused write ends it with its status.
-int writeNames(RpcOperation* op, uint32_t count, const char* names) {
-    if (op == nullptr) return -1;
-    InitDataBuffer(&op->request);
+int writeQelnfsdNames(RpcOperation& op, uint32_t count, const char* names) {
+    operation::initDataBuffer(op.request);
     NameListReader list(names);
     for (uint32_t i = 0; i < count; ++i) {
         NameBuffer name;
         list.next(name);
-        const int rc = mbufAddString(&op->request.data, name);
+        const int rc = mbuf::addString(op.request.data, name);
         if (rc != 0) return rc;
     }
     return 0;
 }
 
-}  // namespace
-
-namespace qelrpc::nfsuser {
+int writeQelnfsdIds(RpcOperation& op, uint32_t count, const int32_t* ids) {
+    operation::initDataBuffer(op.request);
+    int rc = mbuf::addLong(op.request.data, static_cast<int32_t>(count));
+    for (uint32_t i = 0; i < count && rc == 0; ++i) rc = mbuf::addLong(op.request.data, ids != nullptr ? ids[i] : -1);
+    return rc;
+}
 
 // One { status, gid } pair per name, in order: a name whose status is not
 // 0, or whose pair is missing from the reply, gets -1; a missing pair makes
 // the reply unreadable.
 int readQelnfsdResponseGroupNames(MbufCursor results, uint32_t count, int32_t** gidPtrs) {
-    ReplyReader r(results);
+    wire::Reader r(results);
+    int rc = 0;
     for (uint32_t i = 0; i < count; ++i) {
         int32_t* slot = gidPtrs != nullptr ? gidPtrs[i] : nullptr;
-        uint32_t status = 1, gid = 0;
-        const bool have = r.word(status) && r.word(gid);
-        if (slot != nullptr) *slot = (have && status == 0) ? static_cast<int32_t>(gid) : -1;
+        const uint32_t status = r.word(), gid = r.word();
+        if (!r.ok()) rc = kProtocolError;
+        if (slot != nullptr) *slot = (r.ok() && status == 0) ? static_cast<int32_t>(gid) : -1;
     }
-    return r.ok() ? 0 : kProtocolError;
+    return rc;
 }
 
 int readQelnfsdNames(MbufCursor results, uint32_t count, char* names, uint32_t* named, size_t* written) {
-    ReplyReader r(results);
+    wire::Reader r(results);
     NameListWriter out(names);
     uint32_t n = 0;
     int rc = 0;
     for (; n < count; ++n) {
         NameBuffer name;
         uint32_t length = 0;
-        if (!r.name(name, &length)) {
+        if (!readName(r, name, &length)) {
             rc = kProtocolError;
             break;
         }
@@ -75,24 +80,30 @@ int readQelnfsdResponseGidOrUid(MbufCursor results, uint32_t count, char* names)
     return named == count ? static_cast<int>(count) : 0;
 }
 
+int readQelnfsdUids(MbufCursor results, uint32_t count, int32_t* uids) {
+    wire::Reader r(results);
+    for (uint32_t i = 0; i < count; ++i) {
+        r.word();  // the status word is not looked at: the uid is taken as given
+        const uint32_t uid = r.word();
+        if (uids != nullptr) uids[i] = r.ok() ? static_cast<int32_t>(uid) : -1;
+    }
+    return r.ok() ? 0 : -2;  // -2: the reply ends before a name's answer
+}
+
 }  // namespace qelrpc::nfsuser
 
 extern "C" {
 
 int BuildQelnfsdReqGroupNames(RpcOperation* op, uint32_t count, const char* names) {
-    return writeNames(op, count, names);
+    return op != nullptr ? writeQelnfsdNames(*op, count, names) : -1;
 }
 
 int BuildQelnfsdReqUidsFromUNames(RpcOperation* op, uint32_t count, const char* names) {
-    return writeNames(op, count, names);
+    return op != nullptr ? writeQelnfsdNames(*op, count, names) : -1;
 }
 
 int BuildQelnfsdReqGidOrUid(RpcOperation* op, uint32_t count, const int32_t* ids) {
-    if (op == nullptr) return -1;
-    InitDataBuffer(&op->request);
-    int rc = mbufAddLong(&op->request.data, static_cast<int32_t>(count));
-    for (uint32_t i = 0; i < count && rc == 0; ++i) rc = mbufAddLong(&op->request.data, ids != nullptr ? ids[i] : -1);
-    return rc;
+    return op != nullptr ? writeQelnfsdIds(*op, count, ids) : -1;
 }
 
 int BuildQelnfsdResponseGroupNames(const uint8_t* results, uint32_t count, int32_t** gidPtrs) {
@@ -104,16 +115,7 @@ int BuildQelnfsdResponseGidOrUid(const uint8_t* results, uint32_t count, char* n
 }
 
 int BuildQelnfsdResponseUidsFromUNames(RpcOperation* op, uint32_t count, int32_t* uids) {
-    if (op == nullptr) return -1;
-    ReplyReader r(resultsOf(*op));
-    int rc = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        uint32_t status = 0, uid = 0;
-        const bool have = r.word(status) && r.word(uid);
-        if (!have) rc = -2;  // the reply ends before this name's answer
-        if (uids != nullptr) uids[i] = have ? static_cast<int32_t>(uid) : -1;
-    }
-    return rc;
+    return op != nullptr ? readQelnfsdUids(resultsOf(*op), count, uids) : -1;
 }
 
 int PerformQelnfsdGroupName(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, const char* groupName,
@@ -123,9 +125,9 @@ int PerformQelnfsdGroupName(RpcOperation* op, uint8_t openOperation, uint8_t loo
                            QELNFSD_PROC_GROUPNAME_TO_GID);
     if (rc != 0) return rc;
     OwnedOperation owned(op, open);
-    rc = BuildQelnfsdReqGroupNames(op, 1, groupName != nullptr ? groupName : "");
+    rc = writeQelnfsdNames(*op, 1, groupName != nullptr ? groupName : "");
     if (rc != 0) return rc;
-    rc = CallRPC(op, 0);
+    rc = rpc::callRpc(*op, 0);
     if (rc != 0) return rc;
     int32_t* slots[1] = {gid};
     return readQelnfsdResponseGroupNames(resultsOf(*op), 1, slots);
@@ -137,9 +139,9 @@ static int performQelnfsdIdsToNames(RpcOperation* op, uint8_t openOperation, uin
     int rc = beginQuestion(op, open, flagSet(lookupPort), QELNFSD_PROGRAM, QELNFSD_VERSION, proc);
     if (rc != 0) return rc;
     OwnedOperation owned(op, open);
-    rc = BuildQelnfsdReqGidOrUid(op, count, ids);
+    rc = writeQelnfsdIds(*op, count, ids);
     if (rc != 0) return rc;
-    rc = CallRPC(op, 0);
+    rc = rpc::callRpc(*op, 0);
     if (rc != 0) return rc;
     return readQelnfsdNames(resultsOf(*op), count, names, nullptr, nullptr);
 }

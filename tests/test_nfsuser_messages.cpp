@@ -10,8 +10,8 @@
 #include "last_reply.h"
 #include "qelrpc.h"
 #ifndef QELRPC_TEST_SHARED_LIBRARY
-#include "nfsuser/pcnfsd_readers.h"
-#include "nfsuser/qelnfsd_readers.h"
+#include "nfsuser/pcnfsd.h"
+#include "nfsuser/qelnfsd.h"
 #endif
 
 namespace {

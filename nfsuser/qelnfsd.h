@@ -1,5 +1,7 @@
-// The Qelnfsd result readers over a bounded window; the exported
-// bare-pointer forms forward to these.
+// SPDX-License-Identifier: MIT
+// The Qelnfsd version 1 client as internals: the exported *Qelnfsd*
+// routines are thin shells over these, and the name-service dispatch calls
+// these.
 #pragma once
 
 #include <cstddef>
@@ -8,6 +10,12 @@
 #include "qelrpc.h"
 
 namespace qelrpc::nfsuser {
+
+// Procedures 4 and 8: count names of a NameList as back-to-back strings on
+// a fresh data window; 0, or the first refused write's status.
+int writeQelnfsdNames(RpcOperation& op, uint32_t count, const char* names);
+// Procedures 5 and 7: the count and count ids (-1 each without ids).
+int writeQelnfsdIds(RpcOperation& op, uint32_t count, const int32_t* ids);
 
 // 0, or kProtocolError (1728) when a pair is missing (its gid is -1).
 int readQelnfsdResponseGroupNames(MbufCursor results, uint32_t count, int32_t** gidPtrs);
@@ -19,5 +27,8 @@ int readQelnfsdResponseGidOrUid(MbufCursor results, uint32_t count, char* names)
 // took (each name and its NUL), so a caller appending in chunks knows
 // where the next chunk goes whatever the names held.
 int readQelnfsdNames(MbufCursor results, uint32_t count, char* names, uint32_t* named, size_t* written);
+// One { status, uid } pair per name: uids[i] the uid, -1 for a pair the
+// results do not hold; 0, or -2 when a pair is missing.
+int readQelnfsdUids(MbufCursor results, uint32_t count, int32_t* uids);
 
 }  // namespace qelrpc::nfsuser
