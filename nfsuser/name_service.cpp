@@ -115,36 +115,48 @@ int checkService(RpcOperation* op, bool open, bool lookupPort, int32_t* kind) {
         const int rc = op != nullptr ? operation::init(*op) : status::kNullRecord;
         if (rc != 0) return rc;
     }
-    auto fail = [&]() {
-        if (open) operation::close(*op);
-        return -1;
-    };
-    if (op == nullptr || !attachQuestionCredential(op, open)) return fail();
     int32_t found = 0;
-    if (lookupPort) {
-        if (rpc::getProgramPort(*op, PCNFSD_PROGRAM, PCNFSD_VERSION, 0) == 0) {
+    if (op != nullptr && attachQuestionCredential(op, open)) {
+        if (!lookupPort) {
+            found = kindOfPreparedOperation(*op);
+        } else if (rpc::getProgramPort(*op, PCNFSD_PROGRAM, PCNFSD_VERSION, 0) == 0) {
             found = NameServicePcnfsd;
         } else if (rpc::getProgramPort(*op, QELNFSD_PROGRAM, QELNFSD_VERSION, 0) == 0) {
             found = NameServiceQelnfsd;
         }
-    } else {
-        found = kindOfPreparedOperation(*op);
     }
-    if (found == 0) return fail();
+    if (found == 0) {
+        if (open) operation::close(*op);  // (opened above: op is not null)
+        return -1;
+    }
     g_kind.store(found, std::memory_order_relaxed);
     if (kind != nullptr) *kind = found;
     return 0;
 }
 
-int groupNamesToGids(RpcOperation* op, bool open, bool lookupPort, uint32_t count, const char* names,
-                     int32_t* gids) {
+// One user or group question, `map` its PCNFSD MAPID kind, to the service
+// the check chose; names and ids are the question's input and output
+// areas, which side is which the kind says.
+int ask(RpcOperation* op, bool open, bool lookupPort, uint32_t map, uint32_t count, char* names, int32_t* ids) {
     int32_t kind = 0;
     const int rc = checkService(op, open, lookupPort, &kind);
     if (rc != 0) return rc;
-    if (kind == NameServiceDirectory) return directory::groupNamesToGids(count, names, gids);
-    if (kind == NameServicePcnfsd) return pcnfsdAsk(op, open, MapGroupNameToGid, count, const_cast<char*>(names), gids);
+    if (kind == NameServiceDirectory) {
+        switch (map) {
+            case MapGroupNameToGid: return directory::groupNamesToGids(count, names, ids);
+            case MapUserNameToUid: return directory::userNamesToUids(count, names, ids);
+            case MapGidToName: return directory::gidsToGroupNames(count, ids, names);
+            default: return directory::uidsToUserNames(count, ids, names);
+        }
+    }
+    if (kind == NameServicePcnfsd) return pcnfsdAsk(op, open, map, count, names, ids);
     OwnedOperation owned(op, open);
-    return qelnfsdNamesToIds(op, QELNFSD_PROC_GROUPNAME_TO_GID, count, names, gids);
+    switch (map) {
+        case MapGroupNameToGid: return qelnfsdNamesToIds(op, QELNFSD_PROC_GROUPNAME_TO_GID, count, names, ids);
+        case MapUserNameToUid: return qelnfsdNamesToIds(op, QELNFSD_PROC_USERNAMES_TO_UIDS, count, names, ids);
+        case MapGidToName: return qelnfsdIdsToNames(op, QELNFSD_PROC_GIDS_TO_GROUPNAMES, count, ids, names);
+        default: return qelnfsdIdsToNames(op, QELNFSD_PROC_UIDS_TO_USERNAMES, count, ids, names);
+    }
 }
 
 }  // namespace
@@ -165,49 +177,30 @@ int PerformNfsdCheck(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort
 
 int PerformGetGidsFromGNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
                              const char* names, int32_t* gids) {
-    return groupNamesToGids(op, flagSet(openOperation), flagSet(lookupPort), count, names, gids);
+    return ask(op, flagSet(openOperation), flagSet(lookupPort), MapGroupNameToGid, count, const_cast<char*>(names),
+               gids);
 }
 
 int PerformGetUidsFromUNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
                              const char* names, int32_t* uids) {
-    const bool open = flagSet(openOperation);
-    int32_t kind = 0;
-    const int rc = checkService(op, open, flagSet(lookupPort), &kind);
-    if (rc != 0) return rc;
-    if (kind == NameServiceDirectory) return directory::userNamesToUids(count, names, uids);
-    if (kind == NameServicePcnfsd) return pcnfsdAsk(op, open, MapUserNameToUid, count, const_cast<char*>(names), uids);
-    OwnedOperation owned(op, open);
-    return qelnfsdNamesToIds(op, QELNFSD_PROC_USERNAMES_TO_UIDS, count, names, uids);
+    return ask(op, flagSet(openOperation), flagSet(lookupPort), MapUserNameToUid, count, const_cast<char*>(names),
+               uids);
 }
 
 int PerformGetGNamesFromGids(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
                              char* names, const int32_t* gids) {
-    const bool open = flagSet(openOperation);
-    int32_t kind = 0;
-    const int rc = checkService(op, open, flagSet(lookupPort), &kind);
-    if (rc != 0) return rc;
-    if (kind == NameServiceDirectory) return directory::gidsToGroupNames(count, gids, names);
-    if (kind == NameServicePcnfsd) return pcnfsdAsk(op, open, MapGidToName, count, names, const_cast<int32_t*>(gids));
-    OwnedOperation owned(op, open);
-    return qelnfsdIdsToNames(op, QELNFSD_PROC_GIDS_TO_GROUPNAMES, count, gids, names);
+    return ask(op, flagSet(openOperation), flagSet(lookupPort), MapGidToName, count, names, const_cast<int32_t*>(gids));
 }
 
 int PerformGetUserNamesFromUids(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,
                                 char* names, const int32_t* uids) {
-    const bool open = flagSet(openOperation);
-    int32_t kind = 0;
-    const int rc = checkService(op, open, flagSet(lookupPort), &kind);
-    if (rc != 0) return rc;
-    if (kind == NameServiceDirectory) return directory::uidsToUserNames(count, uids, names);
-    if (kind == NameServicePcnfsd) return pcnfsdAsk(op, open, MapUidToName, count, names, const_cast<int32_t*>(uids));
-    OwnedOperation owned(op, open);
-    return qelnfsdIdsToNames(op, QELNFSD_PROC_UIDS_TO_USERNAMES, count, uids, names);
+    return ask(op, flagSet(openOperation), flagSet(lookupPort), MapUidToName, count, names, const_cast<int32_t*>(uids));
 }
 
 int PerformPcnfsdGroupName(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, const char* groupName,
                            int32_t* gid) {
-    return groupNamesToGids(op, flagSet(openOperation), flagSet(lookupPort), 1, groupName != nullptr ? groupName : "",
-                            gid);
+    return ask(op, flagSet(openOperation), flagSet(lookupPort), MapGroupNameToGid, 1,
+               const_cast<char*>(groupName != nullptr ? groupName : ""), gid);
 }
 
 }  // extern "C"

@@ -18,22 +18,13 @@ bool attachQuestionCredential(RpcOperation* op, bool openedHere) {
 
 int beginQuestion(RpcOperation* op, bool open, bool lookupPort, uint32_t prog, uint32_t vers, uint32_t proc) {
     if (op == nullptr) return -1;
-    if (open) {
-        const int rc = operation::init(*op);
-        if (rc != 0) return rc;
-    }
-    auto fail = [&](int rc) {
-        if (open) operation::close(*op);
-        return rc;
-    };
-    if (!attachQuestionCredential(op, open)) return fail(-1);
-    if (lookupPort) {
-        const int rc = rpc::getProgramPort(*op, prog, vers, 0);
-        if (rc != 0) return fail(rc);
-    }
-    const int rc = rpc::prepareHeader(*op, proc);
-    if (rc != 0) return fail(rc);
-    return 0;
+    int rc = open ? operation::init(*op) : 0;
+    if (rc != 0) return rc;
+    rc = attachQuestionCredential(op, open) ? 0 : -1;
+    if (rc == 0 && lookupPort) rc = rpc::getProgramPort(*op, prog, vers, 0);
+    if (rc == 0) rc = rpc::prepareHeader(*op, proc);
+    if (rc != 0 && open) operation::close(*op);
+    return rc;
 }
 
 }  // namespace qelrpc::nfsuser

@@ -59,12 +59,6 @@ ItemRead nextItem(wire::Reader& r, MapItem& item) {
     return readName(r, item.name, &item.nameLength) ? ItemRead::Item : ItemRead::Unreadable;
 }
 
-// The comment (a string) in front of the result list.
-ItemRead skipComment(wire::Reader& r) {
-    r.opaque();
-    return r.ok() ? ItemRead::Item : ItemRead::Unreadable;
-}
-
 // The MAPID request of `count` items of `kind`, on a fresh data window:
 // each with its id (from idsRef, -1 without) and its name (from the
 // NameList; an empty one ends the names, and no list gives empty names).
@@ -96,7 +90,8 @@ int readResult(const RpcOperation& op, uint32_t kind, uint32_t count, char* name
     int32_t* ids = idsOut && idsRef != nullptr ? *idsRef : nullptr;
     NameListWriter out(namesOut ? names : nullptr);
     wire::Reader r(resultsOf(op));
-    ItemRead state = skipComment(r);
+    r.opaque();  // the comment
+    ItemRead state = r.ok() ? ItemRead::Item : ItemRead::Unreadable;
     for (uint32_t i = 0; i < count; ++i) {
         MapItem item;
         bool answered = false;
@@ -121,6 +116,18 @@ int readResult(const RpcOperation& op, uint32_t kind, uint32_t count, char* name
     return state == ItemRead::Unreadable ? kProtocolError : 0;
 }
 
+// One MAPID call of `count` items of `kind` on an operation whose port is
+// known (closed on every path when `open`): header, request, call, results.
+int pcnfsdMapIds(RpcOperation* op, bool open, uint32_t kind, uint32_t count, char* names, int32_t** idsRef) {
+    if (op == nullptr) return status::kHeaderNullOperation;
+    OwnedOperation owned(op, open);
+    int rc = rpc::prepareHeader(*op, PCNFSD_PROC_MAPID);
+    if (rc == 0) rc = writeRequest(*op, kind, count, names, idsRef);
+    if (rc == 0) rc = rpc::callRpc(*op, 0);
+    if (rc == 0) rc = readResult(*op, kind, count, names, idsRef);
+    return rc;
+}
+
 // MAPID id-to-name through the operation's own set-up (beginQuestion).
 int idsToNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t kind, uint32_t count,
                const int32_t* ids, char* names) {
@@ -130,10 +137,8 @@ int idsToNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint
     OwnedOperation owned(op, open);
     int32_t* in = const_cast<int32_t*>(ids);  // read only
     rc = writeRequest(*op, kind, count, nullptr, &in);
-    if (rc != 0) return rc;
-    rc = rpc::callRpc(*op, 0);
-    if (rc != 0) return rc;
-    return readPcnfsdResponseGidOrUid(resultsOf(*op), count, names, static_cast<int32_t>(kind));
+    if (rc == 0) rc = rpc::callRpc(*op, 0);
+    return rc != 0 ? rc : readPcnfsdResponseGidOrUid(resultsOf(*op), count, names, static_cast<int32_t>(kind));
 }
 
 }  // namespace
@@ -143,7 +148,8 @@ namespace qelrpc::nfsuser {
 int readPcnfsdResponseGidOrUid(MbufCursor results, uint32_t count, char* names, int32_t kind) {
     wire::Reader r(results);
     NameListWriter out(names);
-    if (skipComment(r) == ItemRead::Unreadable) return kProtocolError;
+    r.opaque();  // the comment
+    if (!r.ok()) return kProtocolError;
     for (uint32_t i = 0; i < count; ++i) {
         MapItem item;
         const ItemRead state = nextItem(r, item);
@@ -163,7 +169,8 @@ int readPcnfsdResponseGidOrUid(MbufCursor results, uint32_t count, char* names, 
 
 int readPcnfsdResponseGroupNames(MbufCursor results, uint32_t count, int32_t** gidPtrs) {
     wire::Reader r(results);
-    ItemRead state = skipComment(r);
+    r.opaque();  // the comment
+    ItemRead state = r.ok() ? ItemRead::Item : ItemRead::Unreadable;
     bool held = false;  // the reply still held the last item read
     for (uint32_t i = 0; i < count; ++i) {
         int32_t* slot = gidPtrs != nullptr ? gidPtrs[i] : nullptr;
@@ -177,16 +184,6 @@ int readPcnfsdResponseGroupNames(MbufCursor results, uint32_t count, int32_t** g
     }
     if (state == ItemRead::Unreadable) return kProtocolError;
     return held ? 1 : 0;
-}
-
-int pcnfsdMapIds(RpcOperation* op, bool open, uint32_t kind, uint32_t count, char* names, int32_t** idsRef) {
-    if (op == nullptr) return status::kHeaderNullOperation;
-    OwnedOperation owned(op, open);
-    int rc = rpc::prepareHeader(*op, PCNFSD_PROC_MAPID);
-    if (rc == 0) rc = writeRequest(*op, kind, count, names, idsRef);
-    if (rc == 0) rc = rpc::callRpc(*op, 0);
-    if (rc == 0) rc = readResult(*op, kind, count, names, idsRef);
-    return rc;
 }
 
 int pcnfsdAsk(RpcOperation* op, bool open, uint32_t kind, uint32_t count, char* names, int32_t* ids) {

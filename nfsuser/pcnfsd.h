@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The PCNFSD version 2 MAPID client as internals: the exported Pcnfsd*,
-// PerformRpcCallPcnfsd and Build*Pcnfsd* routines are thin shells over
-// these, and the name-service dispatch calls these.
+// The PCNFSD version 2 MAPID client's internals: the exported readers and
+// PcnfsdGet* are thin shells over these, and the name service calls them.
 #pragma once
 
 #include <cstdint>
@@ -21,13 +20,9 @@ int readPcnfsdResponseGidOrUid(MbufCursor results, uint32_t count, char* names, 
 int readPcnfsdResponseGroupNames(MbufCursor results, uint32_t count, int32_t** gidPtrs);
 
 // One MAPID call of `count` items of `kind` on an operation whose port is
-// known (closed on every path when `open`): header, request, call, results
-// (PerformRpcCallPcnfsd). A null operation yields -1.
-int pcnfsdMapIds(RpcOperation* op, bool open, uint32_t kind, uint32_t count, char* names, int32_t** idsRef);
-
-// pcnfsdMapIds after setting the question's outputs to unknown: an empty
-// name list for an id-to-name kind, `count` ids of -1 for a name-to-id one
-// (the four PcnfsdGet* routines).
+// known (closed on every path when `open`; a null one yields -1), after
+// setting the question's outputs to unknown: an empty name list for an
+// id-to-name kind, `count` ids of -1 for a name-to-id one (PcnfsdGet*).
 int pcnfsdAsk(RpcOperation* op, bool open, uint32_t kind, uint32_t count, char* names, int32_t* ids);
 
 }  // namespace qelrpc::nfsuser

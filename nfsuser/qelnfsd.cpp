@@ -126,11 +126,9 @@ int PerformQelnfsdGroupName(RpcOperation* op, uint8_t openOperation, uint8_t loo
     if (rc != 0) return rc;
     OwnedOperation owned(op, open);
     rc = writeQelnfsdNames(*op, 1, groupName != nullptr ? groupName : "");
-    if (rc != 0) return rc;
-    rc = rpc::callRpc(*op, 0);
-    if (rc != 0) return rc;
+    if (rc == 0) rc = rpc::callRpc(*op, 0);
     int32_t* slots[1] = {gid};
-    return readQelnfsdResponseGroupNames(resultsOf(*op), 1, slots);
+    return rc != 0 ? rc : readQelnfsdResponseGroupNames(resultsOf(*op), 1, slots);
 }
 
 static int performQelnfsdIdsToNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t proc,
@@ -140,10 +138,8 @@ static int performQelnfsdIdsToNames(RpcOperation* op, uint8_t openOperation, uin
     if (rc != 0) return rc;
     OwnedOperation owned(op, open);
     rc = writeQelnfsdIds(*op, count, ids);
-    if (rc != 0) return rc;
-    rc = rpc::callRpc(*op, 0);
-    if (rc != 0) return rc;
-    return readQelnfsdNames(resultsOf(*op), count, names, nullptr, nullptr);
+    if (rc == 0) rc = rpc::callRpc(*op, 0);
+    return rc != 0 ? rc : readQelnfsdNames(resultsOf(*op), count, names, nullptr, nullptr);
 }
 
 int PerformQelnfsdReqGid(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The Qelnfsd version 1 client as internals: the exported *Qelnfsd*
-// routines are thin shells over these, and the name-service dispatch calls
-// these.
+// The Qelnfsd version 1 client's internals: the exported request writers
+// and readers are thin shells over these, and the name service calls them.
 #pragma once
 
 #include <cstddef>
