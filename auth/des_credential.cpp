@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "auth/des_cipher.h"
+#include "auth/des_reply.h"
 #include "auth/des_time.h"
 #include "auth/flavor_writers.h"
 #include "platform/clock.h"
@@ -38,14 +39,6 @@ constexpr std::size_t kKeyTextMax = 255;
 constexpr uint32_t kLastMicrosecond = 999'999;
 
 bool resolved(uint32_t a) { return a != 0 && a != 0xFFFFFFFFu; }
-
-uint32_t netNameLength(const AuthDesCred& c) {
-    return static_cast<uint32_t>(strnlen(c.netName, RPC_AUTHDES_NETNAME_MAX));
-}
-
-uint32_t fullNameCredLength(const AuthDesCred& c) {
-    return static_cast<uint32_t>(20 + wire::padded(netNameLength(c)));
-}
 
 // A caller's text of at most max characters (looked at no further).
 bool fits(const char* text, std::size_t max) { return strnlen(text, max + 1) <= max; }
@@ -70,11 +63,12 @@ uint32_t serverNow(RpcOperation& op) {
 namespace qelrpc::auth {
 
 int writeAuthDesCred(RpcOperation& op, uint8_t* p, const uint8_t* end) noexcept {
+    AuthDesCred* record = desCredential(op);
+    if (record == nullptr) return status::kInvalidParameter;
+    auto& c = *record;
     RpcAuth* a = op.auth;
-    if (a == nullptr || a->flavor != RPC_AUTH_DES || a->body == nullptr) return status::kInvalidParameter;
-    auto& c = *static_cast<AuthDesCred*>(a->body);
     const bool full = c.nameKind != RPC_AUTHDES_NICKNAME;
-    const uint32_t nameLength = netNameLength(c);
+    const auto nameLength = static_cast<uint32_t>(strnlen(c.netName, RPC_AUTHDES_NETNAME_MAX));
     const uint32_t credLength = full ? fullNameCredLength(c) : kNicknameCredLength;
     if (uint64_t{credLength} + 8 + kVerifierLength > static_cast<uint64_t>(end - p)) return status::kInvalidParameter;
 
@@ -164,13 +158,13 @@ int rpcCreateAuthDES(RpcOperation* op, const char* netName, const char* serverPu
     op->auth = nullptr;
     auto a = credentials::makeZeroed<RpcAuth>();
     if (a == nullptr) return 0;
-    auto c = credentials::makeZeroed<AuthDesCred, auth::releaseAuthDesBody>();
+    auto c = credentials::makeZeroed<AuthDesCred>(auth::releaseAuthDesBody);
     if (c == nullptr) return 0;
     std::memcpy(c->netName, netName, strnlen(netName, RPC_AUTHDES_NETNAME_MAX));
     if (!auth::des::commonKey(clientSecretKey, serverPublicKey, c->commonKey)) return 0;
     c->nameKind = RPC_AUTHDES_FULLNAME;
     a->flavor = RPC_AUTH_DES;
-    a->credLength = fullNameCredLength(*c);
+    a->credLength = auth::fullNameCredLength(*c);
     a->verfFlavor = RPC_AUTH_DES;
     a->verfLength = kVerifierLength;
     a->body = c.release();

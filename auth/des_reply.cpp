@@ -10,15 +10,16 @@
 #include "xdr/wire.h"
 
 namespace qelrpc::auth {
-namespace {
 
-AuthDesCred* desCredential(RpcOperation& op) {
+AuthDesCred* desCredential(RpcOperation& op) noexcept {
     RpcAuth* a = op.auth;
     if (a == nullptr || a->flavor != RPC_AUTH_DES || a->body == nullptr) return nullptr;
     return static_cast<AuthDesCred*>(a->body);
 }
 
-}  // namespace
+uint32_t fullNameCredLength(const AuthDesCred& c) noexcept {
+    return static_cast<uint32_t>(20 + wire::padded(strnlen(c.netName, RPC_AUTHDES_NETNAME_MAX)));
+}
 
 bool checkAuthDesReplyVerifier(RpcOperation& op, const uint8_t timestamp[8]) noexcept {
     const AuthDesCred* c = desCredential(op);
@@ -47,8 +48,7 @@ void restoreAuthDesFullName(RpcOperation& op) noexcept {
     AuthDesCred* c = desCredential(op);
     if (c == nullptr) return;
     c->nameKind = RPC_AUTHDES_FULLNAME;
-    op.auth->credLength =
-        static_cast<uint32_t>(20 + wire::padded(strnlen(c->netName, RPC_AUTHDES_NETNAME_MAX)));
+    op.auth->credLength = fullNameCredLength(*c);
 }
 
 }  // namespace qelrpc::auth

@@ -9,6 +9,11 @@
 
 namespace qelrpc::auth {
 
+// The AUTH_DES record of op, or null (no credential, another flavor, or no
+// record); and the length of its full-name credential body.
+AuthDesCred* desCredential(RpcOperation& op) noexcept;
+uint32_t fullNameCredLength(const AuthDesCred& c) noexcept;
+
 // Checks the 8-byte encrypted timestamp of an AUTH_DES reply verifier
 // against the operation's credential. False when it does not match or the
 // operation carries no usable AUTH_DES credential.

@@ -3,8 +3,8 @@
 // the seconds since 1900-01-01 00:00 UTC as a big-endian number.
 #include "auth/des_time.h"
 
-#include "platform/clock.h"
 #include "platform/socket_errors.h"
+#include "rpc/deadline.h"
 #include "xdr/wire.h"
 
 namespace qelrpc::auth {
@@ -12,11 +12,6 @@ namespace {
 
 constexpr uint32_t kSecondsFrom1900To1970 = 2'208'988'800u;
 constexpr std::size_t kAnswerBytes = 4;
-
-uint64_t remainingMicros(uint64_t deadlineMillis) {
-    const uint64_t now = platform::monotonicMillis();
-    return now >= deadlineMillis ? 0 : (deadlineMillis - now) * 1000u;
-}
 
 bool connected(platform::NativeSocket s, uint64_t waitMicros) {
     unsigned ready = 0;
@@ -27,12 +22,12 @@ bool connected(platform::NativeSocket s, uint64_t waitMicros) {
 
 // Up to 4 bytes of a stream answer, until the peer closes or the time runs out.
 std::size_t readStreamAnswer(platform::NativeSocket s, uint64_t waitMicros, uint8_t (&answer)[kAnswerBytes]) {
-    const uint64_t deadline = platform::monotonicMillis() + waitMicros / 1000u;
+    const auto end = deadline::after(waitMicros);
     std::size_t have = 0;
     // Each round takes at least one byte, or ends the loop.
     for (int round = 0; round < static_cast<int>(kAnswerBytes) + 1 && have < kAnswerBytes; ++round) {
         unsigned ready = 0;
-        if (platform::waitFor(s, platform::kReadable, remainingMicros(deadline), ready) != 0 || ready == 0) break;
+        if (platform::waitFor(s, platform::kReadable, deadline::microsUntil(end), ready) != 0 || ready == 0) break;
         std::size_t got = 0;
         const int rc = platform::receiveBytes(s, answer + have, kAnswerBytes - have, got);
         if (rc == platform::sockerr::kWouldBlock) continue;

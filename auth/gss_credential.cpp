@@ -8,6 +8,7 @@
 //   8  seq_num                              header from the xid to the end
 //   12 service (1 none, 2 integ, 3 priv)    of the credential body
 //   16 handle length, 20 handle, padded
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -52,18 +53,19 @@ void deleteContext(AuthGssCred& c) {
     c.context = nullptr;
 }
 
-struct NameGuard {
-    gss_name_t name = nullptr;
-    NameGuard() = default;
-    NameGuard(const NameGuard&) = delete;
-    NameGuard& operator=(const NameGuard&) = delete;
-    ~NameGuard() {
-        if (name != nullptr && mit() != nullptr) {
-            OM_uint32 minor = 0;
-            mit()->releaseName(&minor, &name);
-        }
+// A name or an OID set the back end made; handed back to it on every path.
+template <class T, auto Release>
+struct Held {
+    T v = nullptr;
+    Held() = default;
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    ~Held() {
+        OM_uint32 minor = 0;
+        if (v != nullptr && mit() != nullptr) (mit()->*Release)(&minor, &v);
     }
 };
+using HeldName = Held<gss_name_t, &EntryPoints::releaseName>;
 
 // Sends one INIT call carrying `token` and reads the server's answer into
 // the record; the server's token, seq_window and verifier are copied out.
@@ -87,27 +89,27 @@ int exchangeInit(RpcOperation& op, AuthGssCred& c, const gss_buffer_desc& token,
     if (call != 0) return call + rc::kCallBase;
 
     InitResult res;
-    Verifier verf;
+    wire::OpaqueAuth verf;
     const Mbuf& reply = op.reply;
     if (!readInitResult(reply.data, res) ||
         !readReplyVerifier(reply.block.pos, reply.header.count, verf)) {
         return rc::kSetupFailed;
     }
     uint8_t* handle = nullptr;
-    if (res.handleLength != 0) {
-        handle = static_cast<uint8_t*>(heap::raw(res.handleLength));
+    if (res.handle.length != 0) {
+        handle = static_cast<uint8_t*>(heap::raw(res.handle.length));
         if (handle == nullptr) return rc::kNoMemory;
-        std::memcpy(handle, res.handle, res.handleLength);
+        std::memcpy(handle, res.handle.data, res.handle.length);
     }
     releaseHandle(c);
     c.handle = handle;
-    c.handleLength = res.handleLength;
+    c.handleLength = res.handle.length;
     c.majorStatus = res.major;
     c.minorStatus = res.minor;
     std::memcpy(out.seqWindow, res.seqWindow, 4);
-    std::memcpy(out.verifier, verf.body, verf.length);
-    out.verifierLength = verf.length;
-    out.token.assign(res.token, res.token + res.tokenLength);
+    std::memcpy(out.verifier, verf.body.data, verf.body.length);
+    out.verifierLength = verf.body.length;
+    out.token.assign(res.token.data, res.token.data + res.token.length);
     // A server that reports its own GSS failure sends no usable token.
     if (res.major != kComplete && res.major != kContinueNeeded) return rc::kSetupFailed;
     return 0;
@@ -128,10 +130,10 @@ int initSecurityContext(RpcOperation* op) {
     op->auth->verfLength = 0;
     if (c.principal == nullptr) return rc::kImportName;
 
-    NameGuard name;
+    HeldName name;
     OM_uint32 minor = 0;
     gss_buffer_desc text{std::strlen(c.principal), c.principal};
-    OM_uint32 major = g->importName(&minor, &text, *g->ntServiceName, &name.name);
+    OM_uint32 major = g->importName(&minor, &text, *g->ntServiceName, &name.v);
     if (major != kComplete) {
         c.majorStatus = major;
         c.minorStatus = minor;
@@ -146,14 +148,11 @@ int initSecurityContext(RpcOperation* op) {
         gss_buffer_desc in{input.size(), input.data()};
         OwnedBuffer out;
         OM_uint32 flags = 0;
-        major = g->initSecContext(&minor, nullptr, &c.context, name.name, nullptr, kMutualFlag | kReplayFlag, 0,
+        major = g->initSecContext(&minor, nullptr, &c.context, name.v, nullptr, kMutualFlag | kReplayFlag, 0,
                                   nullptr, haveInput ? &in : nullptr, nullptr, &out.b, &flags, nullptr);
         c.majorStatus = major;
         c.minorStatus = minor;
-        if (major != kComplete && major != kContinueNeeded) {
-            releaseHandle(c);
-            return rc::kSetupFailed;
-        }
+        if (major != kComplete && major != kContinueNeeded) break;
         bool fresh = false;
         if (out.b.length != 0) {
             const int r = exchangeInit(*op, c, out.b, last);
@@ -170,13 +169,12 @@ int initSecurityContext(RpcOperation* op) {
             return 0;
         }
         // Continue needed: the next pass takes the server's newest token.
-        if (!fresh) {
-            releaseHandle(c);
-            return rc::kSetupFailed;
-        }
+        if (!fresh) break;
         input.swap(last.token);
         haveInput = true;
     }
+    // A local failure, a peer asking for more passes than a set-up needs, or
+    // nothing new to go on: the handle goes.
     releaseHandle(c);
     return rc::kSetupFailed;
 }
@@ -228,26 +226,18 @@ int destroySecurityContext(RpcOperation* op) {
     return 0;
 }
 
-int inquireCred(char* out, uint32_t* length) {
+// Allocates nothing through C++: the exports call it without a barrier.
+int inquireCred(char* out, uint32_t* length) noexcept {
     if (out == nullptr || length == nullptr) return rc::kNullArgument;
     out[0] = '\0';
     const EntryPoints* g = mit();
     if (g == nullptr) return rc::kUnavailable;
     OM_uint32 minor = 0;
-    NameGuard name;
+    HeldName name;
     OM_uint32 lifetime = 0;
     gss_cred_usage_t usage = 0;
-    gss_OID_set mechs = nullptr;
-    const OM_uint32 major = g->inquireCred(&minor, nullptr, &name.name, &lifetime, &usage, &mechs);
-    struct MechsGuard {
-        gss_OID_set& set;
-        ~MechsGuard() {
-            if (set != nullptr && mit() != nullptr) {
-                OM_uint32 m = 0;
-                mit()->releaseOidSet(&m, &set);
-            }
-        }
-    } mechsGuard{mechs};
+    Held<gss_OID_set, &EntryPoints::releaseOidSet> mechs;
+    const OM_uint32 major = g->inquireCred(&minor, nullptr, &name.v, &lifetime, &usage, &mechs.v);
     switch (major) {
         case kComplete: break;
         case kNoCred: return rc::kNoCred;
@@ -257,7 +247,7 @@ int inquireCred(char* out, uint32_t* length) {
     }
     OwnedBuffer text;
     gss_OID type = nullptr;
-    if (g->displayName(&minor, name.name, &text.b, &type) != kComplete) return rc::kInquireFailed;
+    if (g->displayName(&minor, name.v, &text.b, &type) != kComplete) return rc::kInquireFailed;
     const size_t n = text.b.length;
     if (n > *length) return rc::kTooSmall;
     if (n != 0) std::memcpy(out, text.b.value, n);
@@ -354,16 +344,12 @@ int rpcCreateAuthRPCSEC_GSS(RpcOperation* op, const char* serviceName, int servi
     op->auth = nullptr;
     auto a = credentials::makeZeroed<RpcAuth>();
     if (a == nullptr) return 0;
-    auto c = credentials::makeZeroed<AuthGssCred, auth::releaseRpcsecGssBody>();
+    auto c = credentials::makeZeroed<AuthGssCred>(auth::releaseRpcsecGssBody);
     if (c == nullptr) return 0;
     const size_t n = std::strlen(serviceName) + (full ? 0 : std::strlen(op->hostName) + 1);
     c->principal = static_cast<char*>(heap::raw(n + 1));
     if (c->principal == nullptr) return 0;
-    std::strcpy(c->principal, serviceName);
-    if (!full) {
-        std::strcat(c->principal, "@");
-        std::strcat(c->principal, op->hostName);
-    }
+    std::snprintf(c->principal, n + 1, full ? "%s" : "%s@%s", serviceName, op->hostName);
     c->provider = GssProviderMit;
     c->gssProc = RPCSEC_GSS_PROC_INIT;
     c->service = static_cast<uint32_t>(service);
@@ -383,12 +369,8 @@ int RPCSEC_GSS_DestroySecurityContext(RpcOperation* op) {
     return edge::guard(rc::kNoMemory, rc::kSetupFailed, [&] { return destroySecurityContext(op); });
 }
 
-int RPCSEC_GSS_InquireCredEx(char* out, uint32_t* length, int) {
-    return edge::guard(rc::kNoMemory, rc::kSetupFailed, [&] { return inquireCred(out, length); });
-}
+int RPCSEC_GSS_InquireCredEx(char* out, uint32_t* length, int) { return inquireCred(out, length); }
 
-int RPCSEC_GSS_InquireCred(char* out, uint32_t* length) {
-    return edge::guard(rc::kNoMemory, rc::kSetupFailed, [&] { return inquireCred(out, length); });
-}
+int RPCSEC_GSS_InquireCred(char* out, uint32_t* length) { return inquireCred(out, length); }
 
 }  // extern "C"

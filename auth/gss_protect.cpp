@@ -16,7 +16,6 @@
 #include "auth/gss_providers.h"
 #include "auth/gss_status.h"
 #include "platform/heap.h"
-#include "rpc/c_edge.h"
 #include "xdr/wire.h"
 
 namespace qelrpc::gss {
@@ -28,8 +27,10 @@ constexpr uint32_t kProcContinueInit = 2;
 
 gss_buffer_desc view(const void* p, uint32_t n) { return gss_buffer_desc{n, const_cast<void*>(p)}; }
 
+// The exports' own steps. None of them allocates through C++ or throws, so
+// they need no exception barrier.
 int protect(const void* in, uint32_t len, void* out, uint32_t* outLen, int service, uint32_t seqNum,
-            RpcGssContext context) {
+            RpcGssContext context) noexcept {
     const EntryPoints* g = mit();
     if (g == nullptr) return rc::kUnavailable;
     if (service < RPCSEC_GSS_SVC_NONE || service > RPCSEC_GSS_SVC_PRIVACY) return 0;  // nothing written
@@ -40,52 +41,47 @@ int protect(const void* in, uint32_t len, void* out, uint32_t* outLen, int servi
         *outLen = len;
         return 0;
     }
-    if (service == RPCSEC_GSS_SVC_INTEGRITY) {
+    // Integrity: the length, the number and the data, then their MIC.
+    // Privacy: the sealed number and data. Either ends in the token.
+    const bool integrity = service == RPCSEC_GSS_SVC_INTEGRITY;
+    wire::Writer w(MbufCursor{0, UINT32_MAX, o}, 0);
+    OwnedBuffer token;
+    OM_uint32 minor = 0;
+    if (integrity) {
         // The data is padded to 4 before it is signed, so the length word,
         // the bytes sent and the bytes the MIC covers always agree.
         const uint64_t p = wire::padded(len);
         if (p + 12 > UINT32_MAX) return rc::kMicFailed;
-        wire::Writer w(MbufCursor{0, UINT32_MAX, o}, 0);
         w.word(static_cast<uint32_t>(4 + p));
         w.word(seqNum);
         // The data may overlap the caller's input: moved, not copied.
         uint8_t* data = w.reserve(static_cast<uint32_t>(p));
         if (len != 0) std::memmove(data, in, len);
         if (p > len) std::memset(data + len, 0, static_cast<size_t>(p - len));
-        OM_uint32 minor = 0;
         gss_buffer_desc msg = view(o + 4, static_cast<uint32_t>(4 + p));
-        OwnedBuffer mic;
-        const OM_uint32 major = g->getMic(&minor, context, 0, &msg, &mic.b);
+        const OM_uint32 major = g->getMic(&minor, context, 0, &msg, &token.b);
         if (major != kComplete) return mapMajorStatus(major, rc::kMicFailed);
-        if (mic.b.length > UINT32_MAX || !w.opaque(mic.b.value, static_cast<uint32_t>(mic.b.length))) {
-            return rc::kMicFailed;
-        }
-        *outLen = w.count();
-        return 0;
+    } else {
+        if (len > UINT32_MAX - 4) return rc::kSealFailed;
+        auto* clear = static_cast<uint8_t*>(heap::raw(size_t{len} + 4));
+        if (clear == nullptr) return rc::kNoMemory;
+        wire::Writer clearText(MbufCursor{0, len + 4, clear}, 0);
+        clearText.word(seqNum);
+        if (len != 0) std::memcpy(clearText.reserve(len), in, len);
+        int conf = 0;
+        gss_buffer_desc msg = view(clear, len + 4);
+        const OM_uint32 major = g->wrap(&minor, context, 1, 0, &msg, &conf, &token.b);
+        heap::release(clear);
+        if (major != kComplete) return rc::kSealFailed;
     }
-    // Privacy: the sequence number and the data are sealed together.
-    if (len > UINT32_MAX - 4) return rc::kSealFailed;
-    auto* clear = static_cast<uint8_t*>(heap::raw(size_t{len} + 4));
-    if (clear == nullptr) return rc::kNoMemory;
-    wire::Writer clearText(MbufCursor{0, len + 4, clear}, 0);
-    clearText.word(seqNum);
-    if (len != 0) std::memcpy(clearText.reserve(len), in, len);
-    OM_uint32 minor = 0;
-    int conf = 0;
-    gss_buffer_desc msg = view(clear, len + 4);
-    OwnedBuffer sealed;
-    const OM_uint32 major = g->wrap(&minor, context, 1, 0, &msg, &conf, &sealed.b);
-    heap::release(clear);
-    if (major != kComplete) return rc::kSealFailed;
-    wire::Writer w(MbufCursor{0, UINT32_MAX, o}, 0);
-    if (sealed.b.length > UINT32_MAX || !w.opaque(sealed.b.value, static_cast<uint32_t>(sealed.b.length))) {
-        return rc::kSealFailed;
+    if (token.b.length > UINT32_MAX || !w.opaque(token.b.value, static_cast<uint32_t>(token.b.length))) {
+        return integrity ? rc::kMicFailed : rc::kSealFailed;
     }
     *outLen = w.count();
     return 0;
 }
 
-int unseal(const void* in, uint32_t inLen, RpcGssContext context, void* out, uint32_t* outLen) {
+int unseal(const void* in, uint32_t inLen, RpcGssContext context, void* out, uint32_t* outLen) noexcept {
     const EntryPoints* g = mit();
     if (g == nullptr) return rc::kUnavailable;
     if (in == nullptr || context == nullptr || out == nullptr || outLen == nullptr) return rc::kNullArgument;
@@ -102,7 +98,7 @@ int unseal(const void* in, uint32_t inLen, RpcGssContext context, void* out, uin
     return 0;
 }
 
-void printStatus(const EntryPoints& g, OM_uint32 status, int type) {
+void printStatus(const EntryPoints& g, OM_uint32 status, int type) noexcept {
     OM_uint32 context = 0;
     // A back end that never reports the last text ends after a few.
     for (int i = 0; i < 16; ++i) {
@@ -114,18 +110,6 @@ void printStatus(const EntryPoints& g, OM_uint32 status, int type) {
                      static_cast<const char*>(text.b.value));
         if (context == 0) return;
     }
-}
-
-// The exports' own steps, which the exports for a record or a context
-// share.
-int encryptBuffer(const void* in, uint32_t len, void* out, uint32_t* outLen, int service, uint32_t seqNum,
-                  RpcGssContext context) noexcept {
-    return edge::guard(rc::kNoMemory, rc::kSetupFailed,
-                       [&] { return protect(in, len, out, outLen, service, seqNum, context); });
-}
-
-int decryptBuffer(const void* in, uint32_t inLen, RpcGssContext context, void* out, uint32_t* outLen) noexcept {
-    return edge::guard(rc::kNoMemory, rc::kSetupFailed, [&] { return unseal(in, inLen, context, out, outLen); });
 }
 
 int micInto(RpcGssContext context, const void* data, uint32_t len, void* mic, uint32_t* micLen) noexcept {
@@ -210,32 +194,32 @@ extern "C" {
 
 int MIT_RPCSEC_GSS_EncryptBuffer(const void* in, uint32_t len, void* out, uint32_t* outLen, int service,
                                  uint32_t seqNum, RpcGssContext context) {
-    return encryptBuffer(in, len, out, outLen, service, seqNum, context);
+    return protect(in, len, out, outLen, service, seqNum, context);
 }
 
 int RPCSEC_GSS_EncryptBuffer(const void* in, uint32_t len, void* out, uint32_t* outLen, int service,
                              uint32_t seqNum, RpcGssContext context) {
-    return encryptBuffer(in, len, out, outLen, service, seqNum, context);
+    return protect(in, len, out, outLen, service, seqNum, context);
 }
 
 int RPCSEC_GSS_EncryptBufferEx(const void* in, uint32_t len, void* out, uint32_t* outLen, int service,
                                uint32_t seqNum, RpcOperation* op) {
     const AuthGssCred* c = recordOf(op);
-    return c != nullptr ? encryptBuffer(in, len, out, outLen, service, seqNum, c->context) : rc::kNoRecord;
+    return c != nullptr ? protect(in, len, out, outLen, service, seqNum, c->context) : rc::kNoRecord;
 }
 
 int MIT_RPCSEC_GSS_DecryptBuffer(const void* in, uint32_t inLen, RpcGssContext context, void* out,
                                  uint32_t* outLen) {
-    return decryptBuffer(in, inLen, context, out, outLen);
+    return unseal(in, inLen, context, out, outLen);
 }
 
 int RPCSEC_GSS_DecryptBuffer(const void* in, uint32_t inLen, RpcGssContext context, void* out, uint32_t* outLen) {
-    return decryptBuffer(in, inLen, context, out, outLen);
+    return unseal(in, inLen, context, out, outLen);
 }
 
 int RPCSEC_GSS_DecryptBufferEx(const void* in, uint32_t inLen, RpcOperation* op, void* out, uint32_t* outLen) {
     const AuthGssCred* c = recordOf(op);
-    return c != nullptr ? decryptBuffer(in, inLen, c->context, out, outLen) : rc::kNoRecord;
+    return c != nullptr ? unseal(in, inLen, c->context, out, outLen) : rc::kNoRecord;
 }
 
 int MIT_RPCSEC_GSS_GetMIC(RpcGssContext context, const void* data, uint32_t len, void* mic, uint32_t* micLen) {
@@ -267,11 +251,9 @@ int RPCSEC_GSS_GetErrorMessage(RpcOperation* op, int, int) {
     if (c == nullptr) return rc::kNoRecord;
     if (!isGssAvailable(c->provider) || mit() == nullptr) return rc::kUnavailable;
     const EntryPoints& g = *mit();
-    return edge::guard(rc::kNoMemory, rc::kSetupFailed, [&] {
-        printStatus(g, c->majorStatus, kGssCode);
-        printStatus(g, c->minorStatus, kMechCode);
-        return 0;
-    });
+    printStatus(g, c->majorStatus, kGssCode);
+    printStatus(g, c->minorStatus, kMechCode);
+    return 0;
 }
 
 }  // extern "C"

@@ -6,9 +6,8 @@
 
 namespace qelrpc::gss {
 
-// The exported IsGSSAvailable and GetGSSProvider as internals: whether back
-// end `provider` is loaded (an unknown number is not refused), and the back
-// end credentials use.
+// IsGSSAvailable and GetGSSProvider as internals (an unknown back end
+// number is not refused).
 bool isGssAvailable(int provider) noexcept;
 GssProvider gssProvider() noexcept;
 

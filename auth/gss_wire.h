@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "qelrpc.h"
+#include "xdr/wire.h"
 
 namespace qelrpc::gss {
 
@@ -21,13 +22,11 @@ namespace qelrpc::gss {
 // The pointers point into the window. A handle longer than
 // RPCSEC_GSS_MAX_HANDLE cannot be sent back in a credential and is refused.
 struct InitResult {
-    const uint8_t* handle = nullptr;
-    uint32_t handleLength = 0;
+    wire::Opaque handle;
     uint32_t major = 0;
     uint32_t minor = 0;
     const uint8_t* seqWindow = nullptr;  // 4 bytes
-    const uint8_t* token = nullptr;
-    uint32_t tokenLength = 0;
+    wire::Opaque token;
 };
 
 // True when the window holds a whole rpc_gss_init_res; the window is not
@@ -36,12 +35,8 @@ bool readInitResult(const MbufCursor& window, InitResult& out) noexcept;
 
 // The verifier of an accepted reply of `length` bytes at `reply` (the
 // block's start: xid, REPLY, MSG_ACCEPTED, flavor, length, body). False for
-// any other message, or a body longer than 400 bytes or the bytes received.
-struct Verifier {
-    uint32_t flavor = 0;
-    const uint8_t* body = nullptr;
-    uint32_t length = 0;
-};
-bool readReplyVerifier(const uint8_t* reply, uint32_t length, Verifier& out) noexcept;
+// any other message, or a body longer than 400 bytes or the bytes received
+// (the body's padding is not required).
+bool readReplyVerifier(const uint8_t* reply, uint32_t length, wire::OpaqueAuth& out) noexcept;
 
 }  // namespace qelrpc::gss

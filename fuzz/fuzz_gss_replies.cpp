@@ -48,17 +48,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MbufCursor window{n, n, base};
     InitResult res;
     if (readInitResult(window, res)) {
-        if (res.handleLength > RPCSEC_GSS_MAX_HANDLE || !inside(res.handle, res.handleLength) ||
-            !inside(res.seqWindow, 4) || !inside(res.token, res.tokenLength)) {
+        if (res.handle.length > RPCSEC_GSS_MAX_HANDLE || !inside(res.handle.data, res.handle.length) ||
+            !inside(res.seqWindow, 4) || !inside(res.token.data, res.token.length)) {
             std::abort();
         }
     }
     if (window.pos != base || window.count != n) std::abort();
 
     // The whole input as a reply: its verifier.
-    Verifier verf;
+    qelrpc::wire::OpaqueAuth verf;
     if (readReplyVerifier(base, n, verf)) {
-        if (verf.length > RPC_MAX_AUTH_BYTES || !inside(verf.body, verf.length)) std::abort();
+        if (verf.body.length > RPC_MAX_AUTH_BYTES || !inside(verf.body.data, verf.body.length)) std::abort();
     }
 
     // The reply check of a call on an established context.

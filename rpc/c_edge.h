@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The one exception barrier between the library's C++ and its C callers.
-// An exported function whose work can allocate (std::string, vector, new)
-// or throw runs that work through guard(), which turns any exception into
-// the export's documented failure result: nothing thrown ever crosses into a
-// C caller, and no other try/catch is needed in the library.
+// The one exception barrier between the library's C++ and its C callers:
+// an export whose work can allocate through C++ (std::string, vector, new)
+// or throw runs that work through guard(), so nothing thrown ever reaches a
+// C caller and no other try/catch is needed in the library.
 #pragma once
 
 #include <new>
@@ -11,8 +10,7 @@
 
 namespace qelrpc::edge {
 
-// Runs f; no memory (std::bad_alloc) yields onNoMemory, any other exception
-// onOther.
+// Runs f; std::bad_alloc yields onNoMemory, any other exception onOther.
 template <class R, class F>
 R guard(R onNoMemory, R onOther, F&& f) noexcept {
     try {
@@ -24,10 +22,7 @@ R guard(R onNoMemory, R onOther, F&& f) noexcept {
     }
 }
 
-// Runs f; any exception yields onFailure.
 template <class R, class F>
-R guard(R onFailure, F&& f) noexcept {
-    return guard(onFailure, onFailure, std::forward<F>(f));
-}
+R guard(R onFailure, F&& f) noexcept { return guard(onFailure, onFailure, std::forward<F>(f)); }
 
 }  // namespace qelrpc::edge

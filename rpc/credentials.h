@@ -13,22 +13,15 @@
 
 namespace qelrpc::credentials {
 
-// A credential record under construction: a heap block released with
-// Release (which frees what the record owns, then the record) unless
-// published with release() into op.auth. A create builds its records whole
-// in these and publishes once at the end, so a failure at any step leaves
-// nothing behind.
-template <void (*Release)(void*)>
-struct Releaser {
-    void operator()(void* p) const noexcept { Release(p); }
-};
-template <class T, void (*Release)(void*) = heap::release>
-using Owned = std::unique_ptr<T, Releaser<Release>>;
-
-// A cleared heap record of type T (null with no memory).
-template <class T, void (*Release)(void*) = heap::release>
-Owned<T, Release> makeZeroed() noexcept {
-    return Owned<T, Release>(static_cast<T*>(heap::zeroed(sizeof(T))));
+// A credential record under construction: a cleared heap block (null with
+// no memory) handed to `release` (which frees what the record owns, then the
+// record) unless published with release() into op.auth. A create builds its
+// records whole in these and publishes once, so a failure leaves nothing.
+template <class T>
+using Owned = std::unique_ptr<T, void (*)(void*) noexcept>;
+template <class T>
+Owned<T> makeZeroed(void (*release)(void*) noexcept = heap::release) noexcept {
+    return Owned<T>(static_cast<T*>(heap::zeroed(sizeof(T))), release);
 }
 
 // A cleared AUTH_NULL record in op.auth.
