@@ -7,21 +7,20 @@
 #include <cstring>
 
 #include "platform/heap.h"
+#include "platform/status_table.h"
 #include "xdr/wire.h"
 
 namespace qelrpc::mbuf {
 
 namespace {
-constexpr int kOk = 0;
-constexpr int kNoStream = -1;
-constexpr int kNoRoom = -2;
+QELRPC_STATUS_BUFFER(QELRPC_STATUS_CONSTANTS, QELRPC_STATUS_NO_RULE)
 }  // namespace
 
 int addLong(MbufCursor& stream, int32_t value) {
     if (stream.pos == nullptr) return kNoStream;
     wire::Writer w(stream);
     if (!w.word(static_cast<uint32_t>(value))) return kNoRoom;
-    stream = w.window();
+    wire::takeBack(stream, w.window());
     return kOk;
 }
 
@@ -31,7 +30,7 @@ int getLong(MbufCursor& stream, uint32_t* value) {
     const uint32_t v = r.word();
     if (!r.ok()) return kNoRoom;
     if (value != nullptr) *value = v;
-    stream = r.window();
+    wire::takeBack(stream, r.window());
     return kOk;
 }
 
@@ -39,7 +38,7 @@ int addStringEx(MbufCursor& stream, const char* bytes, uint32_t length) {
     if (stream.pos == nullptr || (bytes == nullptr && length != 0)) return kNoStream;
     wire::Writer w(stream);
     if (!w.opaque(bytes, length)) return kNoRoom;
-    stream = w.window();
+    wire::takeBack(stream, w.window());
     return kOk;
 }
 
@@ -62,7 +61,7 @@ int getString(MbufCursor& stream, char* dest, uint32_t destSize) {
     if (len >= destSize || dest == nullptr) return static_cast<int>(uint64_t{len} + 1 > INT32_MAX ? INT32_MAX : len + 1);
     if (len != 0) std::memcpy(dest, text.data, len);
     dest[len] = '\0';
-    stream = r.window();
+    wire::takeBack(stream, r.window());
     return kOk;
 }
 

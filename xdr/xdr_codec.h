@@ -1,7 +1,9 @@
 // The XDR primitives as inline internals. The exported xdr_* routines are
 // thin shells over these, and the composite and RPC message routines call
 // these directly, so no call between the library's own routines goes
-// through an exported name another library could interpose.
+// through an exported name another library could interpose. Every one reads
+// through a wire::Reader or writes through a wire::Writer over a copy of the
+// stream and takes the window back only when it is done.
 #pragma once
 
 #include <cstdint>
@@ -33,26 +35,10 @@ constexpr int kFail = 0;
 
 inline bool usable(const MbufCursor* s) { return s != nullptr && s->pos != nullptr; }
 
-// One word. Encode keeps the writers' 4-byte reserve; free touches nothing.
-inline int u32(MbufCursor* s, XdrOp op, uint32_t* v) {
-    if (op == kEncode) {
-        if (!usable(s) || v == nullptr || !wire::hasRoom(*s, 4)) return kFail;
-        wire::putWord(*s, *v);
-        return kOk;
-    }
-    if (op == kDecode) {
-        if (!usable(s) || v == nullptr || s->count < 4) return kFail;
-        *v = wire::loadWord(s->pos);
-        s->pos += 4;
-        s->count -= 4;
-        return kOk;
-    }
-    return op == kFree ? kOk : kFail;
-}
-
 // Copies n bytes with fixed-size (overlapping) loads and stores, in place of
 // a call into the C library: the byte strings of RPC messages are short, and
-// the routines that move them stay leaf functions.
+// the routines that move them stay leaf functions (bench_xdr rows
+// Qel_StringEncode and Qel_BytesEncode: 1.3 to 1.5 times the time with memcpy).
 inline void copyBytes(uint8_t* dst, const uint8_t* src, size_t n) {
     if (n >= 16) {
         for (size_t i = 0; i + 16 < n; i += 16) std::memcpy(dst + i, src + i, 16);
@@ -76,33 +62,54 @@ inline void copyBytes(uint8_t* dst, const uint8_t* src, size_t n) {
     }
 }
 
-// Stores len bytes and zero padding up to 4 at p: the padding word first,
-// then the bytes over its start.
-inline void storePadded(uint8_t* p, const void* bytes, uint32_t len, uint32_t total) {
+// Fills space a writer reserved with len bytes and zero padding up to 4:
+// the padding word first, then the bytes over its start.
+inline void storePadded(uint8_t* p, const void* bytes, uint32_t len) {
+    const uint64_t total = wire::padded(len);
     if (total != len) wire::storeWord(p + total - 4, 0);
     copyBytes(p, static_cast<const uint8_t*>(bytes), len);
+}
+
+// One word. Encode keeps the writers' 4-byte reserve; free touches nothing.
+inline int u32(MbufCursor* s, XdrOp op, uint32_t* v) {
+    if (op == kEncode) {
+        if (!usable(s) || v == nullptr) return kFail;
+        wire::Writer w(*s);
+        if (!w.word(*v)) return kFail;
+        wire::takeBack(*s, w.window());
+        return kOk;
+    }
+    if (op == kDecode) {
+        if (!usable(s) || v == nullptr) return kFail;
+        wire::Reader r(*s);
+        const uint32_t t = r.word();
+        if (!r.ok()) return kFail;
+        *v = t;
+        wire::takeBack(*s, r.window());
+        return kOk;
+    }
+    return op == kFree ? kOk : kFail;
 }
 
 // Fixed-length opaque: L bytes and zero padding, no length word. The encoder
 // keeps no reserve: the padded bytes need only fit below the limit.
 inline int opaque(MbufCursor* s, XdrOp op, uint32_t len, void* bytes) {
-    const uint64_t total = wire::padded(len);
+    if (op != kEncode && op != kDecode) return kOk;  // free and any other op: nothing to do
+    if (!usable(s) || (bytes == nullptr && len != 0)) return kFail;
     if (op == kEncode) {
-        if (!usable(s) || (bytes == nullptr && len != 0) || !wire::hasRoom(*s, total, 0)) return kFail;
-        storePadded(s->pos, bytes, len, static_cast<uint32_t>(total));
-        s->pos += total;
-        s->count += static_cast<uint32_t>(total);
+        wire::Writer w(*s, 0);
+        uint8_t* at = w.reserve(wire::padded(len));
+        if (at == nullptr) return kFail;
+        storePadded(at, bytes, len);
+        wire::takeBack(*s, w.window());
         return kOk;
     }
-    if (op == kDecode) {
-        if (!usable(s) || (bytes == nullptr && len != 0) || s->count < total) return kFail;
-        copyBytes(static_cast<uint8_t*>(bytes), s->pos, len);
-        // The padding is skipped unchecked.
-        s->pos += total;
-        s->count -= static_cast<uint32_t>(total);
-        return kOk;
-    }
-    return kOk;  // free and any other op: nothing to do
+    wire::Reader r(*s);
+    const uint8_t* p = r.fixedOpaque(len);  // the padding is skipped unchecked
+    if (!r.ok()) return kFail;
+    copyBytes(static_cast<uint8_t*>(bytes), p, len);
+    wire::takeBack(*s, r.window());
+    return kOk;
 }
 
 // Counted bytes, encode: the length word (with the writers' reserve), then
@@ -110,54 +117,50 @@ inline int opaque(MbufCursor* s, XdrOp op, uint32_t len, void* bytes) {
 // after its word was written.
 inline int bytesEncode(MbufCursor* s, const void* p, uint32_t len, uint32_t maxLen) {
     if (!usable(s)) return kFail;
-    // Cursor fields in locals: the byte stores below may alias them.
-    uint8_t* const pos = s->pos;
-    const uint32_t count = s->count;
-    const uint32_t limit = s->limit;
-    if (uint64_t{count} + 8 > limit) return kFail;
-    const uint64_t total = wire::padded(len);
-    wire::storeWord(pos, len);
-    if (len <= maxLen && (len == 0 || (p != nullptr && uint64_t{count} + 4 + total <= limit))) {
-        storePadded(pos + 4, p, len, static_cast<uint32_t>(total));
-        s->pos = pos + 4 + total;
-        s->count = count + 4 + static_cast<uint32_t>(total);
-        return kOk;
+    wire::Writer w(*s);
+    if (!w.word(len)) return kFail;
+    wire::Writer b(w.window(), 0);
+    uint8_t* at = len <= maxLen && (len == 0 || p != nullptr) ? b.reserve(wire::padded(len)) : nullptr;
+    if (at == nullptr) {
+        // Refused after the length word, as a word-by-word writer leaves it.
+        wire::takeBack(*s, w.window());
+        return kFail;
     }
-    // Refused after the length word, as a word-by-word writer leaves it.
-    s->pos = pos + 4;
-    s->count = count + 4;
-    return kFail;
+    storePadded(at, p, len);
+    wire::takeBack(*s, b.window());
+    return kOk;
 }
 
+// The decoders and frees are kept out of line, so the encoders stay leaf
+// functions (bench_xdr rows Qel_BytesEncode and Qel_StringEncode).
+//
 // Counted bytes, decode. The length is stored whatever it is; a refused
 // length leaves the pointer as it was, any later failure leaves it null.
 // The bytes must be in the window before anything is allocated, so a huge
 // announced length costs nothing.
 [[gnu::noinline]] inline int bytesDecode(MbufCursor* s, void*& p, uint32_t& len, uint32_t maxLen) {
-    if (!usable(s) || s->count < 4) return kFail;
-    const uint32_t n = wire::loadWord(s->pos);
-    s->pos += 4;
-    s->count -= 4;
+    if (!usable(s)) return kFail;
+    wire::Reader r(*s);
+    const uint32_t n = r.word();
+    if (!r.ok()) return kFail;
+    wire::takeBack(*s, r.window());
     len = n;
     if (n > maxLen) return kFail;
     if (n == 0) return kOk;  // nothing allocated; the pointer stays
-    const uint64_t total = wire::padded(n);
     // Every byte of the block is written below, so it needs no zeroing.
     void* block = nullptr;
-    if (s->count < total || (block = heap::raw(n)) == nullptr) {
+    if (r.remaining() < wire::padded(n) || (block = heap::raw(n)) == nullptr) {
         p = nullptr;
         return kFail;
     }
-    uint8_t* const pos = s->pos;
-    const uint32_t count = s->count;
-    copyBytes(static_cast<uint8_t*>(block), pos, n);
-    s->pos = pos + total;
-    s->count = count - static_cast<uint32_t>(total);
+    // A fresh reader after the allocation, so none is kept across the call.
+    wire::Reader body(*s);
+    copyBytes(static_cast<uint8_t*>(block), body.fixedOpaque(n), n);
+    wire::takeBack(*s, body.window());
     p = block;
     return kOk;
 }
 
-// Kept out of line, like the decoders, so the encoders stay leaf functions.
 [[gnu::noinline]] inline int bytesFree(void*& p, uint32_t len) {
     if (len != 0) {
         heap::release(p);
@@ -177,36 +180,32 @@ inline int bytes(MbufCursor* s, XdrOp op, void*& p, uint32_t& len, uint32_t maxL
 inline int stringEncode(MbufCursor* s, const char* text) {
     if (!usable(s) || text == nullptr) return kFail;
     const size_t len = std::strlen(text);
-    const uint64_t total = wire::padded(len);
-    uint8_t* const pos = s->pos;
-    const uint32_t count = s->count;
-    if (len > UINT32_MAX || uint64_t{count} + 8 + total > s->limit) return kFail;
-    wire::storeWord(pos, static_cast<uint32_t>(len));
-    storePadded(pos + 4, text, static_cast<uint32_t>(len), static_cast<uint32_t>(total));
-    s->pos = pos + 4 + total;
-    s->count = count + 4 + static_cast<uint32_t>(total);
+    if (len > UINT32_MAX) return kFail;
+    wire::Writer w(*s);
+    uint8_t* at = w.reserve(4 + wire::padded(len));
+    if (at == nullptr) return kFail;
+    wire::storeWord(at, static_cast<uint32_t>(len));
+    storePadded(at + 4, text, static_cast<uint32_t>(len));
+    wire::takeBack(*s, w.window());
     return kOk;
 }
 
-// The length is read in place: a refused length leaves the window and the
-// caller's pointer as they were. Once the length is accepted, a failure
-// leaves a null pointer.
+// A refused length leaves the window and the caller's pointer as they were.
+// Once the length is accepted, a failure leaves a null pointer.
 [[gnu::noinline]] inline int stringDecode(MbufCursor* s, char*& text, uint32_t maxLen) {
-    if (!usable(s) || s->count < 4) return kFail;
-    const uint32_t len = wire::loadWord(s->pos);
-    if (len > maxLen) return kFail;
-    const uint64_t total = 4 + wire::padded(len);
+    if (!usable(s)) return kFail;
+    wire::Reader r(*s);
+    const uint32_t len = r.word();
+    if (!r.ok() || len > maxLen) return kFail;
+    const uint8_t* from = r.fixedOpaque(len);
     char* out = nullptr;
-    if (s->count < total || (out = static_cast<char*>(heap::raw(std::size_t{len} + 1))) == nullptr) {
+    if (!r.ok() || (out = static_cast<char*>(heap::raw(std::size_t{len} + 1))) == nullptr) {
         text = nullptr;
         return kFail;
     }
-    uint8_t* const pos = s->pos;
-    const uint32_t count = s->count;
-    copyBytes(reinterpret_cast<uint8_t*>(out), pos + 4, len);
+    copyBytes(reinterpret_cast<uint8_t*>(out), from, len);
     out[len] = '\0';
-    s->pos = pos + total;
-    s->count = count - static_cast<uint32_t>(total);
+    wire::takeBack(*s, r.window());
     text = out;
     return kOk;
 }

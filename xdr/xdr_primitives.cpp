@@ -19,44 +19,56 @@ namespace heap = qelrpc::heap;
 
 namespace {
 
-// Routines are told apart by address, through a cast to the one function
-// type that may stand for any other.
+// What the composites know of an element or object routine: the internal
+// array, reference and pointer take it as an argument and never look at the
+// routine's address.
+enum class Routine {
+    Other,   // called element by element
+    Word,    // one of the library's one-word routines: an array moves in one pass
+    String,  // xdr_string: as an object, the object pointer is the text itself
+};
+
+// The C edge's one use of a routine's address: the exported composites get
+// nothing but the caller's pointer, and the documented behaviour depends on
+// which of ours it is. xdr_string must be known for correctness (it takes a
+// maximum the composites do not pass, and its object is the text itself);
+// the one-word routines for speed (rows Qel_IntArrayEncode and
+// Qel_IntArrayDecodeFree of bench_xdr: one pass against a call per word).
+// Each routine has its own address, the one the process gives its exported
+// name (what a program that is not position-independent passes, through a
+// canonical entry of its own, while this library binds its names to
+// itself), and on Windows a caller's own import thunks in front of it.
 using AnyFunction = void (*)();
 template <class F>
 AnyFunction fn(F f) {
     return reinterpret_cast<AnyFunction>(f);
 }
 
-// Each of the routines the composites treat specially has two addresses: its
-// own, which this library's code sees, and the one the process gives its
-// exported name, which a program that is not position-independent passes
-// (its references go through a canonical entry of its own, while this
-// library binds its names to itself). Both stand for the routine.
-struct CallerAddresses {
-    AnyFunction string, int_, uInt, bool_, uint32, uLong;
-};
-const CallerAddresses& callerAddresses() {
-    static const CallerAddresses a = [] {
-        const auto look = [](const char* name) {
-            return reinterpret_cast<AnyFunction>(qelrpc::platform::exportedFunctionAddress(name));
-        };
-        return CallerAddresses{look("xdr_string"), look("xdr_int"),    look("xdr_u_int"),
-                               look("xdr_bool"),   look("xdr_uint32_t"), look("xdr_u_long")};
+Routine routineOf(XdrProc p) {
+    struct Known {
+        const char* name;
+        AnyFunction own;
+        Routine kind;
+    };
+    static const Known known[] = {
+        {"xdr_string", fn(&xdr_string), Routine::String}, {"xdr_int", fn(&xdr_int), Routine::Word},
+        {"xdr_u_int", fn(&xdr_u_int), Routine::Word},     {"xdr_bool", fn(&xdr_bool), Routine::Word},
+        {"xdr_uint32_t", fn(&xdr_uint32_t), Routine::Word}, {"xdr_u_long", fn(&xdr_u_long), Routine::Word},
+    };
+    constexpr size_t kKnown = sizeof known / sizeof known[0];
+    static const struct Canonical {
+        AnyFunction at[kKnown];
+    } canonical = [] {
+        Canonical c{};
+        for (size_t i = 0; i < kKnown; ++i)
+            c.at[i] = reinterpret_cast<AnyFunction>(qelrpc::platform::exportedFunctionAddress(known[i].name));
+        return c;
     }();
-    return a;
-}
-
-// The routine a caller's pointer stands for, past any import thunk of the
-// caller's own (Windows programs that declare the functions without
-// dllimport pass their thunk's address).
-AnyFunction routineOf(XdrProc p) {
-    return reinterpret_cast<AnyFunction>(
+    const auto f = reinterpret_cast<AnyFunction>(
         const_cast<void*>(qelrpc::platform::functionBehindThunks(reinterpret_cast<const void*>(p))));
-}
-
-bool isStringRoutine(XdrProc p) {
-    const AnyFunction f = routineOf(p);
-    return f == fn(&xdr_string) || f == callerAddresses().string;
+    for (size_t i = 0; i < kKnown; ++i)
+        if (f == known[i].own || (f != nullptr && f == canonical.at[i])) return known[i].kind;
+    return Routine::Other;
 }
 
 // A 32-bit integer through a 32-bit temporary. Free has nothing to release.
@@ -76,18 +88,41 @@ inline int word(MbufCursor* s, XdrOp op, T* v) {
     return op == kFree ? kOk : kFail;
 }
 
-// The library's own one-word routines: arrays of them are moved in one pass.
-bool isWordRoutine(XdrProc p) {
-    const AnyFunction f = routineOf(p);
-    if (f == fn(&xdr_int) || f == fn(&xdr_u_int) || f == fn(&xdr_bool) || f == fn(&xdr_uint32_t) ||
-        f == fn(&xdr_u_long))
+// An array of one-word elements in one pass (row Qel_IntArrayEncode and
+// Qel_IntArrayDecodeFree of bench_xdr). False when not all of it fits: the
+// caller then goes element by element, so the words that fit are moved
+// exactly as single calls would have moved them.
+bool wordsInOnePass(MbufCursor* s, XdrOp op, uint8_t* base, uint32_t n) {
+    const uint64_t total = uint64_t{n} * 4;
+    if (total > UINT32_MAX) return false;
+    if (op == kEncode) {
+        wire::Writer w(*s);
+        uint8_t* out = w.reserve(static_cast<uint32_t>(total));
+        if (out == nullptr) return false;
+        for (uint32_t i = 0; i < n; ++i) {
+            uint32_t v;
+            std::memcpy(&v, base + size_t{i} * 4, 4);
+            // Swapped and stored whole: with byte stores GCC vectorises
+            // the swap but stores byte by byte (Qel_IntArrayEncode: 3x).
+            v = wire::toNetwork32(v);
+            std::memcpy(out + size_t{i} * 4, &v, 4);
+        }
+        wire::takeBack(*s, w.window());
         return true;
-    const CallerAddresses& c = callerAddresses();
-    return f == c.int_ || f == c.uInt || f == c.bool_ || f == c.uint32 || f == c.uLong;
+    }
+    wire::Reader r(*s);
+    const uint8_t* in = r.bytes(total);
+    if (in == nullptr) return false;
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t v = wire::loadWord(in + size_t{i} * 4);
+        std::memcpy(base + size_t{i} * 4, &v, 4);
+    }
+    wire::takeBack(*s, r.window());
+    return true;
 }
 
-QELRPC_CALLS_XDRPROC int array(MbufCursor* s, XdrOp op, void** elements, uint32_t* count, uint32_t maxCount, uint32_t size,
-          XdrProc proc) {
+QELRPC_CALLS_XDRPROC int array(MbufCursor* s, XdrOp op, void** elements, uint32_t* count, uint32_t maxCount,
+                               uint32_t size, XdrProc proc, Routine kind) {
     if (elements == nullptr || count == nullptr || proc == nullptr) return kFail;
     if (op == kEncode || op == kDecode) {
         if (!u32(s, op, count) || *count > maxCount) return kFail;
@@ -115,39 +150,13 @@ QELRPC_CALLS_XDRPROC int array(MbufCursor* s, XdrOp op, void** elements, uint32_
     auto* base = static_cast<uint8_t*>(*elements);
     if (base == nullptr) return n == 0 && op != kDecode ? kOk : kFail;
 
-    if (size == 4 && isWordRoutine(proc)) {
-        if (op == kEncode && wire::hasRoom(*s, total)) {
-            for (uint32_t i = 0; i < n; ++i) {
-                uint32_t v;
-                std::memcpy(&v, base + size_t{i} * 4, 4);
-                wire::storeWord(s->pos + size_t{i} * 4, v);
-            }
-            s->pos += total;
-            s->count += static_cast<uint32_t>(total);
-            return kOk;
-        }
-        if (op == kDecode && s->count >= total) {
-            for (uint32_t i = 0; i < n; ++i) {
-                const uint32_t v = wire::loadWord(s->pos + size_t{i} * 4);
-                std::memcpy(base + size_t{i} * 4, &v, 4);
-            }
-            s->pos += total;
-            s->count -= static_cast<uint32_t>(total);
-            return kOk;
-        }
-        if (op == kFree) {
-            heap::release(base);
-            *elements = nullptr;
-            return kOk;
-        }
-        // Not all of it fits: element by element, so the words that fit are
-        // moved exactly as single calls would have moved them.
-    }
-
+    const bool words = size == 4 && kind == Routine::Word;
+    if (words && op != kFree && wordsInOnePass(s, op, base, n)) return kOk;
     if (op == kFree) {
-        // Every element is freed even if one says it failed, then the block.
+        // Every element is freed even if one says it failed, then the block
+        // (a one-word element has nothing of its own to free).
         int result = kOk;
-        for (uint32_t i = 0; i < n; ++i)
+        for (uint32_t i = 0; i < n && !words; ++i)
             if (!proc(s, kFree, base + size_t{i} * size)) result = kFail;
         heap::release(base);
         *elements = nullptr;
@@ -167,9 +176,10 @@ QELRPC_CALLS_XDRPROC int array(MbufCursor* s, XdrOp op, void** elements, uint32_
     return kOk;
 }
 
-QELRPC_CALLS_XDRPROC int reference(MbufCursor* s, XdrOp op, void** object, uint32_t size, XdrProc proc) {
+QELRPC_CALLS_XDRPROC int reference(MbufCursor* s, XdrOp op, void** object, uint32_t size, XdrProc proc,
+                                   Routine kind) {
     if (object == nullptr || proc == nullptr) return kFail;
-    if (isStringRoutine(proc)) {
+    if (kind == Routine::String) {
         // A string routine needs its maximum as a fourth argument; as the
         // object of a reference it reads a string of any length.
         char* text = static_cast<char*>(*object);
@@ -196,7 +206,7 @@ QELRPC_CALLS_XDRPROC int reference(MbufCursor* s, XdrOp op, void** object, uint3
     return r;
 }
 
-int pointer(MbufCursor* s, XdrOp op, void** object, uint32_t size, XdrProc proc) {
+int pointer(MbufCursor* s, XdrOp op, void** object, uint32_t size, XdrProc proc, Routine kind) {
     if (object == nullptr) return kFail;
     uint32_t present = *object != nullptr ? 1 : 0;
     if (!u32(s, op, &present)) return kFail;
@@ -204,7 +214,7 @@ int pointer(MbufCursor* s, XdrOp op, void** object, uint32_t size, XdrProc proc)
         *object = nullptr;
         return kOk;
     }
-    return reference(s, op, object, size, proc);
+    return reference(s, op, object, size, proc, kind);
 }
 
 }  // namespace
@@ -239,15 +249,15 @@ int xdr_string(MbufCursor* stream, XdrOp op, char** text, uint32_t maxLength) {
 
 int xdr_array(MbufCursor* stream, XdrOp op, void** elements, uint32_t* count, uint32_t maxCount,
               uint32_t elementSize, XdrProc elementProc) {
-    return array(stream, op, elements, count, maxCount, elementSize, elementProc);
+    return array(stream, op, elements, count, maxCount, elementSize, elementProc, routineOf(elementProc));
 }
 
 int xdr_reference(MbufCursor* stream, XdrOp op, void** object, uint32_t objectSize, XdrProc proc) {
-    return reference(stream, op, object, objectSize, proc);
+    return reference(stream, op, object, objectSize, proc, routineOf(proc));
 }
 
 int xdr_pointer(MbufCursor* stream, XdrOp op, void** object, uint32_t objectSize, XdrProc proc) {
-    return pointer(stream, op, object, objectSize, proc);
+    return pointer(stream, op, object, objectSize, proc, routineOf(proc));
 }
 
 void* xdrutil_malloc(uint32_t size) { return heap::zeroed(size); }
