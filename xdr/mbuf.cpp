@@ -73,23 +73,19 @@ int freeMbuf(Mbuf& m) {
 
 }  // namespace qelrpc::mbuf
 
+// The exports: a null stream is refused like a stream without a block.
 extern "C" {
+using namespace qelrpc;
 
-int mbufAddLong(MbufCursor* stream, int32_t value) {
-    return stream != nullptr ? qelrpc::mbuf::addLong(*stream, value) : -1;
-}
-int mbufGetLong(MbufCursor* stream, uint32_t* value) {
-    return stream != nullptr ? qelrpc::mbuf::getLong(*stream, value) : -1;
-}
+int mbufAddLong(MbufCursor* stream, int32_t value) { return stream ? mbuf::addLong(*stream, value) : mbuf::kNoStream; }
+int mbufGetLong(MbufCursor* stream, uint32_t* value) { return stream ? mbuf::getLong(*stream, value) : mbuf::kNoStream; }
+int mbufAddString(MbufCursor* stream, const char* text) { return stream ? mbuf::addString(*stream, text) : mbuf::kNoStream; }
 int mbufAddStringEx(MbufCursor* stream, const char* bytes, uint32_t length) {
-    return stream != nullptr ? qelrpc::mbuf::addStringEx(*stream, bytes, length) : -1;
-}
-int mbufAddString(MbufCursor* stream, const char* text) {
-    return stream != nullptr ? qelrpc::mbuf::addString(*stream, text) : -1;
+    return stream ? mbuf::addStringEx(*stream, bytes, length) : mbuf::kNoStream;
 }
 int mbufGetString(MbufCursor* stream, char* dest, uint32_t destSize) {
-    return stream != nullptr ? qelrpc::mbuf::getString(*stream, dest, destSize) : -1;
+    return stream ? mbuf::getString(*stream, dest, destSize) : mbuf::kNoStream;
 }
-int mbufFreeMbuf(Mbuf* m) { return m != nullptr ? qelrpc::mbuf::freeMbuf(*m) : 0; }
+int mbufFreeMbuf(Mbuf* m) { return m ? mbuf::freeMbuf(*m) : mbuf::kOk; }
 
 }  // extern "C"

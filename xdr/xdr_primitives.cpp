@@ -4,6 +4,7 @@
 //
 // Every routine returns 1 or 0. Encode and decode refuse a null stream
 // before anything else; free never looks at the stream.
+#include <array>
 #include <cstdint>
 #include <cstring>
 
@@ -47,27 +48,22 @@ AnyFunction fn(F f) {
 Routine routineOf(XdrProc p) {
     struct Known {
         const char* name;
-        AnyFunction own;
+        AnyFunction own, canonical;
         Routine kind;
     };
-    static const Known known[] = {
-        {"xdr_string", fn(&xdr_string), Routine::String}, {"xdr_int", fn(&xdr_int), Routine::Word},
-        {"xdr_u_int", fn(&xdr_u_int), Routine::Word},     {"xdr_bool", fn(&xdr_bool), Routine::Word},
-        {"xdr_uint32_t", fn(&xdr_uint32_t), Routine::Word}, {"xdr_u_long", fn(&xdr_u_long), Routine::Word},
-    };
-    constexpr size_t kKnown = sizeof known / sizeof known[0];
-    static const struct Canonical {
-        AnyFunction at[kKnown];
-    } canonical = [] {
-        Canonical c{};
-        for (size_t i = 0; i < kKnown; ++i)
-            c.at[i] = reinterpret_cast<AnyFunction>(qelrpc::platform::exportedFunctionAddress(known[i].name));
-        return c;
+    static const std::array<Known, 6> known = [] {
+        std::array<Known, 6> k{{{"xdr_string", fn(&xdr_string), nullptr, Routine::String},
+                                {"xdr_int", fn(&xdr_int), nullptr, Routine::Word},
+                                {"xdr_u_int", fn(&xdr_u_int), nullptr, Routine::Word},
+                                {"xdr_bool", fn(&xdr_bool), nullptr, Routine::Word},
+                                {"xdr_uint32_t", fn(&xdr_uint32_t), nullptr, Routine::Word},
+                                {"xdr_u_long", fn(&xdr_u_long), nullptr, Routine::Word}}};
+        for (Known& e : k) e.canonical = fn(qelrpc::platform::exportedFunctionAddress(e.name));
+        return k;
     }();
-    const auto f = reinterpret_cast<AnyFunction>(
-        const_cast<void*>(qelrpc::platform::functionBehindThunks(reinterpret_cast<const void*>(p))));
-    for (size_t i = 0; i < kKnown; ++i)
-        if (f == known[i].own || (f != nullptr && f == canonical.at[i])) return known[i].kind;
+    const AnyFunction f = fn(qelrpc::platform::functionBehindThunks(reinterpret_cast<const void*>(p)));
+    for (const Known& e : known)
+        if (f == e.own || (f != nullptr && f == e.canonical)) return e.kind;
     return Routine::Other;
 }
 
