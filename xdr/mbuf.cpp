@@ -76,16 +76,13 @@ int freeMbuf(Mbuf& m) {
 // The exports: a null stream is refused like a stream without a block.
 extern "C" {
 using namespace qelrpc;
+using mbuf::kNoStream;
 
-int mbufAddLong(MbufCursor* stream, int32_t value) { return stream ? mbuf::addLong(*stream, value) : mbuf::kNoStream; }
-int mbufGetLong(MbufCursor* stream, uint32_t* value) { return stream ? mbuf::getLong(*stream, value) : mbuf::kNoStream; }
-int mbufAddString(MbufCursor* stream, const char* text) { return stream ? mbuf::addString(*stream, text) : mbuf::kNoStream; }
-int mbufAddStringEx(MbufCursor* stream, const char* bytes, uint32_t length) {
-    return stream ? mbuf::addStringEx(*stream, bytes, length) : mbuf::kNoStream;
-}
-int mbufGetString(MbufCursor* stream, char* dest, uint32_t destSize) {
-    return stream ? mbuf::getString(*stream, dest, destSize) : mbuf::kNoStream;
-}
+int mbufAddLong(MbufCursor* s, int32_t value) { return s ? mbuf::addLong(*s, value) : kNoStream; }
+int mbufGetLong(MbufCursor* s, uint32_t* value) { return s ? mbuf::getLong(*s, value) : kNoStream; }
+int mbufAddString(MbufCursor* s, const char* text) { return s ? mbuf::addString(*s, text) : kNoStream; }
+int mbufAddStringEx(MbufCursor* s, const char* b, uint32_t n) { return s ? mbuf::addStringEx(*s, b, n) : kNoStream; }
+int mbufGetString(MbufCursor* s, char* dest, uint32_t size) { return s ? mbuf::getString(*s, dest, size) : kNoStream; }
 int mbufFreeMbuf(Mbuf* m) { return m ? mbuf::freeMbuf(*m) : mbuf::kOk; }
 
 }  // extern "C"

@@ -217,10 +217,7 @@ int pointer(MbufCursor* s, XdrOp op, void** object, uint32_t size, XdrProc proc,
 
 extern "C" {
 
-int xdr_uint32_t(MbufCursor* stream, XdrOp op, uint32_t* value) {
-    if (op == kFree) return kOk;
-    return u32(stream, op, value);
-}
+int xdr_uint32_t(MbufCursor* stream, XdrOp op, uint32_t* value) { return u32(stream, op, value); }
 
 int xdr_u_long(MbufCursor* stream, XdrOp op, uint32_t* value) { return word(stream, op, value); }
 int xdr_int(MbufCursor* stream, XdrOp op, int32_t* value) { return word(stream, op, value); }

@@ -78,52 +78,36 @@ int rpcMsg(MbufCursor* s, XdrOp op, rpc_msg& m) {
     }
 }
 
+int netObj(MbufCursor* s, XdrOp op, netobj& n) {
+    void* p = n.bytes;
+    const int r = bytes(s, op, p, n.length, RPC_MAX_NETOBJ_BYTES);
+    n.bytes = static_cast<uint8_t*>(p);
+    return r;
+}
+
+// Carried as xdr_int words; the bits are the same.
+int portMapping(MbufCursor* s, XdrOp op, mapping& m) {
+    return u32(s, op, &m.prog) && u32(s, op, &m.vers) && u32(s, op, &m.prot) && u32(s, op, &m.port);
+}
+
+// The exports: a null record fails, the rest is the record's routine.
+template <class T>
+int shell(MbufCursor* s, XdrOp op, T* record, int (*routine)(MbufCursor*, XdrOp, T&)) {
+    return record != nullptr && routine(s, op, *record) ? kOk : kFail;
+}
+
 }  // namespace
 
 extern "C" {
 
-int xdr_opaque_auth(MbufCursor* stream, XdrOp op, opaque_auth* auth) {
-    return auth != nullptr && opaqueAuth(stream, op, *auth) ? kOk : kFail;
-}
-
-int xdr_mismatch_info(MbufCursor* stream, XdrOp op, mismatch_info* info) {
-    return info != nullptr && mismatchInfo(stream, op, *info) ? kOk : kFail;
-}
-
-int xdr_call_body(MbufCursor* stream, XdrOp op, call_body* body) {
-    return body != nullptr && callBody(stream, op, *body) ? kOk : kFail;
-}
-
-int xdr_accepted_reply(MbufCursor* stream, XdrOp op, accepted_reply* reply) {
-    return reply != nullptr && acceptedReply(stream, op, *reply) ? kOk : kFail;
-}
-
-int xdr_rejected_reply(MbufCursor* stream, XdrOp op, rejected_reply* reply) {
-    return reply != nullptr && rejectedReply(stream, op, *reply) ? kOk : kFail;
-}
-
-int xdr_reply_body(MbufCursor* stream, XdrOp op, reply_body* body) {
-    return body != nullptr && replyBody(stream, op, *body) ? kOk : kFail;
-}
-
-int xdr_rpc_msg(MbufCursor* stream, XdrOp op, rpc_msg* msg) {
-    return msg != nullptr && rpcMsg(stream, op, *msg) ? kOk : kFail;
-}
-
-int xdr_rpc_netobj(MbufCursor* stream, XdrOp op, netobj* obj) {
-    if (obj == nullptr) return kFail;
-    void* p = obj->bytes;
-    const int r = bytes(stream, op, p, obj->length, RPC_MAX_NETOBJ_BYTES);
-    obj->bytes = static_cast<uint8_t*>(p);
-    return r;
-}
-
-int xdr_mapping(MbufCursor* stream, XdrOp op, mapping* map) {
-    // Carried as xdr_int words; the bits are the same.
-    return map != nullptr && u32(stream, op, &map->prog) && u32(stream, op, &map->vers) &&
-                   u32(stream, op, &map->prot) && u32(stream, op, &map->port)
-               ? kOk
-               : kFail;
-}
+int xdr_opaque_auth(MbufCursor* stream, XdrOp op, opaque_auth* auth) { return shell(stream, op, auth, opaqueAuth); }
+int xdr_mismatch_info(MbufCursor* stream, XdrOp op, mismatch_info* m) { return shell(stream, op, m, mismatchInfo); }
+int xdr_call_body(MbufCursor* stream, XdrOp op, call_body* body) { return shell(stream, op, body, callBody); }
+int xdr_accepted_reply(MbufCursor* stream, XdrOp op, accepted_reply* r) { return shell(stream, op, r, acceptedReply); }
+int xdr_rejected_reply(MbufCursor* stream, XdrOp op, rejected_reply* r) { return shell(stream, op, r, rejectedReply); }
+int xdr_reply_body(MbufCursor* stream, XdrOp op, reply_body* body) { return shell(stream, op, body, replyBody); }
+int xdr_rpc_msg(MbufCursor* stream, XdrOp op, rpc_msg* msg) { return shell(stream, op, msg, rpcMsg); }
+int xdr_rpc_netobj(MbufCursor* stream, XdrOp op, netobj* obj) { return shell(stream, op, obj, netObj); }
+int xdr_mapping(MbufCursor* stream, XdrOp op, mapping* map) { return shell(stream, op, map, portMapping); }
 
 }  // extern "C"
