@@ -61,7 +61,8 @@ Routine routineOf(XdrProc p) {
         for (Known& e : k) e.canonical = fn(qelrpc::platform::exportedFunctionAddress(e.name));
         return k;
     }();
-    const AnyFunction f = fn(qelrpc::platform::functionBehindThunks(reinterpret_cast<const void*>(p)));
+    const void* behind = qelrpc::platform::functionBehindThunks(reinterpret_cast<const void*>(p));
+    const AnyFunction f = fn(const_cast<void*>(behind));
     for (const Known& e : known)
         if (f == e.own || (f != nullptr && f == e.canonical)) return e.kind;
     return Routine::Other;
