@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The message buffer's word and string routines as internals: the exported
-// mbuf* routines are thin shells over these, and the library's own code
-// calls these, never the exported names. Same return codes as the exports:
-// 0 success; -1 no block (or no bytes behind a nonzero length); -2 no room
-// (writers keep 4 bytes in reserve) or too few bytes left (readers). A
-// refused call changes nothing.
+// The message buffer's word and string routines, which the library's own
+// code calls; the exported mbuf* routines are thin shells over them, with
+// the same return codes (include/qelrpc.h). A refused call changes nothing.
 #pragma once
 
 #include <cstdint>
