@@ -34,7 +34,6 @@ constexpr uint32_t kSuccess = 0;
 // accept_stat values above this cannot be reported as -4 - n in an int.
 constexpr uint32_t kLargestReportableAcceptStat = 0x7FFFFFFBu;
 
-bool usablePort(uint16_t p) { return p != 0 && p != 0xFFFF; }
 bool resolved(uint32_t a) { return a != 0 && a != 0xFFFFFFFFu; }
 
 int checkReply(RpcOperation& op) {

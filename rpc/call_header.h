@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Internals of rpcPrepareRPCHeader and rpcPrepareRPCBroadcastHeader, with the
-// exports' return codes; the exports are shells that refuse a null record.
+// Internals of rpcPrepareRPCHeader and rpcPrepareRPCBroadcastHeader.
 #pragma once
 
 #include <cstdint>

@@ -25,8 +25,6 @@ constexpr uint16_t kPmapPort = 111;
 constexpr uint32_t kIpprotoTcp = 6;
 constexpr uint32_t kIpprotoUdp = 17;
 
-bool usablePort(uint16_t p) { return p != 0 && p != 0xFFFF; }
-
 // The temporary operation: the caller's connect mode and blocks, a fresh
 // AUTH_NULL credential. Only the credential is released at the end; the
 // blocks belong to the caller.
@@ -51,7 +49,7 @@ struct PortmapQuery {
     // One GETPORT question; 0 and the answer's low 16 bits, or the failure.
     int ask(uint32_t prog, uint32_t vers, uint32_t prot, int reserved, uint16_t& port) {
         operation::initDataBuffer(temp.request);
-        if (rpc::buildPmapGetPort(&temp.request.data, mapping{prog, vers, prot, 0}) != 0)
+        if (rpc::buildPmapGetPort(temp.request.data, mapping{prog, vers, prot, 0}) != 0)
             return status::kPmapNoCredential;
         const int rc = rpc::callRpc(temp, reserved);
         if (rc != status::kOk) return rc;
@@ -66,12 +64,11 @@ struct PortmapQuery {
 
 namespace qelrpc::rpc {
 
-int buildPmapGetPort(MbufCursor* stream, const mapping& m) noexcept {
-    if (stream == nullptr) return -1;
-    mbuf::addLong(*stream, static_cast<int32_t>(m.prog));
-    mbuf::addLong(*stream, static_cast<int32_t>(m.vers));
-    mbuf::addLong(*stream, static_cast<int32_t>(m.prot));
-    return mbuf::addLong(*stream, static_cast<int32_t>(m.port));
+int buildPmapGetPort(MbufCursor& stream, const mapping& m) noexcept {
+    mbuf::addLong(stream, static_cast<int32_t>(m.prog));
+    mbuf::addLong(stream, static_cast<int32_t>(m.vers));
+    mbuf::addLong(stream, static_cast<int32_t>(m.prot));
+    return mbuf::addLong(stream, static_cast<int32_t>(m.port));
 }
 
 int getProgramPort(RpcOperation& op, uint32_t prog, uint32_t vers, int reserved) noexcept {
@@ -97,12 +94,11 @@ int getProgramPort(RpcOperation& op, uint32_t prog, uint32_t vers, int reserved)
     if (op.protocol != RPC_PROTOCOL_UDP_ONLY) {
         const int rc = q.ask(prog, vers, kIpprotoTcp, reserved, op.tcpPort);
         if (rc != status::kOk) return status::kPmapTcpQueryBase + rc;
-        if (usablePort(op.tcpPort)) return status::kOk;
+        if (rpc::usablePort(op.tcpPort)) return status::kOk;
     }
     const int rc = q.ask(prog, vers, kIpprotoUdp, reserved, op.udpPort);
     if (rc != status::kOk) return status::kPmapUdpQueryBase + rc;
-    // A port the portmapper names but no caller may use (0xFFFF) is no port.
-    return usablePort(op.udpPort) ? status::kOk : status::kNullRecord;
+    return rpc::usablePort(op.udpPort) ? status::kOk : status::kNullRecord;
 }
 
 }  // namespace qelrpc::rpc
@@ -110,7 +106,7 @@ int getProgramPort(RpcOperation& op, uint32_t prog, uint32_t vers, int reserved)
 extern "C" {
 
 int BuildPmapGetPort(MbufCursor* stream, const mapping* m) {
-    return m != nullptr ? rpc::buildPmapGetPort(stream, *m) : -1;
+    return stream != nullptr && m != nullptr ? rpc::buildPmapGetPort(*stream, *m) : -1;
 }
 
 int GetProgramPort(RpcOperation* op, uint32_t prog, uint32_t vers, int reserved) {

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Internals of GetProgramPort and BuildPmapGetPort, with the exports' return
-// codes; the exports are shells that refuse a null record or mapping.
+// Internals of GetProgramPort and BuildPmapGetPort.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +9,6 @@
 namespace qelrpc::rpc {
 
 int getProgramPort(RpcOperation& op, uint32_t prog, uint32_t vers, int reserved) noexcept;
-int buildPmapGetPort(MbufCursor* stream, const mapping& m) noexcept;
+int buildPmapGetPort(MbufCursor& stream, const mapping& m) noexcept;
 
 }  // namespace qelrpc::rpc
