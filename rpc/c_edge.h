@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The one exception barrier between the library's C++ and its C callers:
-// an export whose work can allocate through C++ (std::string, vector, new)
-// or throw runs that work through guard(), so nothing thrown ever reaches a
-// C caller and no other try/catch is needed in the library.
+// The one exception barrier between the library's C++ and its C callers
+// (docs/ARCHITECTURE.md): nothing thrown ever reaches a C caller.
 #pragma once
 
 #include <new>

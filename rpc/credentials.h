@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The two plain credential flavors as internals: the exported
-// rpcCreateAuthNull and rpcCreateAuthUnix are thin shells over these (a
-// null operation is refused there), and the library's own code calls these.
-// Same return codes as the exports: 1 attached, 0 not (op.auth then null).
+// Internals of rpcCreateAuthNull and rpcCreateAuthUnix: 1 attached, 0 not
+// (op.auth then null).
 #pragma once
 
 #include <cstdint>

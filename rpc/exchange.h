@@ -1,8 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The client's exchanges: one prepared call out of the request block and
-// its raw reply into the reply block, over UDP or over a TCP connection
-// that lives for this exchange only. The exports DoUDPRPCGram, DoTCPRPCGram
-// and GetHostIP are thin shells over these.
+// Internals of DoUDPRPCGram, DoTCPRPCGram and GetHostIP.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +8,7 @@
 
 namespace qelrpc::exchange {
 
-// Return codes as the exports': 0, a status from rpc/status.h, or a Windows
-// Sockets error number.
+// 0, a status from rpc/status.h, or a Windows Sockets error number.
 int udpExchange(RpcOperation& op) noexcept;
 int tcpExchange(RpcOperation& op) noexcept;
 

@@ -1,6 +1,3 @@
-// The operation record's lifecycle: its two message blocks, the windows onto
-// them, the borrowed block of a temporary operation, and the release of what
-// an operation owns.
 #include <cstring>
 
 #include "qelrpc.h"

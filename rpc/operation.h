@@ -1,7 +1,5 @@
-// Internals of the operation record's lifecycle (rpcInitOperation(Ex),
-// rpcCloseOperation, rpcAllocateBuffer, InitRpcHeaderBuffer, InitDataBuffer,
-// CopyRpcBuffer), with the exports' return codes; the exports are shells that
-// refuse or ignore a null record.
+// Internals of rpcInitOperation(Ex), rpcCloseOperation, rpcAllocateBuffer,
+// InitRpcHeaderBuffer, InitDataBuffer and CopyRpcBuffer.
 #pragma once
 
 #include <cstdint>

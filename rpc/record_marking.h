@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Record marking on TCP (RFC 5531 section 11), for the client's exchanges
-// and the server's connections alike: reading one record into a block and
-// sending one, each under the caller's time bounds, with the fragment cap
-// and the error numbers in this one place.
+// and the server's connections alike.
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,5 @@
-// Status codes of the call side: the operation, the call (header, the UDP
-// and TCP exchanges, the call driver, the reply check) and the portmapper
-// look-up. Windows error numbers are used where the library speaks to the
-// suite's programs; small negative numbers are argument and protocol
-// outcomes. The numbers and their meanings are platform/status_table.h's.
+// Status codes of the call side (operation, call, portmapper look-up), as
+// platform/status_table.h numbers and describes them.
 #pragma once
 
 #include "platform/status_table.h"
