@@ -48,7 +48,7 @@ int CallBlocks::lend(RpcOperation& op) {
         heap::release(request_);
         heap::release(reply_);
         request_ = reply_ = nullptr;
-        const int rc = rpcInitOperation(&op);
+        const int rc = operation::init(op);
         if (rc != 0) return rc;
         request_ = op.request.block.pos;
         reply_ = op.reply.block.pos;
