@@ -82,7 +82,7 @@ bool openBroadcastSocket(platform::Socket& s) {
     return platform::setBroadcast(s.get(), true) == 0;
 }
 
-enum class Next { Good, Dropped, Failed };
+enum class Next { Good, Dropped, Failed, Ended };
 
 // Receives one datagram into the reply block and checks it; on Good the
 // reply's data window stands behind the leading nonzero word.
@@ -107,6 +107,22 @@ Next receiveAnswer(RpcOperation& op, platform::NativeSocket s, uint32_t xid, Rpc
     return Next::Good;
 }
 
+// Reads datagrams until a good answer (Good), until `deadline` has passed and
+// the datagrams already queued are read (Ended), or until the wait fails
+// (Failed). A failed receive is Failed when failedReceiveEnds, else dropped.
+Next nextAnswer(RpcOperation& op, platform::NativeSocket s, uint32_t xid, Clock::time_point deadline,
+                RpcSockAddrIn* sender, bool failedReceiveEnds) {
+    for (int pastDeadline = 0;;) {
+        const uint64_t left = microsUntil(deadline);
+        if (left == 0 && ++pastDeadline > kQueuedAfterDeadline) return Next::Ended;
+        unsigned ready = 0;
+        if (platform::waitFor(s, platform::kReadable, left, ready) != 0) return Next::Failed;
+        if (ready == 0) return Next::Ended;
+        const Next n = receiveAnswer(op, s, xid, sender);
+        if (n == Next::Good || (n == Next::Failed && failedReceiveEnds)) return n;
+    }
+}
+
 }  // namespace
 
 extern "C" {
@@ -123,27 +139,16 @@ int rpcBroadcastUDP(RpcOperation* op, BroadcastReplyProc replyProc, const RpcTim
     if (!openBroadcastSocket(s)) return kSocketFailure;
     if (!sendCall(*op, s.get(), op->udpPort)) return kSocketFailure;
 
-    bool failed = false;
     // One full wait from the start and from each good answer; other
-    // datagrams are dropped without moving it.
-    Clock::time_point deadline = after(wait);
-    int pastDeadline = 0;
+    // datagrams, and a failed receive, are dropped without moving it.
+    Next n;
     for (;;) {
-        const uint64_t left = microsUntil(deadline);
-        if (left == 0 && ++pastDeadline > kQueuedAfterDeadline) break;
-        unsigned ready = 0;
-        if (platform::waitFor(s.get(), platform::kReadable, left, ready) != 0) {
-            failed = true;
-            break;
-        }
-        if (ready == 0) break;
         RpcSockAddrIn sender{};
-        const Next n = receiveAnswer(*op, s.get(), xid, &sender);
-        if (n != Next::Good) continue;  // dropped silently, and so is a failed receive
+        n = nextAnswer(*op, s.get(), xid, after(wait), &sender, false);
+        if (n != Next::Good) break;
         if (replyProc(&sender, op, value) != 0) break;
-        deadline = after(wait);
-        pastDeadline = 0;
     }
+    bool failed = n == Next::Failed;
     if (platform::setBroadcast(s.get(), false) != 0) failed = true;
     return failed ? kSocketFailure : kEnded;
 }
@@ -172,19 +177,9 @@ int rpcBroadcastReadNext(RpcOperation* op, const RpcTimeValue* timeout, RpcSockA
     if (!readyToReceive(*op, xid)) return kSocketFailure;
     // The wait is measured from this call: datagrams that are no good answer
     // are dropped without restarting it.
-    const Clock::time_point deadline = after(micros(*timeout));
-    for (int pastDeadline = 0;;) {
-        const uint64_t left = microsUntil(deadline);
-        if (left == 0 && ++pastDeadline > kQueuedAfterDeadline) return kEnded;
-        unsigned ready = 0;
-        if (platform::waitFor(op->sock, platform::kReadable, left, ready) != 0) return kSocketFailure;
-        if (ready == 0) return kEnded;
-        switch (receiveAnswer(*op, op->sock, xid, sender)) {
-            case Next::Good: return 0;
-            case Next::Failed: return kSocketFailure;
-            case Next::Dropped: break;
-        }
-    }
+    const Next n = nextAnswer(*op, op->sock, xid, after(micros(*timeout)), sender, true);
+    if (n == Next::Good) return 0;
+    return n == Next::Ended ? kEnded : kSocketFailure;
 }
 
 }  // extern "C"
