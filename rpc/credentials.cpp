@@ -13,10 +13,6 @@
 #include "xdr/wire.h"
 
 namespace qelrpc::credentials {
-namespace {
-// Used when the host's own name cannot be read.
-constexpr const char* kFallbackMachineName = "localhost";
-}  // namespace
 
 int createAuthNull(RpcOperation& op) noexcept {
     op.auth = makeZeroed<RpcAuth>().release();
@@ -28,7 +24,7 @@ int createAuthUnix(RpcOperation& op, const char* machineName, uint32_t uid, uint
     char hostName[RPC_AUTHUNIX_MACHINE_MAX + 1] = {};
     if (machineName == nullptr) {
         if (!platform::localHostName(hostName, sizeof hostName) || hostName[0] == '\0')
-            std::strcpy(hostName, kFallbackMachineName);
+            std::strcpy(hostName, "localhost");
         machineName = hostName;
     }
 

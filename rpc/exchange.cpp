@@ -1,8 +1,8 @@
 // The UDP and TCP exchanges: one prepared call out of the request block, the
 // raw reply into the reply block, on a socket that lives for this exchange
-// only. The message in the request block starts with the 4-byte record-mark slot;
-// UDP sends what follows it, TCP sends it as one record (rpc/record_marking.h)
-// and reads the reply record into the reply block.
+// only. The message in the request block starts with the 4-byte record-mark
+// slot; UDP sends what follows it, TCP sends it as one record
+// (rpc/record_marking.h) and reads the reply record into the reply block.
 #include "platform/host.h"
 #include "platform/socket_errors.h"
 #include "platform/sockets.h"
