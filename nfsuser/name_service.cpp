@@ -1,7 +1,4 @@
-// Name-service dispatch: one check per process chooses who answers the
-// user and group questions (the local directory service, else PCNFSD
-// version 2, else Qelnfsd version 1, on the server the operation names),
-// and every question goes to the chosen service.
+// Name-service dispatch (docs/ARCHITECTURE.md, "Name service").
 #include "nfsuser/name_service.h"
 
 #include <atomic>
@@ -116,7 +113,7 @@ int checkService(RpcOperation* op, bool open, bool lookupPort, int32_t* kind) {
         if (rc != 0) return rc;
     }
     int32_t found = 0;
-    if (op != nullptr && attachQuestionCredential(op, open)) {
+    if (op != nullptr && attachQuestionCredential(*op, open)) {
         if (!lookupPort) {
             found = kindOfPreparedOperation(*op);
         } else if (rpc::getProgramPort(*op, PCNFSD_PROGRAM, PCNFSD_VERSION, 0) == 0) {

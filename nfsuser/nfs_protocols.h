@@ -13,10 +13,8 @@ namespace qelrpc::nfsuser {
 
 inline bool flagSet(uint8_t flag) { return flag != 0; }
 
-// kProtocolError (1728, Win32 RPC_S_PROTOCOL_ERROR): a reply whose results
-// cannot be read (cut off, no results at all, a length that runs past the
-// end, a bare pointer outside this thread's last reply): never an answer,
-// never a refusal.
+// kProtocolError (1728, as Win32's RPC_S_PROTOCOL_ERROR): results that
+// cannot be read are never an answer, never a refusal.
 QELRPC_STATUS_NAME_SERVICE(QELRPC_STATUS_CONSTANTS, QELRPC_STATUS_NO_RULE)
 
 // Closes the operation on every path out of a call when the call owns it.
@@ -34,13 +32,12 @@ class OwnedOperation {
     bool owned_;
 };
 
-// Attaches the AUTH_UNIX credential every name question carries (local
-// host name, uid 0, gid 0). An operation the caller opened and keeps may
-// already carry one from an earlier question: that record is released
-// first, so a question per call leaks nothing. (An operation opened by
-// this call is left alone: its old pointer is whatever the caller's record
-// held.)
-bool attachQuestionCredential(RpcOperation* op, bool openedHere);
+// Attaches the AUTH_UNIX credential every name question carries. An
+// operation the caller opened and keeps may already carry one from an
+// earlier question: that record is released first, so a question per call
+// leaks nothing. (An operation opened by this call is left alone: its old
+// pointer is whatever the caller's record held.)
+bool attachQuestionCredential(RpcOperation& op, bool openedHere);
 
 // The results of the last checked reply: the reply's data window.
 inline MbufCursor resultsOf(const RpcOperation& op) { return op.reply.data; }
