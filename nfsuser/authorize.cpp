@@ -1,6 +1,5 @@
-// User authorisation by name and password through Qelnfsd (procedure 3)
-// or PCNFSD version 2 (procedure 13), on the server the user wants or an
-// alternative one, in the order the caller gives.
+// User authorisation through Qelnfsd (procedure 3) or PCNFSD version 2
+// (procedure 13).
 //
 // Qelnfsd arguments:  server address (its octets in network order)
 //                     4
@@ -51,8 +50,7 @@ void wipe(void* p, size_t n) {
 }
 
 // The four operations, one per letter, sharing operation a's pair of
-// blocks. Releasing: the borrowers give back only their credentials, then
-// operation a releases the blocks and its own credential.
+// blocks; only a releases them.
 class AuthServerSet {
   public:
     AuthServerSet() = default;

@@ -1,5 +1,4 @@
-// The authorisation reply readers over a bounded window; the exported
-// bare-pointer forms forward to these.
+// The authorisation reply readers over a bounded window.
 //
 //   status   0 = accepted
 //   uid

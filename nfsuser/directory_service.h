@@ -1,6 +1,5 @@
-// The bridge to the directory-service library (qelnis): loaded from its
-// fixed place at the start of each use and released before the use ends;
-// no handle is kept between calls.
+// The bridge to the directory-service library (qelnis): no handle is kept
+// between calls.
 #pragma once
 
 #include <cstdint>

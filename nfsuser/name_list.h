@@ -1,7 +1,5 @@
 // NameList: names laid end to end, each followed by one NUL byte, at most
-// 255 characters a name. Walking the caller's input list and appending to
-// the caller's output area, never more than count names of 255 characters;
-// reading one name from a daemon's reply.
+// 255 characters a name.
 #pragma once
 
 #include <cstdint>
@@ -31,7 +29,6 @@ inline bool readName(wire::Reader& r, NameBuffer& out, uint32_t* length = nullpt
     return true;
 }
 
-// Walks a caller's NameList.
 class NameListReader {
   public:
     explicit NameListReader(const char* list) : p_(list) {}

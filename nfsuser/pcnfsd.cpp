@@ -80,7 +80,6 @@ int writeRequest(RpcOperation& op, uint32_t kind, uint32_t count, const char* na
     return rc;
 }
 
-// The results of a MAPID call of `count` items of `kind`.
 int readResult(const RpcOperation& op, uint32_t kind, uint32_t count, char* names, int32_t** idsRef) {
     // The question decides which caller area is an output: names for an
     // id-to-name question, ids for a name-to-id one. The other area is the
@@ -116,8 +115,6 @@ int readResult(const RpcOperation& op, uint32_t kind, uint32_t count, char* name
     return state == ItemRead::Unreadable ? kProtocolError : 0;
 }
 
-// One MAPID call of `count` items of `kind` on an operation whose port is
-// known (closed on every path when `open`): header, request, call, results.
 int pcnfsdMapIds(RpcOperation* op, bool open, uint32_t kind, uint32_t count, char* names, int32_t** idsRef) {
     if (op == nullptr) return status::kHeaderNullOperation;
     OwnedOperation owned(op, open);
@@ -128,7 +125,6 @@ int pcnfsdMapIds(RpcOperation* op, bool open, uint32_t kind, uint32_t count, cha
     return rc;
 }
 
-// MAPID id-to-name through the operation's own set-up (beginQuestion).
 int idsToNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t kind, uint32_t count,
                const int32_t* ids, char* names) {
     const bool open = flagSet(openOperation);

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The PCNFSD version 2 MAPID client's internals: the exported readers and
-// PcnfsdGet* are thin shells over these, and the name service calls them.
+// The PCNFSD version 2 MAPID client's internals.
 #pragma once
 
 #include <cstdint>

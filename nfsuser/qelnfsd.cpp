@@ -39,9 +39,6 @@ int writeQelnfsdIds(RpcOperation& op, uint32_t count, const int32_t* ids) {
     return rc;
 }
 
-// One { status, gid } pair per name, in order: a name whose status is not
-// 0, or whose pair is missing from the reply, gets -1; a missing pair makes
-// the reply unreadable.
 int readQelnfsdResponseGroupNames(MbufCursor results, uint32_t count, int32_t** gidPtrs) {
     wire::Reader r(results);
     int rc = 0;

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The Qelnfsd version 1 client's internals: the exported request writers
-// and readers are thin shells over these, and the name service calls them.
+// The Qelnfsd version 1 client's internals.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +15,8 @@ int writeQelnfsdNames(RpcOperation& op, uint32_t count, const char* names);
 // Procedures 5 and 7: the count and count ids (-1 each without ids).
 int writeQelnfsdIds(RpcOperation& op, uint32_t count, const int32_t* ids);
 
-// 0, or kProtocolError (1728) when a pair is missing (its gid is -1).
+// One { status, gid } pair per name: -1 where the status is not 0 or the
+// pair is missing; 0, or kProtocolError (1728) when a pair is missing.
 int readQelnfsdResponseGroupNames(MbufCursor results, uint32_t count, int32_t** gidPtrs);
 // count when every item had a name, 0 when an empty name ended the list,
 // kProtocolError (1728) when the results cannot be read.
