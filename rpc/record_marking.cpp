@@ -18,11 +18,6 @@ namespace {
 // than a day, a longer bound just waits again.
 constexpr uint64_t kLongestWaitMicros = 86'400'000'000;
 
-// The end of a wait that starts now.
-Clock::time_point waitEnd(const Bounds& b) {
-    return b.silenceMicros == kNoSilenceLimit ? b.end : std::min(deadline::after(b.silenceMicros), b.end);
-}
-
 // Sends or receives exactly n bytes at p. What the socket has at once (bytes
 // to read, room to write) is taken at once; only an empty or full socket
 // costs a wait.
@@ -37,7 +32,9 @@ int transfer(NativeSocket s, uint8_t* p, uint32_t n, const Bounds& b, bool sendi
             continue;
         }
         if (!mustWait(rc)) return rc;
-        rc = waitUntil(s, sending ? platform::kWritable : platform::kReadable, waitEnd(b));
+        const Clock::time_point end =
+            b.silenceMicros == kNoSilenceLimit ? b.end : std::min(deadline::after(b.silenceMicros), b.end);
+        rc = waitUntil(s, sending ? platform::kWritable : platform::kReadable, end);
         if (rc != 0) return rc == sockerr::kTimedOut ? b.timedOut : rc;
     }
     return 0;
