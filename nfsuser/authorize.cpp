@@ -95,33 +95,23 @@ bool realAddress(uint32_t a) { return a != 0 && a != 0xFFFFFFFFu; }
 // Walks the first four characters of authOrder until a server's
 // portmapper knows the letter's daemon.
 Choice chooseServer(AuthServerSet& set, const char* authOrder, uint32_t server, uint32_t alt) {
-    bool triedB = false, triedD = false;
+    RpcOperation* const ops[4] = {&set.a, &set.b, &set.c, &set.d};
+    bool tried[4] = {};  // b and d are asked at most once each
     for (size_t i = 0; authOrder != nullptr && i < 4 && authOrder[i] != '\0'; ++i) {
         char letter = authOrder[i];
         if (letter >= 'A' && letter <= 'Z') letter = static_cast<char>(letter - 'A' + 'a');
         // With an alternative server, a and c ask it (as b and d do).
         if (alt != 0 && letter == 'a') letter = 'b';
         if (alt != 0 && letter == 'c') letter = 'd';
+        if (letter < 'a' || letter > 'd') continue;
+        const size_t k = static_cast<size_t>(letter - 'a');
         Choice ch;
-        uint32_t address = server;
-        switch (letter) {
-            case 'a': ch.op = &set.a; break;
-            case 'c': ch.op = &set.c; break;
-            case 'b':
-                if (alt == 0 || triedB) continue;
-                triedB = true;
-                ch.op = &set.b;
-                break;
-            case 'd':
-                if (alt == 0 || triedD) continue;
-                triedD = true;
-                ch.op = &set.d;
-                break;
-            default: continue;
-        }
-        ch.daemon = (letter == 'a' || letter == 'b') ? Daemon::Qelnfsd : Daemon::Pcnfsd;
         ch.viaAlt = letter == 'b' || letter == 'd';
-        if (ch.viaAlt) address = alt;
+        if (ch.viaAlt && (alt == 0 || tried[k])) continue;
+        tried[k] = true;
+        ch.op = ops[k];
+        ch.daemon = (letter == 'a' || letter == 'b') ? Daemon::Qelnfsd : Daemon::Pcnfsd;
+        const uint32_t address = ch.viaAlt ? alt : server;
         if (!realAddress(address)) continue;  // nothing to ask there
         ch.op->hostAddr = address;
         const int rc = ch.daemon == Daemon::Qelnfsd ? rpc::getProgramPort(*ch.op, QELNFSD_PROGRAM, QELNFSD_VERSION, 0)
