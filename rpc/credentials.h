@@ -22,7 +22,6 @@ Owned<T> makeZeroed(void (*release)(void*) noexcept = heap::release) noexcept {
     return Owned<T>(static_cast<T*>(heap::zeroed(sizeof(T))), release);
 }
 
-// A cleared AUTH_NULL record in op.auth.
 int createAuthNull(RpcOperation& op) noexcept;
 
 // An AUTH_UNIX record for uid/gid in op.auth; a null machineName takes the

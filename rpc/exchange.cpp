@@ -22,11 +22,10 @@ namespace {
 
 using deadline::after;
 
-// The start of either exchange. The prepared call is header.count +
-// data.count bytes from the block's start, the first 4 of them the
-// record-mark slot, an xid behind it; anything else was never prepared, and
-// nothing is sent (kInvalidParameter, as for a reply block without room).
-// The reply is emptied and the socket opened non-blocking: the connect is
+// The prepared call is header.count + data.count bytes from the block's
+// start, the first 4 of them the record-mark slot, an xid behind it; anything
+// else was never prepared, and nothing is sent (kInvalidParameter, as for a
+// reply block without room). The socket is non-blocking: the connect is
 // polled for the cancel flag, and every wait is bounded.
 int start(RpcOperation& op, SocketType type, uint32_t& total, Socket& s) {
     const MbufCursor& block = op.request.block;
@@ -87,12 +86,10 @@ int tcpExchange(RpcOperation& op) noexcept {
                               async ? op.cancelFlag : nullptr);
     if (rc != 0) return rc;
 
-    // The request goes out as one record; from here on the exchange has its
-    // bounds: no silence longer than the silence limit, and the send and the
-    // whole reply within the exchange's bound (a peer that trickles a byte
-    // now and then never goes silent). The connect before is bounded by the
-    // system and the cancel flag. A send that runs out is WSAETIMEDOUT, as
-    // the connect's own timeout is; a reply that does not come in time is -1.
+    // No silence longer than the silence limit, and the send and the whole
+    // reply within the exchange's bound (a peer that trickles a byte now and
+    // then never goes silent). A send that runs out is WSAETIMEDOUT, as the
+    // connect's own timeout is; a reply that does not come in time is -1.
     const exchange::Limits lim = exchange::limits();
     const auto end = after(lim.tcpExchangeMicros);
     rc = record::sendRecord(s.get(), op.request.block.pos, total, {lim.tcpSilenceMicros, end, sockerr::kTimedOut});
