@@ -29,29 +29,21 @@ int runConnect(NativeSocket s, const Endpoint& peer, int* cancelFlag) {
     // Without a flag to watch, nothing needs the short polls: the wait ends
     // as soon as the connect does either way.
     const uint64_t poll = cancelFlag != nullptr ? limits().connectPollMicros : 1'000'000;
-    int result = connectTo(s, peer);
-    if (result == sockerr::kInProgress || result == sockerr::kWouldBlock) {
-        for (;;) {
-            unsigned ready = 0;
-            const int rc = waitFor(s, kWritable, poll, ready);
-            if (rc != 0) {
-                result = rc;
-                break;
-            }
-            if (ready != 0) {
-                result = connectOutcome(s);
-                // Writable with no pending error is connected; a failure the
-                // system did not name is still a failure.
-                if (result == 0 && !(ready & kWritable)) result = sockerr::kNotConnected;
-                break;
-            }
-            if (cancelled(cancelFlag)) {
-                result = status::kExchangeCancelled;
-                break;
-            }
+    const int started = connectTo(s, peer);
+    if (started != sockerr::kInProgress && started != sockerr::kWouldBlock) return started;
+    for (;;) {
+        unsigned ready = 0;
+        const int rc = waitFor(s, kWritable, poll, ready);
+        if (rc != 0) return rc;
+        if (ready != 0) {
+            const int result = connectOutcome(s);
+            // Writable with no pending error is connected; a failure the
+            // system did not name is still a failure.
+            if (result == 0 && !(ready & kWritable)) return sockerr::kNotConnected;
+            return result;
         }
+        if (cancelled(cancelFlag)) return status::kExchangeCancelled;
     }
-    return result;
 }
 
 // One connect on its own thread; the calling thread pumps messages until it
