@@ -12,9 +12,8 @@ std::atomic<uint32_t> g_next{0};
 
 constexpr uint32_t after(uint32_t x) { return x == UINT32_MAX ? 1 : x + 1; }
 
-// Where this process's sequence starts: 32 bits from the system's random
-// source. Should the source fail, the clock and an address of this load
-// still keep processes apart better than one fixed start would.
+// 32 random bits; should the source fail, the clock and an address of this
+// load still keep processes apart better than one fixed start would.
 uint32_t randomStart() noexcept {
     uint32_t v = 0;
     if (!platform::randomBytes(&v, sizeof v)) {

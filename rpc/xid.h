@@ -1,9 +1,7 @@
-// The process-wide transaction-id counter: ids run on by one across every
-// operation of the process (..., 4294967295, 1, ...) and are never 0. The
-// first id is random, drawn once per process from the system's random
-// source, so that a peer cannot guess the id of a call it did not see
-// (replies over UDP are taken from any sender; only the xid ties them to
-// the call).
+// The process-wide transaction-id counter (..., 4294967295, 1, ...; never 0).
+// The first id is random so that a peer cannot guess the id of a call it did
+// not see (replies over UDP are taken from any sender; only the xid ties them
+// to the call).
 #pragma once
 
 #include <cstdint>
