@@ -8,8 +8,6 @@
 
 namespace qelrpc::library {
 
-// The text and caption of the warning shown when the socket layer cannot
-// be started.
 constexpr const char* kSocketStartWarning = "Unable to initialize Winsock library";
 constexpr const char* kWarningCaption = "QUORBEL";
 
