@@ -117,18 +117,20 @@ inline int opaque(MbufCursor* s, XdrOp op, uint32_t len, void* bytes) {
 // after its word was written.
 inline int bytesEncode(MbufCursor* s, const void* p, uint32_t len, uint32_t maxLen) {
     if (!usable(s)) return kFail;
-    wire::Writer w(*s);
-    if (!w.word(len)) return kFail;
-    wire::Writer b(w.window(), 0);
-    uint8_t* at = len <= maxLen && (len == 0 || p != nullptr) ? b.reserve(wire::padded(len)) : nullptr;
-    if (at == nullptr) {
-        // Refused after the length word, as a word-by-word writer leaves it.
-        wire::takeBack(*s, w.window());
-        return kFail;
-    }
-    storePadded(at, p, len);
-    wire::takeBack(*s, b.window());
-    return kOk;
+    // Qel_BytesEncode: the cursor in locals, written back once (the byte
+    // stores may alias it; two writers over copies took 1.2x as long).
+    uint8_t* const pos = s->pos;
+    const uint32_t count = s->count;
+    const uint64_t total = wire::padded(len);
+    if (!wire::hasRoom(*s, 4)) return kFail;
+    wire::storeWord(pos, len);
+    const bool fits = len <= maxLen && (len == 0 || (p != nullptr && uint64_t{count} + 4 + total <= s->limit));
+    if (fits) storePadded(pos + 4, p, len);
+    // Refused after the length word, as a word-by-word writer leaves it.
+    const uint32_t written = fits ? 4 + static_cast<uint32_t>(total) : 4;
+    s->pos = pos + written;
+    s->count = count + written;
+    return fits ? kOk : kFail;
 }
 
 // Counted bytes, decode. The length is stored whatever it is; a refused
