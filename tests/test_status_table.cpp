@@ -119,7 +119,12 @@ Listing documentedListing(std::istream& doc) {
         std::string code;
         while (std::getline(codes, code, ',')) {
             code.erase(0, code.find_first_not_of(' '));
-            if (std::regex_match(code, number) && code.rfind("−", 0) == 0) code = "-" + code.substr(std::string("−").size());
+            // The document writes a minus sign (U+2212); the table, ASCII '-'.
+            static const std::string minus = "−";
+            if (std::regex_match(code, number) && code.rfind(minus, 0) == 0) {
+                code.erase(0, minus.size());
+                code.insert(code.begin(), '-');
+            }
             out.emplace(heading, code);
         }
     }
