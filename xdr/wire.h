@@ -216,19 +216,15 @@ class Writer {
     bool ok_;
 };
 
-// Host order to network order and back for 16 and 32 bits, whatever the
-// host's order (ports and addresses in the records are kept in network
-// order; the platform layer takes host order).
+// Host order to network order for 16 and 32 bits, whatever the host's order
+// (ports and addresses in the records are kept in network order; the
+// platform layer takes host order). Each swap is its own inverse, so the
+// same routine also takes a value back to host order.
 inline uint16_t toNetwork16(uint16_t v) {
-    uint8_t b[2] = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+    const uint8_t b[2] = {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
     uint16_t out;
     std::memcpy(&out, b, 2);
     return out;
-}
-inline uint16_t fromNetwork16(uint16_t v) {
-    uint8_t b[2];
-    std::memcpy(b, &v, 2);
-    return static_cast<uint16_t>((b[0] << 8) | b[1]);
 }
 inline uint32_t toNetwork32(uint32_t v) {
     uint8_t b[4];
@@ -237,10 +233,6 @@ inline uint32_t toNetwork32(uint32_t v) {
     std::memcpy(&out, b, 4);
     return out;
 }
-inline uint32_t fromNetwork32(uint32_t v) {
-    uint8_t b[4];
-    std::memcpy(b, &v, 4);
-    return loadWord(b);
-}
+inline uint32_t fromNetwork32(uint32_t v) { return toNetwork32(v); }
 
 }  // namespace qelrpc::wire
