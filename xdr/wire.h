@@ -128,10 +128,7 @@ class Reader {
         return p;
     }
     // Fixed-length opaque data: n bytes and the padding behind them.
-    const uint8_t* fixedOpaque(uint32_t n) {
-        const uint8_t* p = bytes(padded(n));
-        return p;
-    }
+    const uint8_t* fixedOpaque(uint32_t n) { return bytes(padded(n)); }
     // Variable-length opaque data: a length word, the bytes, the padding.
     // A length above maxLength fails before anything behind it is taken.
     Opaque opaque(uint32_t maxLength = UINT32_MAX) {
