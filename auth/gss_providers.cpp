@@ -40,27 +40,28 @@ State* state() noexcept {
 constinit const EntryPoints* g_mit = nullptr;
 constinit void* g_sspiTable = nullptr;
 
+template <typename T>
+bool resolve(const platform::Module& m, const char* name, T& slot) {
+    slot = reinterpret_cast<T>(m.symbol(name));
+    return slot != nullptr;
+}
+
+// Resolution stops at the first gap.
 bool resolveAll(const platform::Module& m, EntryPoints& t) {
-    void* slots[kEntryPointCount];
-    for (size_t i = 0; i < kEntryPointCount; ++i) {
-        slots[i] = m.symbol(kEntryPointNames[i]);
-        if (slots[i] == nullptr) return false;  // resolution stops at the first gap
-    }
-    t.importName = reinterpret_cast<ImportName>(slots[0]);
-    t.initSecContext = reinterpret_cast<InitSecContext>(slots[1]);
-    t.deleteSecContext = reinterpret_cast<DeleteSecContext>(slots[2]);
-    t.releaseBuffer = reinterpret_cast<ReleaseBuffer>(slots[3]);
-    t.releaseName = reinterpret_cast<ReleaseName>(slots[4]);
-    t.getMic = reinterpret_cast<GetMic>(slots[5]);
-    t.verifyMic = reinterpret_cast<VerifyMic>(slots[6]);
-    t.wrap = reinterpret_cast<Wrap>(slots[7]);
-    t.unwrap = reinterpret_cast<Unwrap>(slots[8]);
-    t.displayStatus = reinterpret_cast<DisplayStatus>(slots[9]);
-    t.ntServiceName = static_cast<gss_OID*>(slots[10]);
-    t.inquireCred = reinterpret_cast<InquireCred>(slots[11]);
-    t.releaseOidSet = reinterpret_cast<ReleaseOidSet>(slots[12]);
-    t.displayName = reinterpret_cast<DisplayName>(slots[13]);
-    return true;
+    return resolve(m, "gss_import_name", t.importName) &&
+           resolve(m, "gss_init_sec_context", t.initSecContext) &&
+           resolve(m, "gss_delete_sec_context", t.deleteSecContext) &&
+           resolve(m, "gss_release_buffer", t.releaseBuffer) &&
+           resolve(m, "gss_release_name", t.releaseName) &&
+           resolve(m, "gss_get_mic", t.getMic) &&
+           resolve(m, "gss_verify_mic", t.verifyMic) &&
+           resolve(m, "gss_wrap", t.wrap) &&
+           resolve(m, "gss_unwrap", t.unwrap) &&
+           resolve(m, "gss_display_status", t.displayStatus) &&
+           resolve(m, "gss_nt_service_name", t.ntServiceName) &&
+           resolve(m, "gss_inquire_cred", t.inquireCred) &&
+           resolve(m, "gss_release_oid_set", t.releaseOidSet) &&
+           resolve(m, "gss_display_name", t.displayName);
 }
 
 void unloadMit() noexcept {
