@@ -21,8 +21,6 @@ uint32_t fullNameCredLength(const AuthDesCred& c) noexcept {
     return static_cast<uint32_t>(20 + wire::padded(strnlen(c.netName, RPC_AUTHDES_NETNAME_MAX)));
 }
 
-// The server's verifier (RFC 1057 section 9.3.2: authdes_verf_svr): the
-// encrypted timestamp, then the nickname, nothing else.
 bool takeAuthDesReplyVerifier(RpcOperation& op, const wire::Opaque& verifier) noexcept {
     AuthDesCred* c = desCredential(op);
     if (c == nullptr || verifier.length != kAuthDesVerifierLength) return false;

@@ -75,9 +75,6 @@ int checkReplyVerifier(RpcOperation& op, const wire::OpaqueAuth& verifier) noexc
     switch (f) {
         case RPC_AUTH_DES: return auth::takeAuthDesReplyVerifier(op, body) ? status::kOk : status::kReplyAuthError;
         case RPC_RPCSEC_GSS:
-            // A reply to an established context's call carries the MIC of
-            // the call's sequence number (RFC 2203 section 5.3.3.2); set-up
-            // replies are checked by the set-up itself.
             return gss::replyVerifierMatches(op, body.data, body.length) ? status::kOk : status::kReplyAuthError;
         default: return status::kOk;
     }

@@ -1,10 +1,7 @@
-// The GSS-API back ends, loaded once per process when the library loads and
-// released when it unloads:
-//   0  the MIT Kerberos GSS-API library, reached through 14 names resolved
-//      by name (it is never linked, so the library loads without it);
-//   1  the Windows security interface, whose function table only answers
-//      whether it is there; every RPCSEC_GSS credential uses back end 0.
-// A missing module or name is silent: that back end is unavailable.
+// The GSS-API back ends (docs/ARCHITECTURE.md, "RPCSEC_GSS (Kerberos)"):
+//   0  the MIT Kerberos GSS-API library, resolved by name, never linked;
+//   1  the Windows security interface, only asked whether it is there;
+//      every RPCSEC_GSS credential uses back end 0.
 #include "auth/gss_providers.h"
 
 #include <atomic>
