@@ -97,8 +97,6 @@ bool isGssAvailable(int provider) noexcept {
     }
 }
 
-GssProvider gssProvider() noexcept { return GssProviderMit; }
-
 int mapMajorStatus(OM_uint32 major, int fallback) noexcept {
     switch (major) {
         case kNoContext: return -18;
@@ -173,6 +171,6 @@ extern "C" {
 
 int IsGSSAvailable(int provider) { return qelrpc::gss::isGssAvailable(provider) ? 1 : 0; }
 
-GssProvider GetGSSProvider(void) { return qelrpc::gss::gssProvider(); }
+GssProvider GetGSSProvider(void) { return GssProviderMit; }
 
 }  // extern "C"

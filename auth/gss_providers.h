@@ -6,10 +6,8 @@
 
 namespace qelrpc::gss {
 
-// IsGSSAvailable and GetGSSProvider as internals (an unknown back end
-// number is not refused).
+// IsGSSAvailable as an internal (an unknown back end number is not refused).
 bool isGssAvailable(int provider) noexcept;
-GssProvider gssProvider() noexcept;
 
 }  // namespace qelrpc::gss
 
