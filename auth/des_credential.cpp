@@ -33,7 +33,6 @@ using namespace qelrpc;
 
 namespace {
 
-constexpr uint32_t kVerifierLength = 12;
 constexpr uint32_t kNicknameCredLength = 8;
 constexpr std::size_t kKeyTextMax = 255;
 constexpr uint32_t kLastMicrosecond = 999'999;
@@ -70,7 +69,8 @@ int writeAuthDesCred(RpcOperation& op, uint8_t* p, const uint8_t* end) noexcept 
     const bool full = c.nameKind != RPC_AUTHDES_NICKNAME;
     const auto nameLength = static_cast<uint32_t>(strnlen(c.netName, RPC_AUTHDES_NETNAME_MAX));
     const uint32_t credLength = full ? fullNameCredLength(c) : kNicknameCredLength;
-    if (uint64_t{credLength} + 8 + kVerifierLength > static_cast<uint64_t>(end - p)) return status::kInvalidParameter;
+    if (uint64_t{credLength} + 8 + kAuthDesVerifierLength > static_cast<uint64_t>(end - p))
+        return status::kInvalidParameter;
 
     const uint32_t seconds = serverNow(op);
 
@@ -116,7 +116,7 @@ int writeAuthDesCred(RpcOperation& op, uint8_t* p, const uint8_t* end) noexcept 
         w.word(c.nickname);
     }
     w.word(RPC_AUTH_DES);
-    w.word(kVerifierLength);
+    w.word(kAuthDesVerifierLength);
     w.fixedOpaque(block, 8);
     if (full) w.fixedOpaque(block + 12, 4);
     else w.word(0);
@@ -130,7 +130,7 @@ int writeAuthDesCred(RpcOperation& op, uint8_t* p, const uint8_t* end) noexcept 
     c.lastUseconds = static_cast<int32_t>(micros);
     a->credLength = credLength;
     a->verfFlavor = RPC_AUTH_DES;
-    a->verfLength = kVerifierLength;
+    a->verfLength = kAuthDesVerifierLength;
     return status::kOk;
 }
 
@@ -166,7 +166,7 @@ int rpcCreateAuthDES(RpcOperation* op, const char* netName, const char* serverPu
     a->flavor = RPC_AUTH_DES;
     a->credLength = auth::fullNameCredLength(*c);
     a->verfFlavor = RPC_AUTH_DES;
-    a->verfLength = kVerifierLength;
+    a->verfLength = auth::kAuthDesVerifierLength;
     a->body = c.release();
     op->auth = a.release();
     return 1;

@@ -21,27 +21,23 @@ uint32_t fullNameCredLength(const AuthDesCred& c) noexcept {
     return static_cast<uint32_t>(20 + wire::padded(strnlen(c.netName, RPC_AUTHDES_NETNAME_MAX)));
 }
 
-bool checkAuthDesReplyVerifier(RpcOperation& op, const uint8_t timestamp[8]) noexcept {
-    const AuthDesCred* c = desCredential(op);
-    if (c == nullptr || timestamp == nullptr) return false;
+bool takeAuthDesReplyVerifier(RpcOperation& op, const wire::Opaque& verifier) noexcept {
+    AuthDesCred* c = desCredential(op);
+    if (c == nullptr || verifier.length != kAuthDesVerifierLength) return false;
     uint8_t block[8];
-    std::memcpy(block, timestamp, 8);
+    std::memcpy(block, verifier.data, 8);
     if (!des::ecb(c->convKey, block, 8, true)) return false;
     wire::Reader r(block, sizeof block);
     const uint32_t seconds = r.word() + 1;  // modulo 2^32
     const uint32_t microseconds = r.word();
-    return seconds == static_cast<uint32_t>(c->lastSeconds) &&
-           microseconds == static_cast<uint32_t>(c->lastUseconds);
-}
-
-void useAuthDesNickname(RpcOperation& op, uint32_t nickname) noexcept {
-    AuthDesCred* c = desCredential(op);
-    if (c == nullptr) return;
-    c->nickname = nickname;
+    if (seconds != static_cast<uint32_t>(c->lastSeconds) || microseconds != static_cast<uint32_t>(c->lastUseconds))
+        return false;
+    c->nickname = wire::loadWord(verifier.data + 8);
     if (c->nameKind == RPC_AUTHDES_FULLNAME) {
         c->nameKind = RPC_AUTHDES_NICKNAME;
         op.auth->credLength = 8;
     }
+    return true;
 }
 
 void restoreAuthDesFullName(RpcOperation& op) noexcept {

@@ -1,11 +1,12 @@
-// What the reply check needs from the AUTH_DES flavor: the verifier check,
-// the nickname the server assigns, and the return to the full-name form
-// before a new port look-up.
+// What the reply check needs from the AUTH_DES flavor: the verifier check
+// with the nickname the server assigns, and the return to the full-name
+// form before a new port look-up.
 #pragma once
 
 #include <cstdint>
 
 #include "qelrpc.h"
+#include "xdr/wire.h"
 
 namespace qelrpc::auth {
 
@@ -14,13 +15,14 @@ namespace qelrpc::auth {
 AuthDesCred* desCredential(RpcOperation& op) noexcept;
 uint32_t fullNameCredLength(const AuthDesCred& c) noexcept;
 
-// Checks the 8-byte encrypted timestamp of an AUTH_DES reply verifier
-// against the operation's credential. False when it does not match or the
-// operation carries no usable AUTH_DES credential.
-bool checkAuthDesReplyVerifier(RpcOperation& op, const uint8_t timestamp[8]) noexcept;
+// The 12 bytes of an AUTH_DES verifier, the call's and the server's.
+constexpr uint32_t kAuthDesVerifierLength = 12;
 
-// Stores the server's nickname; the following calls carry the short form.
-void useAuthDesNickname(RpcOperation& op, uint32_t nickname) noexcept;
+// Checks an AUTH_DES reply verifier against the operation's credential and
+// stores the server's nickname: the following calls carry the short form.
+// False when it is not 12 bytes, its timestamp does not match, or the
+// operation carries no usable AUTH_DES credential.
+bool takeAuthDesReplyVerifier(RpcOperation& op, const wire::Opaque& verifier) noexcept;
 
 // Puts an AUTH_DES credential back into its full-name form.
 void restoreAuthDesFullName(RpcOperation& op) noexcept;

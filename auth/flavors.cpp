@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The credential flavors behind the call engine's seam (rpc/flavor.h): the
-// one place that knows all four. AUTH_NULL and AUTH_UNIX are plain data and
-// written here; AUTH_DES and RPCSEC_GSS have their own writers, reply checks
-// and records (auth/des_*.cpp, auth/gss_*.cpp).
+// The flavor seam of rpc/flavor.h. AUTH_NULL and AUTH_UNIX are plain data
+// and written here; AUTH_DES and RPCSEC_GSS have their own writers, reply
+// checks and records (auth/des_*.cpp, auth/gss_*.cpp).
 #include <cstring>
 
 #include "auth/des_reply.h"
@@ -17,11 +16,6 @@
 using namespace qelrpc;
 
 namespace {
-
-// An AUTH_DES server verifier (RFC 1057 section 9.3.2: authdes_verf_svr):
-// the encrypted timestamp, then the nickname, nothing else.
-constexpr uint32_t kAuthDesVerifierLength = 12;
-constexpr uint32_t kAuthDesVerifierNickname = 8;
 
 // The verifier words of a flavor that writes them as given (AUTH_NULL's
 // and AUTH_UNIX's), behind its credential body.
@@ -79,15 +73,8 @@ int checkReplyVerifier(RpcOperation& op, const wire::OpaqueAuth& verifier) noexc
     }
     const wire::Opaque& body = verifier.body;
     switch (f) {
-        case RPC_AUTH_DES:
-            if (body.length != kAuthDesVerifierLength) return status::kReplyAuthError;
-            if (!auth::checkAuthDesReplyVerifier(op, body.data)) return status::kReplyAuthError;
-            auth::useAuthDesNickname(op, wire::loadWord(body.data + kAuthDesVerifierNickname));
-            return status::kOk;
+        case RPC_AUTH_DES: return auth::takeAuthDesReplyVerifier(op, body) ? status::kOk : status::kReplyAuthError;
         case RPC_RPCSEC_GSS:
-            // A reply to an established context's call carries the MIC of
-            // the call's sequence number (RFC 2203 section 5.3.3.2); set-up
-            // replies are checked by the set-up itself.
             return gss::replyVerifierMatches(op, body.data, body.length) ? status::kOk : status::kReplyAuthError;
         default: return status::kOk;
     }
@@ -106,8 +93,6 @@ void release(RpcAuth* auth) noexcept {
 }
 
 void resetForPortLookup(RpcOperation& op) noexcept {
-    // Only AUTH_DES changes form (to its nickname) after a reply; the call
-    // leaves any other credential as it is.
     auth::restoreAuthDesFullName(op);
 }
 

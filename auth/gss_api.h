@@ -102,14 +102,6 @@ struct EntryPoints {
     DisplayName displayName;
 };
 
-// The names resolved, in the order of EntryPoints' fields.
-constexpr const char* kEntryPointNames[] = {
-    "gss_import_name",  "gss_init_sec_context", "gss_delete_sec_context", "gss_release_buffer",
-    "gss_release_name", "gss_get_mic",          "gss_verify_mic",         "gss_wrap",
-    "gss_unwrap",       "gss_display_status",   "gss_nt_service_name",    "gss_inquire_cred",
-    "gss_release_oid_set", "gss_display_name"};
-constexpr size_t kEntryPointCount = sizeof kEntryPointNames / sizeof kEntryPointNames[0];
-
 // The MIT back end's table, or null when it is unavailable.
 const EntryPoints* mit() noexcept;
 

@@ -21,11 +21,9 @@ int getMic(RpcGssContext context, const void* data, uint32_t len, void* mic, uin
 // 0 when mic is a MIC of data; -23, -18 or -6 otherwise; -1 no back end.
 int verifyMic(RpcGssContext context, const void* data, uint32_t len, const void* mic, uint32_t micLen) noexcept;
 
-// True when op's credential is RPCSEC_GSS and past its set-up: its calls
-// (DATA, DESTROY) are answered with the MIC of their sequence number.
-// During the set-up (INIT, CONTINUE_INIT) the answer carries AUTH_NULL, or
-// the MIC of the window once the context is complete, which the set-up
-// checks itself.
+// True when op's credential is RPCSEC_GSS and past its set-up (INIT,
+// CONTINUE_INIT): its calls, DATA and DESTROY, are answered with the MIC of
+// their sequence number.
 bool onEstablishedContext(RpcOperation& op) noexcept;
 
 // Checks the RPCSEC_GSS verifier of a reply to a DATA or DESTROY call: the

@@ -1,10 +1,7 @@
-// The GSS-API back ends, loaded once per process when the library loads and
-// released when it unloads:
-//   0  the MIT Kerberos GSS-API library, reached through 14 names resolved
-//      by name (it is never linked, so the library loads without it);
-//   1  the Windows security interface, whose function table only answers
-//      whether it is there; every RPCSEC_GSS credential uses back end 0.
-// A missing module or name is silent: that back end is unavailable.
+// The GSS-API back ends (docs/ARCHITECTURE.md, "RPCSEC_GSS (Kerberos)"):
+//   0  the MIT Kerberos GSS-API library, resolved by name, never linked;
+//   1  the Windows security interface, only asked whether it is there;
+//      every RPCSEC_GSS credential uses back end 0.
 #include "auth/gss_providers.h"
 
 #include <atomic>
@@ -40,27 +37,28 @@ State* state() noexcept {
 constinit const EntryPoints* g_mit = nullptr;
 constinit void* g_sspiTable = nullptr;
 
+template <typename T>
+bool resolve(const platform::Module& m, const char* name, T& slot) {
+    slot = reinterpret_cast<T>(m.symbol(name));
+    return slot != nullptr;
+}
+
+// Resolution stops at the first gap.
 bool resolveAll(const platform::Module& m, EntryPoints& t) {
-    void* slots[kEntryPointCount];
-    for (size_t i = 0; i < kEntryPointCount; ++i) {
-        slots[i] = m.symbol(kEntryPointNames[i]);
-        if (slots[i] == nullptr) return false;  // resolution stops at the first gap
-    }
-    t.importName = reinterpret_cast<ImportName>(slots[0]);
-    t.initSecContext = reinterpret_cast<InitSecContext>(slots[1]);
-    t.deleteSecContext = reinterpret_cast<DeleteSecContext>(slots[2]);
-    t.releaseBuffer = reinterpret_cast<ReleaseBuffer>(slots[3]);
-    t.releaseName = reinterpret_cast<ReleaseName>(slots[4]);
-    t.getMic = reinterpret_cast<GetMic>(slots[5]);
-    t.verifyMic = reinterpret_cast<VerifyMic>(slots[6]);
-    t.wrap = reinterpret_cast<Wrap>(slots[7]);
-    t.unwrap = reinterpret_cast<Unwrap>(slots[8]);
-    t.displayStatus = reinterpret_cast<DisplayStatus>(slots[9]);
-    t.ntServiceName = static_cast<gss_OID*>(slots[10]);
-    t.inquireCred = reinterpret_cast<InquireCred>(slots[11]);
-    t.releaseOidSet = reinterpret_cast<ReleaseOidSet>(slots[12]);
-    t.displayName = reinterpret_cast<DisplayName>(slots[13]);
-    return true;
+    return resolve(m, "gss_import_name", t.importName) &&
+           resolve(m, "gss_init_sec_context", t.initSecContext) &&
+           resolve(m, "gss_delete_sec_context", t.deleteSecContext) &&
+           resolve(m, "gss_release_buffer", t.releaseBuffer) &&
+           resolve(m, "gss_release_name", t.releaseName) &&
+           resolve(m, "gss_get_mic", t.getMic) &&
+           resolve(m, "gss_verify_mic", t.verifyMic) &&
+           resolve(m, "gss_wrap", t.wrap) &&
+           resolve(m, "gss_unwrap", t.unwrap) &&
+           resolve(m, "gss_display_status", t.displayStatus) &&
+           resolve(m, "gss_nt_service_name", t.ntServiceName) &&
+           resolve(m, "gss_inquire_cred", t.inquireCred) &&
+           resolve(m, "gss_release_oid_set", t.releaseOidSet) &&
+           resolve(m, "gss_display_name", t.displayName);
 }
 
 void unloadMit() noexcept {
@@ -98,8 +96,6 @@ bool isGssAvailable(int provider) noexcept {
         default: return true;  // an unknown back end number is not refused here
     }
 }
-
-GssProvider gssProvider() noexcept { return GssProviderMit; }
 
 int mapMajorStatus(OM_uint32 major, int fallback) noexcept {
     switch (major) {
@@ -175,6 +171,6 @@ extern "C" {
 
 int IsGSSAvailable(int provider) { return qelrpc::gss::isGssAvailable(provider) ? 1 : 0; }
 
-GssProvider GetGSSProvider(void) { return qelrpc::gss::gssProvider(); }
+GssProvider GetGSSProvider(void) { return GssProviderMit; }
 
 }  // extern "C"

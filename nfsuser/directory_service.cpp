@@ -23,23 +23,29 @@ platform::Module loadLibrary() noexcept {
     return lib;
 }
 
-// Asks fn for each id; the buffer is cleared before each question, so an
-// id the library does not answer yields an empty name rather than the
-// previous one.
-template <typename Fn>
-int idsToNames(const char* entry, uint32_t count, const int32_t* ids, char* names) noexcept {
+// Calls each(fn, i) for i below count, with `entry` resolved once; -1 when
+// the library or the entry point cannot be had.
+template <typename Fn, typename Each>
+int forEach(const char* entry, uint32_t count, Each each) noexcept {
     platform::Module lib = loadLibrary();
     const auto fn = lib.function<Fn>(entry);
     if (fn == nullptr) return -1;
+    for (uint32_t i = 0; i < count; ++i) each(fn, i);
+    return 0;
+}
+
+// The buffer is cleared before each question, so an id the library does
+// not answer yields an empty name rather than the previous one.
+template <typename Fn>
+int idsToNames(const char* entry, uint32_t count, const int32_t* ids, char* names) noexcept {
     NameListWriter out(names);
-    for (uint32_t i = 0; i < count; ++i) {
+    return forEach<Fn>(entry, count, [&](Fn fn, uint32_t i) {
         char buffer[kMaxName + 1];
         std::memset(buffer, 0, sizeof buffer);
         fn(ids != nullptr ? ids[i] : -1, buffer, static_cast<int>(sizeof buffer));
         buffer[kMaxName] = '\0';  // whatever the library did, the name ends here
         out.append(buffer);
-    }
-    return 0;
+    });
 }
 
 }  // namespace
@@ -57,33 +63,25 @@ bool configured() noexcept {
 int32_t lastReportedType() noexcept { return g_lastType.load(std::memory_order_relaxed); }
 
 int groupNamesToGids(uint32_t count, const char* names, int32_t* gids) noexcept {
-    platform::Module lib = loadLibrary();
-    const auto fn = lib.function<dirservice_groupnametogid_fn>("dirservice_groupnametogid");
-    if (fn == nullptr) return -1;
     NameListReader list(names);
-    for (uint32_t i = 0; i < count; ++i) {
+    return forEach<dirservice_groupnametogid_fn>("dirservice_groupnametogid", count, [&](auto fn, uint32_t i) {
         NameBuffer name;
         list.next(name);
         int value = -1;
         fn(name, &value);
         if (gids != nullptr) gids[i] = value;
-    }
-    return 0;
+    });
 }
 
 int userNamesToUids(uint32_t count, const char* names, int32_t* uids) noexcept {
-    platform::Module lib = loadLibrary();
-    const auto fn = lib.function<dirservice_getlocalcreds_fn>("dirservice_getlocalcreds");
-    if (fn == nullptr) return -1;
     NameListReader list(names);
-    for (uint32_t i = 0; i < count; ++i) {
+    return forEach<dirservice_getlocalcreds_fn>("dirservice_getlocalcreds", count, [&](auto fn, uint32_t i) {
         NameBuffer name;
         list.next(name);
         int value = -1, primaryGid = -1;
         if (name[0] == '\0' || fn(name, &value, &primaryGid) != 0) value = -1;
         if (uids != nullptr) uids[i] = value;
-    }
-    return 0;
+    });
 }
 
 int gidsToGroupNames(uint32_t count, const int32_t* gids, char* names) noexcept {

@@ -62,7 +62,10 @@ ItemRead nextItem(wire::Reader& r, MapItem& item) {
 // The MAPID request of `count` items of `kind`, on a fresh data window:
 // each with its id (from idsRef, -1 without) and its name (from the
 // NameList; an empty one ends the names, and no list gives empty names).
-int writeRequest(RpcOperation& op, uint32_t kind, uint32_t count, const char* names, int32_t** idsRef) {
+// The group-name form (BuildPcnfsdReqGroupNames) gives every item id 0 and
+// walks past empty names.
+int writeRequest(RpcOperation& op, uint32_t kind, uint32_t count, const char* names, int32_t** idsRef,
+                 bool groupNameForm = false) {
     operation::initDataBuffer(op.request);
     MbufCursor& w = op.request.data;
     int rc = mbuf::addLong(w, 0);
@@ -70,9 +73,10 @@ int writeRequest(RpcOperation& op, uint32_t kind, uint32_t count, const char* na
     for (uint32_t i = 0; i < count && rc == 0; ++i) {
         rc = mbuf::addLong(w, 1);
         if (rc == 0) rc = mbuf::addLong(w, static_cast<int32_t>(kind));
-        if (rc == 0) rc = mbuf::addLong(w, idAt(idsRef, i));
+        if (rc == 0) rc = mbuf::addLong(w, groupNameForm ? 0 : idAt(idsRef, i));
         NameBuffer name;
-        list.nextUntilEmpty(name);
+        if (groupNameForm) list.next(name);
+        else list.nextUntilEmpty(name);
         if (rc == 0) rc = mbuf::addString(w, name);
     }
     // A request without its end of list is never sent as if complete.
@@ -242,21 +246,7 @@ int BuildPcnfsdResponseGidOrUid(const uint8_t* results, uint32_t count, char* na
 }
 
 int BuildPcnfsdReqGroupNames(RpcOperation* op, uint32_t count, const char* names) {
-    if (op == nullptr) return -1;
-    operation::initDataBuffer(op->request);
-    MbufCursor& w = op->request.data;
-    int rc = mbuf::addLong(w, 0);
-    NameListReader list(names);
-    for (uint32_t i = 0; i < count && rc == 0; ++i) {
-        NameBuffer name;
-        list.next(name);
-        rc = mbuf::addLong(w, 1);
-        if (rc == 0) rc = mbuf::addLong(w, MapGroupNameToGid);
-        if (rc == 0) rc = mbuf::addLong(w, 0);
-        if (rc == 0) rc = mbuf::addString(w, name);
-    }
-    if (rc == 0) rc = mbuf::addLong(w, 0);
-    return rc;
+    return op != nullptr ? writeRequest(*op, MapGroupNameToGid, count, names, nullptr, true) : -1;
 }
 
 int BuildPcnfsdResponseGroupNames(const uint8_t* results, uint32_t count, int32_t** gidPtrs) {
