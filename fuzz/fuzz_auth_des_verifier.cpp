@@ -2,15 +2,18 @@
 // AUTH_DES credential whose last call had a known conversation key and
 // timestamp, so the inputs can reach the verifier check (DES decryption of
 // the server's timestamp) and the move to the nickname. The reply block is
-// exactly the input. Whatever the bytes: the result is one of the reply
-// check's codes, the credential moves to the nickname form only on a
-// verifier that passed, an accepted outcome needs the AUTH_DES verifier, and
-// its full-name fields never change.
+// exactly the input, in read-only memory that ends where a guard page
+// begins; the operation record, the RpcAuth and the AuthDesCred the check
+// writes (copies of the ones rpcCreateAuthDES made) lie between guard
+// pages. Whatever the bytes: the result is one of the reply check's codes,
+// the credential moves to the nickname form only on a verifier that passed,
+// an accepted outcome needs the AUTH_DES verifier, and its full-name fields
+// never change.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
+#include "fuzz/fuzz_memory.h"
 #include "qelrpc.h"
 
 namespace {
@@ -34,30 +37,38 @@ RpcAuth* credential() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > RPC_MBUF_SIZE) return 0;
-    RpcAuth* auth = credential();
-    auto* cred = static_cast<AuthDesCred*>(auth->body);
+    static fuzzmem::ReadOnlyInput input(RPC_MBUF_SIZE);
+    static fuzzmem::GuardedOutput opArea(sizeof(RpcOperation)), authArea(sizeof(RpcAuth)),
+        credArea(sizeof(AuthDesCred));
+    const RpcAuth* made = credential();
+    auto* cred = credArea.zeroed<AuthDesCred>();
+    *cred = *static_cast<const AuthDesCred*>(made->body);
     std::memcpy(cred->convKey, kConvKey, 8);
     cred->lastSeconds = kLastSeconds;
     cred->lastUseconds = 0;
     cred->nameKind = RPC_AUTHDES_FULLNAME;
     cred->nickname = 0;
+    RpcAuth* auth = authArea.zeroed<RpcAuth>();
+    *auth = *made;
+    auth->body = cred;
     auth->credLength = 36;
     const AuthDesCred before = *cred;
 
-    std::vector<uint8_t> bytes(data, data + size);
-    uint8_t none = 0;
-    RpcOperation op{};
-    op.auth = auth;
-    op.reply.block.pos = bytes.empty() ? &none : bytes.data();
-    op.reply.block.count = static_cast<uint32_t>(size);
-    op.reply.block.limit = static_cast<uint32_t>(size);
+    const uint8_t* reply = input.place(data, size);
+    RpcOperation* op = opArea.zeroed<RpcOperation>();
+    op->auth = auth;
+    // The library reads a received reply in place; it never writes it.
+    op->reply.block.pos = const_cast<uint8_t*>(reply);
+    op->reply.block.count = static_cast<uint32_t>(size);
+    op->reply.block.limit = static_cast<uint32_t>(size);
 
-    const int rc = ProcessRPCResponse(&op);
+    const int rc = ProcessRPCResponse(op);
+    if (op->auth != auth || auth->body != cred) std::abort();
     if (rc != 0 && rc != -2 && rc != -3 && rc != -4 && rc != -99 && rc > -5) std::abort();
     {
         // Only a reply with a 12-byte AUTH_DES verifier is taken as accepted:
         // anything else authenticates no server (-98, or -4 for another size).
-        const uint8_t* r = op.reply.block.pos;
+        const uint8_t* r = reply;
         const bool accepted = rc == 0 || (rc <= -5 && rc != -98 && rc != -99);
         const bool des12 = size >= 20 && r[12] == 0 && r[13] == 0 && r[14] == 0 && r[15] == 3 && r[16] == 0 &&
                            r[17] == 0 && r[18] == 0 && r[19] == 12;
@@ -70,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     if (cred->nameKind == RPC_AUTHDES_NICKNAME) {
         // Only an accepted reply whose AUTH_DES verifier passed gets here.
-        const uint8_t* r = op.reply.block.pos;
+        const uint8_t* r = reply;
         const bool desVerifier = size >= 32 && r[12] == 0 && r[13] == 0 && r[14] == 0 && r[15] == 3;
         const uint32_t nickname = uint32_t{r[28]} << 24 | uint32_t{r[29]} << 16 | uint32_t{r[30]} << 8 | r[31];
         if (!desVerifier || cred->nickname != nickname || auth->credLength != 8) std::abort();

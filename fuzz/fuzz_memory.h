@@ -69,6 +69,25 @@ class ReadOnlyInput {
 #endif
     }
 
+    // The `prefix` bytes followed by the n input bytes, as one read-only
+    // area ending where a guard page begins: a fixed reply header, say, in
+    // front of results taken from the input.
+    const uint8_t* place(const void* prefix, std::size_t prefixLength, const void* bytes, std::size_t n) {
+#if defined(__linux__)
+        if (prefixLength > body_ || n > body_ - prefixLength) std::abort();
+        uint8_t* at = writable_ + body_ - prefixLength - n;
+        if (prefixLength != 0) std::memcpy(at, prefix, prefixLength);
+        if (n != 0) std::memcpy(at + prefixLength, bytes, n);
+        return readOnly_ + body_ - prefixLength - n;
+#else
+        fresh_ = std::make_unique<qelrpc::testing::GuardedPages>(prefixLength + n);
+        if (prefixLength != 0) std::memcpy(fresh_->data(), prefix, prefixLength);
+        if (n != 0) std::memcpy(fresh_->data() + prefixLength, bytes, n);
+        fresh_->makeReadOnly();
+        return fresh_->data();
+#endif
+    }
+
   private:
 #if defined(__linux__)
     std::size_t body_ = 0;
