@@ -10,6 +10,7 @@
 // back only after a good one, so every failure closes it. The operation
 // holds nothing else about it: the socket itself says what it is and where
 // it leads (platform::socketTypeOf, platform::peerEndpoint).
+#include <algorithm>
 #include <utility>
 
 #include "platform/host.h"
@@ -159,6 +160,13 @@ int tcpExchange(RpcOperation& op) noexcept {
     // A fresh connection carries this call alone; a kept one may still bring
     // an answer to an earlier call, which is not this call's reply.
     const uint32_t xid = wire::loadWord(op.request.block.pos + 4);
+    // Waiting for the first bytes here spares the reader its try on an
+    // empty socket (a system call a kept call is worth saving): the same
+    // bounds, the silence limit counted from the send.
+    const auto firstBytes =
+        lim.tcpSilenceMicros == record::kNoSilenceLimit ? end : std::min(end, after(lim.tcpSilenceMicros));
+    rc = record::waitUntil(s.get(), kReadable, firstBytes);
+    if (rc != 0) return rc == sockerr::kTimedOut ? status::kExchangeTimeout : rc;
     for (unsigned skipped = 0; skipped <= kMaxForeignReplies; ++skipped) {
         rc = record::readRecord(s.get(), op.reply.block, replyBounds);
         if (rc != 0) return rc;
