@@ -369,13 +369,11 @@ TEST_F(Kept, AnotherPortOrCloseOperationClosesTheKeptConnection) {
     EXPECT_EQ(a.accepted.load(), 2) << "back to a: a new connection";
     EXPECT_EQ(b.accepted.load(), 1);
 
-    const int kept = static_cast<int>(op.sock);
     rpcCloseOperation(&op);
     EXPECT_EQ(op.sock, RPC_INVALID_SOCKET);
     EXPECT_EQ(op.flags & RPC_OP_FLAG_KEEP_CONNECTION, 0u);
     for (int w = 0; w < 500 && closedByClient.load() < 3; ++w) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(closedByClient.load(), 3) << "b when the port changed back, a at rpcCloseOperation";
-    (void)kept;
     ASSERT_EQ(rpcInitOperation(&op), 0);  // TearDown closes it again
 }
 
