@@ -1,5 +1,6 @@
 // Whole null calls on loopback against one libtirpc server (tests/peers),
-// side by side: this library (a fresh socket per exchange), libtirpc with a
+// side by side: this library (a fresh socket per exchange, and a kept one:
+// rows .../Kept, set against libtirpc's kept client), libtirpc with a
 // client per call and with a kept client, and raw sockets without RPC
 // machinery as the floor. Then the port look-up against rpcbind: this
 // library's GetProgramPort and libtirpc's pmap_getport.
@@ -79,8 +80,9 @@ bool startServers() {
 // An operation ready for null calls to the peer over one transport.
 struct NullOperation {
     RpcOperation op{};
-    NullOperation(uint16_t tcpPort, uint16_t udpPort) {
+    NullOperation(uint16_t tcpPort, uint16_t udpPort, bool keep = false) {
         rpcInitOperationEx(&op, nullptr, loopback());
+        if (keep) rpcSetKeepConnection(&op, 1);
         rpcCreateAuthNull(&op);
         op.prog = kNullProg;
         op.vers = kVers;
@@ -99,6 +101,13 @@ struct NullOperation {
 
 void Qel_UdpNullCall(benchmark::State& state) {
     NullOperation n(0, g_servers.udp);
+    for (auto _ : state)
+        if (n.call() != 0) state.SkipWithError("call failed");
+}
+
+// One socket for all the calls, as libtirpc's kept client.
+void Qel_UdpNullCall_Kept(benchmark::State& state) {
+    NullOperation n(0, g_servers.udp, true);
     for (auto _ : state)
         if (n.call() != 0) state.SkipWithError("call failed");
 }
@@ -150,6 +159,13 @@ void Floor_UdpNullCall_RawSocket(benchmark::State& state) {
 
 void Qel_TcpNullCall(benchmark::State& state) {
     NullOperation n(g_servers.tcp, 0);
+    for (auto _ : state)
+        if (n.call() != 0) state.SkipWithError("call failed");
+}
+
+// One connection for all the calls, as libtirpc's kept client.
+void Qel_TcpNullCall_Kept(benchmark::State& state) {
+    NullOperation n(g_servers.tcp, 0, true);
     for (auto _ : state)
         if (n.call() != 0) state.SkipWithError("call failed");
 }
@@ -215,10 +231,12 @@ void Tirpc_PortLookUp_PmapGetport(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(Qel_UdpNullCall)->UseRealTime();
+BENCHMARK(Qel_UdpNullCall_Kept)->Name("Qel_UdpNullCall/Kept")->UseRealTime();
 BENCHMARK(Tirpc_UdpNullCall_ClientPerCall)->ArgName("ownSocket")->Arg(1)->Arg(0)->UseRealTime();
 BENCHMARK(Tirpc_UdpNullCall_KeptClient)->UseRealTime();
 BENCHMARK(Floor_UdpNullCall_RawSocket)->UseRealTime();
 BENCHMARK(Qel_TcpNullCall)->UseRealTime();
+BENCHMARK(Qel_TcpNullCall_Kept)->Name("Qel_TcpNullCall/Kept")->UseRealTime();
 BENCHMARK(Tirpc_TcpNullCall_ClientPerCall)->ArgName("ownSocket")->Arg(1)->Arg(0)->UseRealTime();
 BENCHMARK(Tirpc_TcpNullCall_KeptClient)->UseRealTime();
 BENCHMARK(Floor_TcpNullCall_RawSocket)->UseRealTime();

@@ -8,7 +8,10 @@ Rows are paired by name. Every benchmark is named Side_Row[_Variant], Side
 being Qel (this library), Tirpc (libtirpc doing the same work) or Floor (raw
 sockets without RPC machinery, shown for reference); Row has no underscore.
 Each Tirpc row is set against the Qel row of the same Row (the one with the
-same arguments when there are several). The time of a row is the median of
+same arguments when there are several); a Tirpc row whose variant names a
+kept client (KeptClient) goes with the Qel row of argument Kept (a kept
+connection, e.g. Qel_TcpNullCall/Kept), every other one with a Qel row
+without it. The time of a row is the median of
 its repetitions: real (wall-clock) time for benchmarks registered with
 UseRealTime (their names end in /real_time: calls to servers in other
 processes or threads), CPU time for the rest. The ratio is this library's
@@ -99,7 +102,8 @@ def main(argv):
             if side != "Qel":
                 others.append(name)
             continue
-        candidates = qel.get(row, [])
+        kept = "Kept" in variant
+        candidates = [(a, n) for a, n in qel.get(row, []) if ("Kept" in a.split("/")) == kept]
         match = next((n for a, n in candidates if a == args), None)
         if match is None and len(candidates) == 1:
             match = candidates[0][1]

@@ -111,6 +111,9 @@ typedef struct AuthUnixCred {
  * ------------------------------------------------------------------------ */
 
 #define RPC_OP_FLAG_ASYNC 0x1u
+/* Extension (see "Extensions" at the end): the operation keeps its client
+ * connection from call to call; set and cleared by rpcSetKeepConnection. */
+#define RPC_OP_FLAG_KEEP_CONNECTION 0x2u
 #define RPC_PROTOCOL_UDP_ONLY 17u
 #define RPC_TIME_OFFSET_UNKNOWN 2147483647
 
@@ -128,11 +131,13 @@ typedef struct RpcOperation {
     RpcAuth* auth; /* owned; null until a credential is attached */
     RpcWindow asyncWindow;
     int* cancelFlag; /* caller-owned; nonzero abandons a pending connect */
-    uint32_t flags;  /* RPC_OP_FLAG_ASYNC */
+    uint32_t flags;  /* RPC_OP_FLAG_ASYNC, RPC_OP_FLAG_KEEP_CONNECTION */
     uint32_t rejectStat;
     uint32_t authStat;
     uint32_t acceptStat;
-    RpcSocket sock; /* broadcast socket or listening socket only */
+    /* Broadcast socket or listening socket; with RPC_OP_FLAG_KEEP_CONNECTION
+     * the kept client socket (owned by the operation) or RPC_INVALID_SOCKET. */
+    RpcSocket sock;
     RpcSockAddrIn localAddr;
     uint32_t userData;
     int32_t timeOffset; /* RPC_TIME_OFFSET_UNKNOWN until measured */
@@ -312,12 +317,15 @@ QELRPC_API int xdr_mapping(MbufCursor* stream, XdrOp op, mapping* map);
 QELRPC_API int rpcAllocateBuffer(Mbuf* m);
 /* 0, 8 (no memory; no block held afterwards) or 1208 (null record). Keeps
  * every field the caller set except the two blocks, flags, asyncWindow,
- * cancelFlag and timeOffset. */
+ * cancelFlag and timeOffset. Closes no socket: sock is left as it is, so a
+ * kept connection is ended with rpcCloseOperation first. */
 QELRPC_API int rpcInitOperation(RpcOperation* op);
 /* Clears the record, stores hostName (if not null) and hostAddr (unless
  * 0xFFFFFFFF), then rpcInitOperation. */
 QELRPC_API int rpcInitOperationEx(RpcOperation* op, const char* hostName, uint32_t hostAddr);
-/* Releases both blocks and the credential. Does not close sock. */
+/* Releases both blocks and the credential. Closes sock only when it is a
+ * kept connection (RPC_OP_FLAG_KEEP_CONNECTION; the flag is then cleared and
+ * sock is RPC_INVALID_SOCKET); a broadcast or listening socket stays open. */
 QELRPC_API void rpcCloseOperation(RpcOperation* op);
 QELRPC_API void InitRpcHeaderBuffer(Mbuf* m);
 QELRPC_API void InitDataBuffer(Mbuf* m);
@@ -837,6 +845,29 @@ QELRPC_API int RPCSEC_GSS_VerifyMIC(RpcOperation* op, const void* data, uint32_t
 /* Writes the texts of the credential's majorStatus and minorStatus to the
  * standard error stream, one "GSS-API error: ..." line each. */
 QELRPC_API int RPCSEC_GSS_GetErrorMessage(RpcOperation* op, int unused1, int unused2);
+
+/* ========================================================================
+ * Extensions
+ *
+ * These go beyond the described interface. A caller who never calls them
+ * sees every function above behave exactly as documented there.
+ * ======================================================================== */
+
+/* Kept client connections. enable != 0: from the next call on, the TCP
+ * exchange (DoTCPRPCGram, CallRPC and everything built on them) keeps its
+ * connection open in op->sock and reuses it for the next call to the same
+ * hostAddr and tcpPort; the UDP exchange keeps its socket the same way.
+ * Whatever sock held before is forgotten, never closed. A connection the
+ * peer has closed (or that holds unread bytes) is found before the call is
+ * sent and replaced by a new one; a failure once the call is under way is
+ * reported and the call is not sent again. A TCP call to another address
+ * or port, a call over the other transport, and any failed exchange close
+ * the kept socket (the next call makes a new one). The kept UDP socket is
+ * tied to no peer: each call goes to hostAddr:udpPort and only a datagram
+ * carrying its xid is taken, as without the extension. enable == 0 closes
+ * a kept socket (sock becomes RPC_INVALID_SOCKET). One thread at a time per
+ * operation. 0; 1208 null operation. */
+QELRPC_API int rpcSetKeepConnection(RpcOperation* op, int enable);
 
 #ifdef __cplusplus
 }

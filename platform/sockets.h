@@ -102,4 +102,10 @@ int receiveDatagram(NativeSocket s, void* buf, std::size_t size, std::size_t& re
 enum : unsigned { kReadable = 1, kWritable = 2, kFailed = 4 };
 int waitFor(NativeSocket s, unsigned events, uint64_t timeoutMicros, unsigned& ready) noexcept;
 
+// What a socket is, asked of the socket itself: a kept client connection
+// carries no other record of where it leads. peerEndpoint fails (e.g.
+// sockerr::kNotConnected) for a socket that is not connected, or no longer.
+int socketTypeOf(NativeSocket s, SocketType& out) noexcept;
+int peerEndpoint(NativeSocket s, Endpoint& out) noexcept;
+
 }  // namespace qelrpc::platform

@@ -17,6 +17,7 @@
 #include "qelrpc.h"
 #include "rpc/call.h"
 #include "rpc/deadline.h"
+#include "rpc/exchange.h"
 #include "rpc/operation.h"
 #include "xdr/wire.h"
 #include "xdr/xdr_codec.h"
@@ -155,6 +156,9 @@ int rpcBroadcastUDP(RpcOperation* op, BroadcastReplyProc replyProc, const RpcTim
 
 int rpcBroadcastStart(RpcOperation* op) {
     if (op == nullptr) return kNullArgument;
+    // sock is about to hold the broadcast socket, which the caller closes: a
+    // kept connection there is closed first and the operation keeps none.
+    exchange::closeKept(*op);
     op->sock = RPC_INVALID_SOCKET;
     platform::Socket s;
     if (!openBroadcastSocket(s) || !sendCall(*op, s.get(), kPortmapperPort)) {

@@ -1,8 +1,18 @@
 // The UDP and TCP exchanges: one prepared call out of the request block, the
 // raw reply into the reply block, on a socket that lives for this exchange
-// only. The message in the request block starts with the 4-byte record-mark
-// slot; UDP sends what follows it, TCP sends it as one record
-// (rpc/record_marking.h) and reads the reply record into the reply block.
+// only, or, when the operation keeps its connection
+// (RPC_OP_FLAG_KEEP_CONNECTION), on the socket kept in op.sock. The message
+// in the request block starts with the 4-byte record-mark slot; UDP sends
+// what follows it, TCP sends it as one record (rpc/record_marking.h) and
+// reads the reply record into the reply block.
+//
+// A kept socket is taken out of the operation for the exchange and handed
+// back only after a good one, so every failure closes it. The operation
+// holds nothing else about it: the socket itself says what it is and where
+// it leads (platform::socketTypeOf, platform::peerEndpoint).
+#include <algorithm>
+#include <utility>
+
 #include "platform/host.h"
 #include "platform/socket_errors.h"
 #include "platform/sockets.h"
@@ -22,19 +32,54 @@ namespace {
 
 using deadline::after;
 
+// Records on a kept connection that answer no call of this exchange (a
+// server that answered an earlier call twice) are skipped, at most this
+// many, within the exchange's time bound.
+constexpr unsigned kMaxForeignReplies = 64;
+
+bool keeps(const RpcOperation& op) { return (op.flags & RPC_OP_FLAG_KEEP_CONNECTION) != 0; }
+
+// The kept socket, now owned by the exchange; op.sock is left invalid.
+Socket takeKept(RpcOperation& op) {
+    if (!keeps(op)) return Socket{};
+    return Socket(std::exchange(op.sock, kInvalidSocket));
+}
+
+void handBack(RpcOperation& op, Socket& s) {
+    if (keeps(op)) op.sock = s.release();
+}
+
+// A kept TCP connection carries the next call only while it is connected
+// to the same address and port and has nothing to read: a FIN or reset from
+// the peer, or bytes no call of ours is waiting for, mean it is replaced
+// before anything is sent (a zero-time wait, no blocking).
+bool reusableStream(NativeSocket s, const Endpoint& peer) {
+    Endpoint at;
+    if (peerEndpoint(s, at) != 0 || at.addr != peer.addr || at.port != peer.port) return false;
+    unsigned ready = 0;
+    return waitFor(s, kReadable, 0, ready) == 0 && ready == 0;
+}
+
+// A kept UDP socket is tied to no peer (as libtirpc's kept datagram client):
+// any datagram socket will do, stale datagrams are dropped by xid.
+bool reusableDatagram(NativeSocket s) {
+    SocketType type = SocketType::Stream;
+    return socketTypeOf(s, type) == 0 && type == SocketType::Datagram;
+}
+
 // The prepared call is header.count + data.count bytes from the block's
 // start, the first 4 of them the record-mark slot, an xid behind it; anything
 // else was never prepared, and nothing is sent (kInvalidParameter, as for a
-// reply block without room). The socket is non-blocking: the connect is
+// reply block without room). Sockets are non-blocking: the connect is
 // polled for the cancel flag, and every wait is bounded.
-int start(RpcOperation& op, SocketType type, uint32_t& total, Socket& s) {
+int prepared(RpcOperation& op, uint32_t& total) {
     const MbufCursor& block = op.request.block;
     const uint64_t n = uint64_t{op.request.header.count} + op.request.data.count;
     if (block.pos == nullptr || n < 8 || n > block.limit || op.reply.block.pos == nullptr || op.reply.block.limit == 0)
         return status::kInvalidParameter;
     total = static_cast<uint32_t>(n);
     op.reply.block.count = 0;
-    return openSocket(type, s, true);
+    return status::kOk;
 }
 
 }  // namespace
@@ -42,10 +87,15 @@ int start(RpcOperation& op, SocketType type, uint32_t& total, Socket& s) {
 namespace qelrpc::exchange {
 
 int udpExchange(RpcOperation& op) noexcept {
+    Socket s = takeKept(op);
     uint32_t total = 0;
-    Socket s;
-    int rc = start(op, SocketType::Datagram, total, s);
+    int rc = prepared(op, total);
     if (rc != 0) return rc;
+    if (s.valid() && !reusableDatagram(s.get())) s.close();
+    if (!s.valid()) {
+        rc = openSocket(SocketType::Datagram, s, true);
+        if (rc != 0) return rc;
+    }
     Mbuf& reply = op.reply;
     const Endpoint server{op.hostAddr, op.udpPort};
 
@@ -66,9 +116,11 @@ int udpExchange(RpcOperation& op) noexcept {
             if (rc == sockerr::kWouldBlock) continue;
             if (rc != 0) return rc;
             // Only the answer to this call is the reply; a stray or forged
-            // datagram is dropped and the wait goes on in the same schedule.
+            // datagram, or a late answer to an earlier call on a kept
+            // socket, is dropped and the wait goes on in the same schedule.
             if (got < 4 || wire::loadWord(reply.block.pos) != xid) continue;
             reply.block.count = static_cast<uint32_t>(got);
+            handBack(op, s);
             return status::kOk;
         }
     }
@@ -76,25 +128,72 @@ int udpExchange(RpcOperation& op) noexcept {
 }
 
 int tcpExchange(RpcOperation& op) noexcept {
+    Socket s = takeKept(op);
     if (op.hostAddr == 0) return status::kNoServerAddress;
     uint32_t total = 0;
-    Socket s;
-    int rc = start(op, SocketType::Stream, total, s);
+    int rc = prepared(op, total);
     if (rc != 0) return rc;
-    const bool async = op.flags != 0;
-    rc = exchange::connectTcp(s.get(), Endpoint{op.hostAddr, op.tcpPort}, async ? op.asyncWindow : nullptr,
-                              async ? op.cancelFlag : nullptr);
-    if (rc != 0) return rc;
+    const Endpoint server{op.hostAddr, op.tcpPort};
+    if (s.valid() && !reusableStream(s.get(), server)) s.close();
+    if (!s.valid()) {
+        rc = openSocket(SocketType::Stream, s, true);
+        if (rc != 0) return rc;
+        const bool async = (op.flags & RPC_OP_FLAG_ASYNC) != 0;
+        rc = exchange::connectTcp(s.get(), server, async ? op.asyncWindow : nullptr,
+                                  async ? op.cancelFlag : nullptr);
+        if (rc != 0) return rc;
+    }
 
     // No silence longer than the silence limit, and the send and the whole
     // reply within the exchange's bound (a peer that trickles a byte now and
     // then never goes silent). A send that runs out is WSAETIMEDOUT, as the
     // connect's own timeout is; a reply that does not come in time is -1.
+    // Once the call is on its way a failure is reported, never answered by
+    // sending it again: a call need not be idempotent.
     const exchange::Limits lim = exchange::limits();
     const auto end = after(lim.tcpExchangeMicros);
     rc = record::sendRecord(s.get(), op.request.block.pos, total, {lim.tcpSilenceMicros, end, sockerr::kTimedOut});
     if (rc != 0) return rc;
-    return record::readRecord(s.get(), op.reply.block, {lim.tcpSilenceMicros, end, status::kExchangeTimeout});
+    const record::Bounds replyBounds{lim.tcpSilenceMicros, end, status::kExchangeTimeout};
+    if (!keeps(op)) return record::readRecord(s.get(), op.reply.block, replyBounds);
+
+    // A fresh connection carries this call alone; a kept one may still bring
+    // an answer to an earlier call, which is not this call's reply.
+    const uint32_t xid = wire::loadWord(op.request.block.pos + 4);
+    // Waiting for the first bytes here spares the reader its try on an
+    // empty socket (a system call a kept call is worth saving): the same
+    // bounds, the silence limit counted from the send.
+    const auto firstBytes =
+        lim.tcpSilenceMicros == record::kNoSilenceLimit ? end : std::min(end, after(lim.tcpSilenceMicros));
+    rc = record::waitUntil(s.get(), kReadable, firstBytes);
+    if (rc != 0) return rc == sockerr::kTimedOut ? status::kExchangeTimeout : rc;
+    for (unsigned skipped = 0; skipped <= kMaxForeignReplies; ++skipped) {
+        rc = record::readRecord(s.get(), op.reply.block, replyBounds);
+        if (rc != 0) return rc;
+        if (op.reply.block.count < 4 || wire::loadWord(op.reply.block.pos) == xid) {
+            handBack(op, s);
+            return status::kOk;
+        }
+    }
+    op.reply.block.count = 0;
+    return status::kExchangeTimeout;
+}
+
+void keepConnection(RpcOperation& op, bool on) noexcept {
+    if (on) {
+        // Whatever sock held (0 in a cleared record, a broadcast socket the
+        // caller still owns) is not the operation's to close.
+        if (!keeps(op)) op.sock = kInvalidSocket;
+        op.flags |= RPC_OP_FLAG_KEEP_CONNECTION;
+    } else {
+        closeKept(op);
+    }
+}
+
+void closeKept(RpcOperation& op) noexcept {
+    if (!keeps(op)) return;
+    Socket(std::exchange(op.sock, kInvalidSocket)).close();
+    op.flags &= ~RPC_OP_FLAG_KEEP_CONNECTION;
 }
 
 uint32_t getHostIp(const char* name) noexcept {
@@ -115,6 +214,12 @@ int DoUDPRPCGram(RpcOperation* op, int /*reserved*/) {
 }
 
 int DoTCPRPCGram(RpcOperation* op) { return op == nullptr ? status::kNullRecord : exchange::tcpExchange(*op); }
+
+int rpcSetKeepConnection(RpcOperation* op, int enable) {
+    if (op == nullptr) return status::kNullRecord;
+    exchange::keepConnection(*op, enable != 0);
+    return status::kOk;
+}
 
 void rpcSetAsyncOperation(RpcOperation* op, int enable, RpcWindow window, int* cancelFlag) {
     if (op == nullptr) return;

@@ -2,6 +2,7 @@
 
 #include "qelrpc.h"
 #include "platform/heap.h"
+#include "rpc/exchange.h"
 #include "rpc/flavor.h"
 #include "rpc/operation.h"
 #include "rpc/status.h"
@@ -18,6 +19,10 @@ void attachBlock(Mbuf& m, uint8_t* block) noexcept {
 }
 
 void resetCallFields(RpcOperation& op) noexcept {
+    // A kept connection is not closed here: in a record its caller filled,
+    // flags and sock may hold anything, and closing a descriptor the caller
+    // never gave us would be worse than the leak of a socket the caller
+    // forgot to close (rpcCloseOperation closes it).
     op.flags = 0;
     op.asyncWindow = nullptr;
     op.cancelFlag = nullptr;
@@ -58,6 +63,7 @@ int initEx(RpcOperation& op, const char* hostName, uint32_t hostAddr) noexcept {
 }
 
 void close(RpcOperation& op) noexcept {
+    exchange::closeKept(op);
     mbuf::freeMbuf(op.request);
     mbuf::freeMbuf(op.reply);
     flavor::release(op.auth);

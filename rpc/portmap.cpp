@@ -27,7 +27,9 @@ constexpr uint32_t kIpprotoUdp = 17;
 
 // The temporary operation: the caller's connect mode and blocks, a fresh
 // AUTH_NULL credential. Only the credential is released at the end; the
-// blocks belong to the caller.
+// blocks belong to the caller. It never keeps a connection, and never sees
+// the caller's kept one: the portmapper is another port, and the caller's
+// connection to its service must outlive the question.
 struct PortmapQuery {
     RpcOperation temp{};
     explicit PortmapQuery(const RpcOperation& op) {
@@ -36,7 +38,8 @@ struct PortmapQuery {
         temp.tcpPort = kPmapPort;
         temp.udpPort = kPmapPort;
         temp.hostAddr = op.hostAddr;
-        temp.flags = op.flags;
+        temp.flags = op.flags & RPC_OP_FLAG_ASYNC;
+        temp.sock = RPC_INVALID_SOCKET;
         temp.asyncWindow = op.asyncWindow;
         temp.cancelFlag = op.cancelFlag;
         operation::copyBuffer(op.request, temp.request);

@@ -395,4 +395,44 @@ TEST_F(GssPeers, LibtirpcServerSetsUpAContext) {
 #endif
 }
 
+// With the connection kept, set-up, DATA calls and DESTROY all travel on the
+// one connection libtirpc bound the context to: every call is served, at
+// every service level.
+TEST_F(GssPeers, LibtirpcServerServesAKeptConnectionAtEveryServiceLevel) {
+#ifndef TIRPC_GSS_PEER
+    QELRPC_SKIP_UNLESS_REQUIRED("libtirpc-dev was not found at build time");
+#else
+    testproc::Child peer;
+    ASSERT_TRUE(peer.start({TIRPC_GSS_PEER, "nfs@localhost"}));
+    std::string line;
+    ASSERT_TRUE(peer.readLine(line, std::chrono::seconds(10)));
+    ASSERT_EQ(line.rfind("ready port ", 0), 0u) << line;
+    const auto port = static_cast<uint16_t>(std::stoi(line.substr(11)));
+    for (int service : {RPCSEC_GSS_SVC_NONE, RPCSEC_GSS_SVC_INTEGRITY, RPCSEC_GSS_SVC_PRIVACY}) {
+        SCOPED_TRACE(service);
+        ASSERT_EQ(rpcInitOperationEx(&op_, "localhost", htonl(INADDR_LOOPBACK)), 0);
+        op_.prog = 0x20000077u;
+        op_.vers = 1;
+        op_.tcpPort = port;
+        ASSERT_EQ(rpcSetKeepConnection(&op_, 1), 0);
+        ASSERT_EQ(rpcCreateAuthRPCSEC_GSS(&op_, "nfs", service), 1);
+        ASSERT_EQ(RPCSEC_GSS_InitSecurityContext(&op_), 0);
+        const RpcSocket kept = op_.sock;
+        ASSERT_NE(kept, RPC_INVALID_SOCKET);
+        for (uint32_t i = 1; i <= 5; ++i) {
+            SCOPED_TRACE(i);
+            ASSERT_EQ(call(kProcNull, {}), 0) << "authStat " << op_.authStat;
+            std::vector<uint8_t> out;
+            EXPECT_TRUE(results(out));
+            EXPECT_TRUE(out.empty());
+            EXPECT_EQ(op_.sock, kept);
+        }
+        EXPECT_EQ(RPCSEC_GSS_DestroySecurityContext(&op_), 0);
+        EXPECT_EQ(op_.sock, kept);
+        rpcCloseOperation(&op_);
+        EXPECT_EQ(op_.sock, RPC_INVALID_SOCKET);
+    }
+#endif
+}
+
 }  // namespace

@@ -5,7 +5,10 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -154,6 +157,43 @@ TEST_P(Daemons, QelnfsdOnACallerOwnedOperation) {
     EXPECT_EQ(gid, 27);
     EXPECT_NE(mine.request.block.pos, nullptr);  // still open
     op = mine;                                   // TearDown closes it, with its credential
+}
+
+// The namespace's TCP sockets connected to `port` (/proc/net/tcp): the
+// client's side of every connection made to it, open or in TIME_WAIT.
+size_t connectionsTo(uint16_t port) {
+    std::ifstream in("/proc/net/tcp");
+    std::string line, slot, local, remote;
+    size_t n = 0;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::istringstream f(line);
+        f >> slot >> local >> remote;
+        const auto colon = remote.find(':');
+        if (colon != std::string::npos && std::strtoul(remote.c_str() + colon + 1, nullptr, 16) == port) ++n;
+    }
+    return n;
+}
+
+// Qelnfsd answers names one call each: on a caller's operation that keeps
+// its connection, all of them go over one connection (or one UDP socket).
+TEST_P(Daemons, QelnfsdNameCallsShareTheKeptConnection) {
+    openFor(QELNFSD_PROGRAM, QELNFSD_VERSION);
+    ASSERT_EQ(rpcSetKeepConnection(&op, 1), 0);
+    const char names[] = "alice\0bob\0root\0nosuch\0alice";
+    int32_t uids[5] = {7, 7, 7, 7, 7};
+    ASSERT_EQ(PerformGetUidsFromUNames(&op, 0, 0, 5, names, uids), 0);
+    EXPECT_EQ(std::vector<int32_t>(uids, uids + 5), (std::vector<int32_t>{1001, 1002, 0, -1, 1001}));
+    const RpcSocket kept = op.sock;
+    ASSERT_NE(kept, RPC_INVALID_SOCKET);
+    int32_t gid = 0;
+    ASSERT_EQ(PerformQelnfsdGroupName(&op, 0, 0, "staff", &gid), 0);
+    EXPECT_EQ(gid, 1000);
+    EXPECT_EQ(op.sock, kept);
+    if (GetParam() != Peer::TirpcUdp) {
+        // The look-up's connection to port 111 aside, one to the daemon.
+        EXPECT_EQ(connectionsTo(op.tcpPort), 1u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, Daemons, ::testing::Values(Peer::TirpcTcp, Peer::TirpcUdp, Peer::RefDaemon),

@@ -88,6 +88,54 @@ TEST_F(LinuxPeers, NullAndEchoOverTcpAndUdpThroughRpcbind) {
     EXPECT_EQ(null(), 0);
 }
 
+// --- kept connections (rpcSetKeepConnection) ----------------------------------
+
+uint16_t localPortOf(RpcSocket s) {
+    Endpoint at;
+    return localEndpoint(s, at) == 0 ? at.port : 0;
+}
+
+TEST_F(LinuxPeers, AKeptConnectionCarriesEveryCallAndOutlivesPortLookUps) {
+    ASSERT_EQ(GetProgramPort(&op, kEchoProg, 1, 0), 0);
+    ASSERT_EQ(rpcSetKeepConnection(&op, 1), 0);
+    std::string back;
+    ASSERT_EQ(echo("kept 0", back), 0);
+    const RpcSocket kept = op.sock;
+    ASSERT_NE(kept, RPC_INVALID_SOCKET);
+    const uint16_t port = localPortOf(kept);
+    ASSERT_NE(port, 0);
+    for (int i = 1; i < 10; ++i) {
+        SCOPED_TRACE(i);
+        const std::string text = "kept " + std::to_string(i);
+        ASSERT_EQ(echo(text.c_str(), back), 0);
+        EXPECT_EQ(back, text);
+        EXPECT_EQ(op.sock, kept);
+        EXPECT_EQ(localPortOf(op.sock), port);
+    }
+    // The look-up asks rpcbind on a connection of its own and finds the same
+    // port: the kept connection to the server goes on.
+    ASSERT_EQ(GetProgramPort(&op, kEchoProg, 1, 0), 0);
+    EXPECT_EQ(op.sock, kept);
+    ASSERT_EQ(echo("after the look-up", back), 0);
+    EXPECT_EQ(localPortOf(op.sock), port);
+
+    // UDP: one datagram socket for all the calls.
+    op.protocol = RPC_PROTOCOL_UDP_ONLY;
+    ASSERT_EQ(GetProgramPort(&op, kEchoProg, 1, 0), 0);
+    ASSERT_EQ(echo("kept over UDP", back), 0);
+    const RpcSocket datagram = op.sock;
+    const uint16_t udpLocal = localPortOf(datagram);
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_EQ(echo("again over UDP", back), 0);
+        EXPECT_EQ(op.sock, datagram);
+        EXPECT_EQ(localPortOf(op.sock), udpLocal);
+    }
+    rpcCloseOperation(&op);
+    EXPECT_EQ(op.sock, RPC_INVALID_SOCKET);
+    Endpoint gone;
+    EXPECT_NE(localEndpoint(datagram, gone), 0) << "rpcCloseOperation closed the kept socket";
+}
+
 TEST_F(LinuxPeers, RefusalsAndMissingProgramsReachTheCaller) {
     EXPECT_EQ(GetProgramPort(&op, 0x20000FFF, 1, 0), 1208);  // not registered
     ASSERT_EQ(GetProgramPort(&op, kEchoProg, 1, 0), 0);
@@ -362,6 +410,42 @@ TEST_F(LinuxPeers, AuthDesCallsThroughAPortLookUp) {
         EXPECT_NEAR(static_cast<double>(seen[i].seconds), std::time(nullptr) + 3600.0, 3);
     }
     EXPECT_EQ(seen[0].netName, kNetName);
+}
+
+// Scripted peers inside the Windows process: a server that closes each
+// connection after one answer, then one that takes a call and drops it.
+TEST(KeptScripted, AClosedConnectionIsReplacedAndAFailureUnderWayIsNotResent) {
+    ASSERT_EQ(startSockets(), 0);
+    std::atomic<int> calls{0};
+    TcpPeer peer([&calls](int n, Conn& c) {
+        Bytes call;
+        if (!c.readRecord(call) || call.size() < 4) return;
+        ++calls;
+        c.sendFragment(successReply(wordAt(call, 0)), true);
+        if (n >= 2 && c.readRecord(call)) ++calls;  // taken, never answered
+    });
+    ASSERT_TRUE(peer.ok());
+    RpcOperation op{};
+    ASSERT_EQ(rpcInitOperationEx(&op, nullptr, loopbackAddress()), 0);
+    ASSERT_EQ(rpcCreateAuthNull(&op), 1);
+    op.prog = kNullProg;
+    op.vers = 1;
+    op.tcpPort = peer.port();
+    ASSERT_EQ(rpcSetKeepConnection(&op, 1), 0);
+    ASSERT_EQ(peercalls::null(op), 0);
+    // Until the server's FIN is there: the next call finds it before sending.
+    unsigned ready = 0;
+    for (int i = 0; i < 500 && ready == 0; ++i) waitFor(op.sock, kReadable, 10'000, ready);
+    EXPECT_NE(ready, 0u);
+    EXPECT_EQ(peercalls::null(op), 0);
+    EXPECT_EQ(peer.accepted(), 2);
+    // The second connection takes the next call and closes: reported, not resent.
+    EXPECT_EQ(peercalls::null(op), 10101);
+    EXPECT_EQ(op.sock, RPC_INVALID_SOCKET);
+    Sleep(200);
+    EXPECT_EQ(calls.load(), 3);
+    EXPECT_EQ(peer.accepted(), 2);
+    rpcCloseOperation(&op);
 }
 
 }  // namespace
