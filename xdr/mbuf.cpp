@@ -1,7 +1,7 @@
 // The message buffer's word and string routines: the stream every mbuf* and
-// xdr_* routine reads and writes. Each works on a wire::Reader or
-// wire::Writer over a copy of the stream and takes the window back only on
-// success, so a refused call changes nothing.
+// xdr_* routine reads and writes. Each but getString (see there) works on a
+// wire::Reader or wire::Writer over a copy of the stream and takes the
+// window back only on success, so a refused call changes nothing.
 #include "xdr/mbuf.h"
 
 #include <cstring>
@@ -52,16 +52,19 @@ int addString(MbufCursor& stream, const char* text) {
 
 int getString(MbufCursor& stream, char* dest, uint32_t destSize) {
     if (stream.pos == nullptr) return kNoStream;
-    wire::Reader r(stream);
-    const wire::Opaque text = r.opaque();
-    if (!r.ok()) return kNoRoom;
-    const uint32_t len = text.length;
+    // Qel_StringsDecode (bench_mbuf): the length read in place and the
+    // window moved once, after the copy; through a Reader, 1.07 times as long.
+    if (stream.count < 4) return kNoRoom;
+    const uint32_t len = wire::loadWord(stream.pos);
+    const uint64_t total = 4 + wire::padded(len);
+    if (stream.count < total) return kNoRoom;
     // The window holds the whole string (so len < 65,536 in a real block):
     // len + 1 fits an int.
     if (len >= destSize || dest == nullptr) return static_cast<int>(uint64_t{len} + 1 > INT32_MAX ? INT32_MAX : len + 1);
-    if (len != 0) std::memcpy(dest, text.data, len);
+    if (len != 0) std::memcpy(dest, stream.pos + 4, len);
     dest[len] = '\0';
-    wire::takeBack(stream, r.window());
+    stream.pos += total;
+    stream.count -= static_cast<uint32_t>(total);
     return kOk;
 }
 
