@@ -89,11 +89,14 @@ int unacknowledgedBytes(NativeSocket s, std::size_t& bytes) noexcept;
 // socket means the peer closed its side. A datagram longer than the buffer
 // fills the buffer, drops the rest and returns sockerr::kMessageSize.
 int sendBytes(NativeSocket s, const void* bytes, std::size_t length, std::size_t& sent) noexcept;
-int receiveBytes(NativeSocket s, void* buf, std::size_t size, std::size_t& received) noexcept;
 int sendDatagram(NativeSocket s, const void* bytes, std::size_t length, const Endpoint& to,
                  std::size_t& sent) noexcept;
 int receiveDatagram(NativeSocket s, void* buf, std::size_t size, std::size_t& received,
                     Endpoint* from) noexcept;
+// A stream socket has no sender address to report.
+inline int receiveBytes(NativeSocket s, void* buf, std::size_t size, std::size_t& received) noexcept {
+    return receiveDatagram(s, buf, size, received, nullptr);
+}
 
 // Waits for a socket. `events` is a mask of kReadable and kWritable; on a 0
 // result `ready` holds what happened (kReadable, kWritable, kFailed for an

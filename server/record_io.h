@@ -12,9 +12,8 @@ namespace qelrpc::server {
 // How long one record may take to arrive or to be sent, from the start of
 // its read or send: a client that connects and sends nothing, stalls in a
 // record, or stops reading, is dropped after this. 20 seconds, as the
-// client side waits for a reply.
-uint64_t recordTimeoutMillis() noexcept;
-// Test seam: a shorter bound. 0 restores the default.
+// client side waits for a reply. Test seam: a shorter bound; 0 restores
+// the default.
 void setRecordTimeoutMillis(uint64_t ms) noexcept;
 
 // One call record into op.request's block, or op.reply's header and

@@ -146,8 +146,19 @@ int sendBytes(NativeSocket s, const void* bytes, std::size_t length, std::size_t
     return 0;
 }
 
-namespace {
-int receiveMessage(NativeSocket s, void* buf, std::size_t size, std::size_t& received, Endpoint* from) {
+int sendDatagram(NativeSocket s, const void* bytes, std::size_t length, const Endpoint& to,
+                 std::size_t& sent) noexcept {
+    sent = 0;
+    const sockaddr_in sin = toSockaddr(to);
+    const ssize_t n = retry([&] {
+        return ::sendto(fd(s), bytes, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sin), sizeof sin);
+    });
+    if (n < 0) return lastError();
+    sent = static_cast<std::size_t>(n);
+    return 0;
+}
+
+int receiveDatagram(NativeSocket s, void* buf, std::size_t size, std::size_t& received, Endpoint* from) noexcept {
     received = 0;
     sockaddr_in sin{};
     iovec iov{buf, size};
@@ -163,27 +174,6 @@ int receiveMessage(NativeSocket s, void* buf, std::size_t size, std::size_t& rec
     // A datagram cut to the buffer: report it as Windows Sockets does.
     if (msg.msg_flags & MSG_TRUNC) return sockerr::kMessageSize;
     return 0;
-}
-}  // namespace
-
-int receiveBytes(NativeSocket s, void* buf, std::size_t size, std::size_t& received) noexcept {
-    return receiveMessage(s, buf, size, received, nullptr);
-}
-
-int sendDatagram(NativeSocket s, const void* bytes, std::size_t length, const Endpoint& to,
-                 std::size_t& sent) noexcept {
-    sent = 0;
-    const sockaddr_in sin = toSockaddr(to);
-    const ssize_t n = retry([&] {
-        return ::sendto(fd(s), bytes, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&sin), sizeof sin);
-    });
-    if (n < 0) return lastError();
-    sent = static_cast<std::size_t>(n);
-    return 0;
-}
-
-int receiveDatagram(NativeSocket s, void* buf, std::size_t size, std::size_t& received, Endpoint* from) noexcept {
-    return receiveMessage(s, buf, size, received, from);
 }
 
 int waitFor(NativeSocket s, unsigned events, uint64_t timeoutMicros, unsigned& ready) noexcept {

@@ -39,8 +39,7 @@ void Socket::close() noexcept {
 
 int startSockets() noexcept {
     WSADATA data;
-    const int rc = ::WSAStartup(MAKEWORD(1, 1), &data);
-    return rc;
+    return ::WSAStartup(MAKEWORD(1, 1), &data);
 }
 
 void stopSockets() noexcept { ::WSACleanup(); }
@@ -128,18 +127,6 @@ int sendBytes(NativeSocket s, const void* bytes, std::size_t length, std::size_t
     return 0;
 }
 
-int receiveBytes(NativeSocket s, void* buf, std::size_t size, std::size_t& received) noexcept {
-    received = 0;
-    const int n = ::recv(sock(s), static_cast<char*>(buf), clampLength(size), 0);
-    if (n == SOCKET_ERROR) {
-        const int e = lastError();
-        if (e == sockerr::kMessageSize) received = size;  // the datagram was cut to the buffer
-        return e;
-    }
-    received = static_cast<std::size_t>(n);
-    return 0;
-}
-
 int sendDatagram(NativeSocket s, const void* bytes, std::size_t length, const Endpoint& to,
                  std::size_t& sent) noexcept {
     sent = 0;
@@ -157,15 +144,11 @@ int receiveDatagram(NativeSocket s, void* buf, std::size_t size, std::size_t& re
     int len = sizeof sin;
     const int n = ::recvfrom(sock(s), static_cast<char*>(buf), clampLength(size), 0,
                              reinterpret_cast<sockaddr*>(&sin), &len);
-    if (n == SOCKET_ERROR) {
-        const int e = lastError();
-        if (e == sockerr::kMessageSize) received = size;
-        if (from != nullptr) *from = fromSockaddr(sin);
-        return e;
-    }
-    received = static_cast<std::size_t>(n);
+    const int e = n == SOCKET_ERROR ? lastError() : 0;
+    if (e == 0) received = static_cast<std::size_t>(n);
+    if (e == sockerr::kMessageSize) received = size;  // the datagram was cut to the buffer
     if (from != nullptr) *from = fromSockaddr(sin);
-    return 0;
+    return e;
 }
 
 int waitFor(NativeSocket s, unsigned events, uint64_t timeoutMicros, unsigned& ready) noexcept {
