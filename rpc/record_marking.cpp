@@ -85,4 +85,57 @@ int sendRecord(NativeSocket s, uint8_t* bytes, uint32_t length, const Bounds& b)
     return transfer(s, bytes, length, b, true);
 }
 
+
+void markRecord(uint8_t* bytes, uint32_t length) noexcept { wire::storeWord(bytes, wire::lastFragmentMark(length - 4)); }
+
+int sendAvailable(NativeSocket s, const uint8_t* bytes, uint32_t length, uint32_t& done) noexcept {
+    while (done < length) {
+        std::size_t sent = 0;
+        const int rc = platform::sendBytes(s, bytes + done, length - done, sent);
+        if (rc != 0) return mustWait(rc) ? 0 : rc;
+        done += static_cast<uint32_t>(sent);
+    }
+    return 0;
+}
+
+int RecordReader::readAvailable(NativeSocket s, MbufCursor& block) noexcept {
+    if (block.pos == nullptr) return sockerr::kFault;
+    if (!begun()) block.count = 0;
+    for (;;) {
+        if (!inFragment_) {
+            if (markBytes_ == 0 && fragments_ == wire::kMaxRecordFragments) return sockerr::kMessageSize;
+            std::size_t got = 0;
+            const int rc = platform::receiveBytes(s, mark_ + markBytes_, 4 - markBytes_, got);
+            if (rc != 0) return rc == sockerr::kInterrupted ? sockerr::kWouldBlock : rc;
+            if (got == 0) return sockerr::kDisconnected;
+            markBytes_ += static_cast<uint32_t>(got);
+            if (markBytes_ < 4) continue;
+            const uint32_t word = wire::loadWord(mark_);
+            left_ = wire::fragmentLength(word);
+            last_ = wire::isLastFragment(word);
+            // The whole fragment must fit behind what is there, checked
+            // before a byte of it is read (64 bits: no wrap).
+            if (uint64_t{block.count} + left_ > block.limit) return sockerr::kMessageSize;
+            ++fragments_;
+            markBytes_ = 0;
+            inFragment_ = true;
+        }
+        if (left_ > 0) {
+            std::size_t got = 0;
+            const int rc = platform::receiveBytes(s, block.pos + block.count, left_, got);
+            if (rc != 0) return rc == sockerr::kInterrupted ? sockerr::kWouldBlock : rc;
+            if (got == 0) return sockerr::kDisconnected;
+            block.count += static_cast<uint32_t>(got);
+            left_ -= static_cast<uint32_t>(got);
+            if (left_ > 0) continue;
+        }
+        inFragment_ = false;
+        if (last_) {
+            fragments_ = 0;
+            last_ = false;
+            return 0;
+        }
+    }
+}
+
 }  // namespace qelrpc::record
