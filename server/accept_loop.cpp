@@ -53,6 +53,7 @@ enum class Phase {
 
 struct Connection {
     platform::Socket sock;
+    bool inUse = false;  // the slot holds a connection (its socket may be closed already)
     Phase phase = Phase::Serving;
     // The call record arriving, in a block of its own while it does.
     record::RecordReader reader;
@@ -134,7 +135,8 @@ class Loop final : public ReplyQueue {
     // Resets the slot for the next connection; the socket is closed by then
     // or here (plainly).
     void forget(Connection& c) {
-        if (c.open()) --openCount_;
+        if (c.inUse) --openCount_;
+        c.inUse = false;
         c.sock.close();
         releaseBlock(c);
         releaseOut(c);
@@ -232,8 +234,9 @@ void Loop::acceptNew(Clock::time_point now, int& failure) {
         }
         for (std::size_t i = 0; i < cap_; ++i) {
             Connection& c = conns_[i];
-            if (c.open()) continue;
+            if (c.inUse) continue;
             c.sock = std::move(s);
+            c.inUse = true;
             ++openCount_;
             // A new connection's first call is due within the bound.
             c.recordEnd = now + recordBound();

@@ -263,6 +263,19 @@ class RefDaemonUnderALimit : public RefDaemon {
 TEST_F(RefDaemonUnderALimit, AboveTheCapTheOldestIdleConnectionIsDropped) {
     if (::access("/usr/bin/prlimit", X_OK) != 0) QELRPC_SKIP_UNLESS_REQUIRED("prlimit is not available");
     constexpr int kIdle = 20, kCap = 15;
+    // First more than the cap of clients the daemon gives up on (a record
+    // mark longer than any call): their places are freed for the ones
+    // after them.
+    for (int i = 0; i < kIdle; ++i) {
+        const int bad = connectLoopback(port, 0);
+        ASSERT_GE(bad, 0);
+        const uint8_t huge[] = {0x7F, 0xFF, 0xFF, 0xFF};
+        ASSERT_EQ(::send(bad, huge, sizeof huge, MSG_NOSIGNAL), 4);
+        pollfd p{bad, POLLIN, 0};
+        char c;
+        EXPECT_TRUE(::poll(&p, 1, 3000) == 1 && ::recv(bad, &c, 1, 0) < 0) << "not reset: " << i;
+        ::close(bad);
+    }
     std::vector<int> fds;
     for (int i = 0; i < kIdle; ++i) {
         fds.push_back(connectLoopback(port, 0));
