@@ -111,6 +111,9 @@ class Loop final : public ReplyQueue {
     std::size_t* waitIndex_ = nullptr;  // each connection's place in the wait set
     std::size_t wholeCount_ = 0;
     std::size_t openCount_ = 0;
+    // Slots at and past used_ are all free: each turn looks at the slots
+    // below it only, not at the whole table.
+    std::size_t used_ = 0;
     platform::SocketWaitSet waits_;
     BlockPool blocks_;
     Connection* serving_ = nullptr;  // the connection whose call the handler has
@@ -137,6 +140,7 @@ class Loop final : public ReplyQueue {
     void forget(Connection& c) {
         if (c.inUse) --openCount_;
         c.inUse = false;
+        while (used_ > 0 && !conns_[used_ - 1].inUse) --used_;
         c.sock.close();
         releaseBlock(c);
         releaseOut(c);
@@ -161,7 +165,7 @@ class Loop final : public ReplyQueue {
 
     Connection* find(NativeSocket s) {
         if (serving_ != nullptr && serving_->sock.get() == s) return serving_;
-        for (std::size_t i = 0; i < cap_; ++i)
+        for (std::size_t i = 0; i < used_; ++i)
             if (conns_[i].open() && conns_[i].sock.get() == s) return &conns_[i];
         return nullptr;
     }
@@ -181,7 +185,7 @@ class Loop final : public ReplyQueue {
 Clock::time_point Loop::nextDeadline(Clock::time_point now) const {
     Clock::time_point next = kNever;
     if (acceptRestEnd_ > now) next = acceptRestEnd_;
-    for (std::size_t i = 0; i < cap_; ++i) {
+    for (std::size_t i = 0; i < used_; ++i) {
         const Connection& c = conns_[i];
         if (!c.open()) continue;
         switch (c.phase) {
@@ -195,7 +199,7 @@ Clock::time_point Loop::nextDeadline(Clock::time_point now) const {
 
 bool Loop::dropOldestIdle() {
     Connection* oldest = nullptr;
-    for (std::size_t i = 0; i < cap_; ++i) {
+    for (std::size_t i = 0; i < used_; ++i) {
         Connection& c = conns_[i];
         if (c.idle() && (oldest == nullptr || c.lastActive < oldest->lastActive)) oldest = &c;
     }
@@ -238,6 +242,7 @@ void Loop::acceptNew(Clock::time_point now, int& failure) {
             c.sock = std::move(s);
             c.inUse = true;
             ++openCount_;
+            used_ = std::max(used_, i + 1);
             // A new connection's first call is due within the bound.
             c.recordEnd = now + recordBound();
             c.lastActive = now;
@@ -441,7 +446,7 @@ int Loop::run() {
         waits_.clear();
         const bool listen = now >= acceptRestEnd_;
         const std::size_t listenIndex = listen ? waits_.add(listening_.sock, platform::kReadable) : SIZE_MAX;
-        for (std::size_t i = 0; i < cap_; ++i) {
+        for (std::size_t i = 0; i < used_; ++i) {
             Connection& c = conns_[i];
             waitIndex_[i] = SIZE_MAX;
             if (!c.open()) continue;
@@ -456,7 +461,7 @@ int Loop::run() {
         now = Clock::now();
 
         wholeCount_ = 0;
-        for (std::size_t i = 0; i < cap_; ++i) {
+        for (std::size_t i = 0; i < used_; ++i) {
             Connection& c = conns_[i];
             if (!c.open() || waitIndex_[i] == SIZE_MAX) continue;
             const unsigned r = waits_.ready(waitIndex_[i]);
@@ -465,7 +470,7 @@ int Loop::run() {
             else if (c.phase == Phase::Serving) read(c, i, now);
             else drain(c);
         }
-        for (std::size_t i = 0; i < cap_; ++i) checkTimes(conns_[i], now);
+        for (std::size_t i = 0; i < used_; ++i) checkTimes(conns_[i], now);
 
         if (listenIndex != SIZE_MAX && waits_.ready(listenIndex) != 0) {
             int failure = 0;

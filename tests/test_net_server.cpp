@@ -280,17 +280,26 @@ TEST_F(Server, HandlerAnswersSteerTheConnection) {
     ASSERT_TRUE(odd.send(record(callMessage(4, 7))));
     ASSERT_EQ(odd.reply().size(), 24u);
     EXPECT_TRUE(odd.closedByPeer());
-    // Answer 0 ends the loop with 0 after closing the connection.
+    // Answer 0 ends the loop with 0 after closing the connection, and every
+    // other connection the loop holds is closed as it returns: one kept
+    // after its call, one idle, one in the middle of a call.
+    Client kept(port), idle(port), halfway(port);
+    ASSERT_TRUE(kept.send(record(callMessage(10, 0))));
+    ASSERT_EQ(kept.reply().size(), 24u);
+    ASSERT_TRUE(halfway.send({0x80, 0, 0, 40, 0, 0}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // all three accepted
     Client last(port);
     ASSERT_TRUE(last.send(record(callMessage(5, 9))));
     ASSERT_EQ(last.reply().size(), 24u);
     EXPECT_TRUE(last.closedByPeer());
     loop.join();
     EXPECT_EQ(loopResult.load(), 0);
+    for (Client* c : {&kept, &idle, &halfway}) EXPECT_TRUE(c->closedByPeer());
     auto s = seen();
-    ASSERT_EQ(s.size(), 5u);
+    ASSERT_EQ(s.size(), 6u);
+    const uint32_t xids[] = {1, 2, 3, 4, 10, 5};
     for (size_t i = 0; i < s.size(); ++i) {
-        EXPECT_EQ(s[i].xid, i + 1);
+        EXPECT_EQ(s[i].xid, xids[i]);
         EXPECT_EQ(s[i].userData, 0xFEEDu);
     }
 }
