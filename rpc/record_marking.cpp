@@ -53,30 +53,19 @@ int waitUntil(NativeSocket s, unsigned events, Clock::time_point end) noexcept {
 }
 
 int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b) noexcept {
-    if (block.pos == nullptr) return sockerr::kFault;
+    // The piecewise reader below, waiting whenever the socket runs dry.
+    // Each of its runs is bounded in bytes (the block) and in fragments
+    // (the cap), so a peer that keeps the socket full is bound too.
+    RecordReader reader;
     block.count = 0;
-    // Fragments are appended to the whole block, no writers' reserve.
-    wire::Writer into(block, 0);
-    for (uint32_t fragments = 0;; ++fragments) {
-        // Empty fragments add no bytes; the cap ends a peer sending them
-        // without end.
-        if (fragments == wire::kMaxRecordFragments) return sockerr::kMessageSize;
-        // Checked on every fragment, not only when the socket runs dry: a
-        // peer that keeps the socket full of fragments is bound too.
+    for (;;) {
+        const int rc = reader.readAvailable(s, block);
+        if (!mustWait(rc)) return rc;
         if (Clock::now() >= b.end) return b.timedOut;
-        // The mark is read aside, so even a block filled to its last byte
-        // is never written past.
-        uint8_t mark[4];
-        int rc = transfer(s, mark, 4, b, false);
-        if (rc != 0) return rc;
-        const uint32_t word = wire::loadWord(mark);
-        const uint32_t length = wire::fragmentLength(word);
-        uint8_t* at = into.reserve(length);
-        if (at == nullptr) return sockerr::kMessageSize;
-        rc = transfer(s, at, length, b, false);
-        if (rc != 0) return rc;
-        block.count = into.count();
-        if (wire::isLastFragment(word)) return 0;
+        const Clock::time_point end =
+            b.silenceMicros == kNoSilenceLimit ? b.end : std::min(deadline::after(b.silenceMicros), b.end);
+        const int waited = waitUntil(s, platform::kReadable, end);
+        if (waited != 0) return waited == sockerr::kTimedOut ? b.timedOut : waited;
     }
 }
 
