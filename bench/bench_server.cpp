@@ -168,8 +168,8 @@ BENCHMARK(Tirpc_ServerPersistentConnection)->UseRealTime();
 BENCHMARK(Qel_ServerConnectionPerCall)->UseRealTime();
 BENCHMARK(Tirpc_ServerConnectionPerCall)->UseRealTime();
 // Argument 1: pinned as the run is; 0: every thread and server on all CPUs.
-BENCHMARK(Qel_ServerFourKeptClients)->Arg(1)->Arg(0)->Threads(4)->UseRealTime();
-BENCHMARK(Tirpc_ServerFourKeptClients)->Arg(1)->Arg(0)->Threads(4)->UseRealTime();
+BENCHMARK(Qel_ServerFourKeptClients)->ArgName("pinned")->Arg(1)->Arg(0)->Threads(4)->UseRealTime();
+BENCHMARK(Tirpc_ServerFourKeptClients)->ArgName("pinned")->Arg(1)->Arg(0)->Threads(4)->UseRealTime();
 BENCHMARK(Qel_ServerCallBesideAnIdleConnection)->UseRealTime();
 BENCHMARK(Tirpc_ServerCallBesideAnIdleConnection)->UseRealTime();
 
