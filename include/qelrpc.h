@@ -432,8 +432,12 @@ QELRPC_API int ProcessRPCCall(RpcOperation* op, uint32_t* xid);
 QELRPC_API int rpcCreateReplyHeader(RpcOperation* op, uint32_t xid, uint32_t acceptStatus,
                                     const uint32_t* versions);
 /* Sends header and results of op->reply as one record on the connection.
- * 0, or -1 (null operation, nothing to send, or the send failed or stalled
- * beyond 20 seconds; part of the reply may have gone out). */
+ * On a connection of the accept loop running on this thread, what the
+ * socket does not take at once is kept and sent by the loop as room comes
+ * (0: sent or kept; a rest not sent within 20 seconds resets the
+ * connection). Elsewhere it sends the whole record itself. 0, or -1 (null
+ * operation, nothing to send, no memory to keep the rest, or the send failed
+ * or stalled beyond 20 seconds; part of the reply may have gone out). */
 QELRPC_API int ReplyRPC(RpcOperation* op, RpcSocket connection);
 /* Clears the operation and opens a listening TCP endpoint on the host's
  * primary address and `port` (0: the system chooses; localAddr then holds
@@ -442,14 +446,19 @@ QELRPC_API int ReplyRPC(RpcOperation* op, RpcSocket connection);
  * -6 listen. After -3 to -6 the socket is in op->sock for the caller to
  * close. */
 QELRPC_API int rpcInitServerOperation(RpcOperation* op, uint16_t port);
-/* The accept loop: one connection and one call at a time, each call in a
- * fresh operation handed to the handler (with op->userData copied in).
- * Calls that cannot be read (closed, stalled beyond 20 seconds, longer than
- * the 65,536-byte block, or a malformed header) end their connection and
- * never reach the handler; a call of another RPC version is answered
- * RPC_MISMATCH. The connection handed to the handler is non-blocking.
- * Returns 0 when a handler answered 0; -1 null argument;
- * -5 accept failed. The listening socket is never closed here. */
+/* The accept loop, on the caller's thread: it waits on the listening socket
+ * and every open connection at once, and hands whole calls to the handler
+ * one at a time, in the order they became whole, each in a fresh operation
+ * (with op->userData copied in); an idle, slow or non-reading client holds
+ * only its own connection. Calls that cannot be read (closed, not complete
+ * within 20 seconds of their first byte, longer than the 65,536-byte block,
+ * or a malformed header) end their connection and never reach the handler;
+ * a call of another RPC version is answered RPC_MISMATCH. Connections are
+ * capped (about 1,000; fewer under a low descriptor limit): above the cap
+ * the oldest idle one is closed. The connection handed to the handler is
+ * non-blocking. Returns 0 when a handler answered 0; -1 null argument;
+ * -5 accept failed; every connection the loop opened is closed by then. The
+ * listening socket is never closed here. */
 QELRPC_API int rpcAcceptIncoming(RpcOperation* listening, RpcCallHandler handler);
 
 /* ------------------------------------------------------------------------

@@ -53,36 +53,78 @@ int waitUntil(NativeSocket s, unsigned events, Clock::time_point end) noexcept {
 }
 
 int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b) noexcept {
-    if (block.pos == nullptr) return sockerr::kFault;
+    // The piecewise reader below, waiting whenever the socket runs dry.
+    // Each of its runs is bounded in bytes (the block) and in fragments
+    // (the cap), so a peer that keeps the socket full is bound too.
+    RecordReader reader;
     block.count = 0;
-    // Fragments are appended to the whole block, no writers' reserve.
-    wire::Writer into(block, 0);
-    for (uint32_t fragments = 0;; ++fragments) {
-        // Empty fragments add no bytes; the cap ends a peer sending them
-        // without end.
-        if (fragments == wire::kMaxRecordFragments) return sockerr::kMessageSize;
-        // Checked on every fragment, not only when the socket runs dry: a
-        // peer that keeps the socket full of fragments is bound too.
+    for (;;) {
+        const int rc = reader.readAvailable(s, block);
+        if (!mustWait(rc)) return rc;
         if (Clock::now() >= b.end) return b.timedOut;
-        // The mark is read aside, so even a block filled to its last byte
-        // is never written past.
-        uint8_t mark[4];
-        int rc = transfer(s, mark, 4, b, false);
-        if (rc != 0) return rc;
-        const uint32_t word = wire::loadWord(mark);
-        const uint32_t length = wire::fragmentLength(word);
-        uint8_t* at = into.reserve(length);
-        if (at == nullptr) return sockerr::kMessageSize;
-        rc = transfer(s, at, length, b, false);
-        if (rc != 0) return rc;
-        block.count = into.count();
-        if (wire::isLastFragment(word)) return 0;
+        const Clock::time_point end =
+            b.silenceMicros == kNoSilenceLimit ? b.end : std::min(deadline::after(b.silenceMicros), b.end);
+        const int waited = waitUntil(s, platform::kReadable, end);
+        if (waited != 0) return waited == sockerr::kTimedOut ? b.timedOut : waited;
     }
 }
 
 int sendRecord(NativeSocket s, uint8_t* bytes, uint32_t length, const Bounds& b) noexcept {
     wire::storeWord(bytes, wire::lastFragmentMark(length - 4));
     return transfer(s, bytes, length, b, true);
+}
+
+
+void markRecord(uint8_t* bytes, uint32_t length) noexcept { wire::storeWord(bytes, wire::lastFragmentMark(length - 4)); }
+
+int sendAvailable(NativeSocket s, const uint8_t* bytes, uint32_t length, uint32_t& done) noexcept {
+    while (done < length) {
+        std::size_t sent = 0;
+        const int rc = platform::sendBytes(s, bytes + done, length - done, sent);
+        if (rc != 0) return mustWait(rc) ? 0 : rc;
+        done += static_cast<uint32_t>(sent);
+    }
+    return 0;
+}
+
+int RecordReader::readAvailable(NativeSocket s, MbufCursor& block) noexcept {
+    if (block.pos == nullptr) return sockerr::kFault;
+    if (!begun()) block.count = 0;
+    for (;;) {
+        if (!inFragment_) {
+            if (markBytes_ == 0 && fragments_ == wire::kMaxRecordFragments) return sockerr::kMessageSize;
+            std::size_t got = 0;
+            const int rc = platform::receiveBytes(s, mark_ + markBytes_, 4 - markBytes_, got);
+            if (rc != 0) return rc == sockerr::kInterrupted ? sockerr::kWouldBlock : rc;
+            if (got == 0) return sockerr::kDisconnected;
+            markBytes_ += static_cast<uint32_t>(got);
+            if (markBytes_ < 4) continue;
+            const uint32_t word = wire::loadWord(mark_);
+            left_ = wire::fragmentLength(word);
+            last_ = wire::isLastFragment(word);
+            // The whole fragment must fit behind what is there, checked
+            // before a byte of it is read (64 bits: no wrap).
+            if (uint64_t{block.count} + left_ > block.limit) return sockerr::kMessageSize;
+            ++fragments_;
+            markBytes_ = 0;
+            inFragment_ = true;
+        }
+        if (left_ > 0) {
+            std::size_t got = 0;
+            const int rc = platform::receiveBytes(s, block.pos + block.count, left_, got);
+            if (rc != 0) return rc == sockerr::kInterrupted ? sockerr::kWouldBlock : rc;
+            if (got == 0) return sockerr::kDisconnected;
+            block.count += static_cast<uint32_t>(got);
+            left_ -= static_cast<uint32_t>(got);
+            if (left_ > 0) continue;
+        }
+        inFragment_ = false;
+        if (last_) {
+            fragments_ = 0;
+            last_ = false;
+            return 0;
+        }
+    }
 }
 
 }  // namespace qelrpc::record

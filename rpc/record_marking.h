@@ -47,4 +47,41 @@ inline bool mustWait(int rc) {
 // the wait's own error. A wake-up for a signal waits again.
 int waitUntil(platform::NativeSocket s, unsigned events, deadline::Clock::time_point end) noexcept;
 
+
+// Writes the mark of a record of one last fragment into bytes[0, 4);
+// length counts the mark.
+void markRecord(uint8_t* bytes, uint32_t length) noexcept;
+
+// Sends what s takes now of bytes[done, length), moving done on: 0 (all of
+// it sent, or the socket full for now), or the socket's error. Never waits.
+int sendAvailable(platform::NativeSocket s, const uint8_t* bytes, uint32_t length, uint32_t& done) noexcept;
+
+// One record read piece by piece as its bytes arrive, for a server that
+// serves many connections on one thread: each call takes what the socket
+// holds now and returns, never waits. The same rules as readRecord: the
+// fragments back to back from block.pos, marks removed, block.count the
+// bytes so far; more than block.limit bytes or wire::kMaxRecordFragments
+// fragments is sockerr::kMessageSize before a byte goes past the block. The
+// caller keeps the time bound (begun() says when the record has started).
+class RecordReader {
+  public:
+    // 0: the record is whole in block (the reader starts afresh for the
+    // next one). sockerr::kWouldBlock: the socket is empty for now; call
+    // again with the same block when it is readable. Else
+    // sockerr::kDisconnected (the peer closed, mid-record or between
+    // records), sockerr::kMessageSize, sockerr::kFault (no block) or the
+    // socket's own error; the reader is then spent.
+    int readAvailable(platform::NativeSocket s, MbufCursor& block) noexcept;
+    // A byte of the current record (its first mark included) has arrived.
+    bool begun() const noexcept { return markBytes_ != 0 || fragments_ != 0; }
+
+  private:
+    uint8_t mark_[4] = {};
+    uint32_t markBytes_ = 0;  // of the current fragment's mark
+    uint32_t left_ = 0;       // bytes of the current fragment still to come
+    uint32_t fragments_ = 0;  // marks read in this record
+    bool inFragment_ = false;
+    bool last_ = false;
+};
+
 }  // namespace qelrpc::record

@@ -6,6 +6,7 @@
 #include "platform/heap.h"
 #include "rpc/flavor.h"
 #include "rpc/operation.h"
+#include "rpc/status.h"
 
 namespace qelrpc::server {
 namespace {
@@ -23,46 +24,51 @@ uint32_t usedExtent(const Mbuf& m) {
     return static_cast<uint32_t>(std::min<uint64_t>(extent, RPC_MBUF_SIZE));
 }
 
-// Takes one block back from `m`: cleared and kept when it is still ours,
-// else forgotten (the handler released it), and a block that is not ours
-// goes back to the heap.
-void takeBlock(Mbuf& m, uint8_t*& kept) {
-    if (m.block.pos == kept && kept != nullptr) {
-        std::memset(kept, 0, usedExtent(m));
-    } else {
-        if (m.block.pos != nullptr) heap::release(m.block.pos);
-        kept = nullptr;
-    }
-    std::memset(&m, 0, sizeof m);
-}
-
 }  // namespace
 
-CallBlocks::~CallBlocks() {
-    heap::release(request_);
-    heap::release(reply_);
+BlockPool::~BlockPool() {
+    for (std::size_t i = 0; i < count_; ++i) heap::release(spare_[i]);
 }
 
-int CallBlocks::lend(RpcOperation& op) {
-    if (request_ == nullptr || reply_ == nullptr) {
-        heap::release(request_);
-        heap::release(reply_);
-        request_ = reply_ = nullptr;
-        const int rc = operation::init(op);
-        if (rc != 0) return rc;
-        request_ = op.request.block.pos;
-        reply_ = op.reply.block.pos;
-        return 0;
+uint8_t* BlockPool::take() noexcept {
+    if (count_ > 0) return spare_[--count_];
+    return static_cast<uint8_t*>(heap::zeroed(RPC_MBUF_SIZE));
+}
+
+void BlockPool::give(uint8_t* block, uint32_t used) noexcept {
+    if (block == nullptr) return;
+    if (count_ == kSpare) {
+        heap::release(block);
+        return;
     }
-    operation::attachBlock(op.request, request_);
-    operation::attachBlock(op.reply, reply_);
+    std::memset(block, 0, std::min<uint32_t>(used, RPC_MBUF_SIZE));
+    spare_[count_++] = block;
+}
+
+int BlockPool::lend(RpcOperation& op, uint8_t* request, uint32_t requestBytes) noexcept {
+    uint8_t* reply = take();
+    if (reply == nullptr) return qelrpc::status::kNoMemory;
+    operation::attachBlock(op.request, request);
+    op.request.block.count = requestBytes;
+    operation::attachBlock(op.reply, reply);
     operation::resetCallFields(op);
+    lentRequest_ = request;
+    lentReply_ = reply;
     return 0;
 }
 
-void CallBlocks::takeBack(RpcOperation& op) {
-    takeBlock(op.request, request_);
-    takeBlock(op.reply, reply_);
+void BlockPool::takeBack(RpcOperation& op) noexcept {
+    for (auto [m, lent] : {std::pair<Mbuf*, uint8_t*>{&op.request, lentRequest_}, {&op.reply, lentReply_}}) {
+        if (m->block.pos == lent && lent != nullptr) {
+            give(lent, usedExtent(*m));
+        } else if (m->block.pos != nullptr) {
+            // The handler replaced the block: that one goes back to the heap
+            // (ours it released itself, or it is the handler's to have lost).
+            heap::release(m->block.pos);
+        }
+        std::memset(m, 0, sizeof *m);
+    }
+    lentRequest_ = lentReply_ = nullptr;
     flavor::release(op.auth);
     op.auth = nullptr;
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <utility>
 
 #include "platform/socket_errors.h"
 #include "platform/socket_options.h"
@@ -16,11 +17,10 @@ namespace {
 constexpr uint64_t kDefaultRecordTimeoutMillis = 20000;
 std::atomic<uint64_t> g_recordTimeoutMillis{kDefaultRecordTimeoutMillis};
 
-// Ending a connection that served its reply: how long to wait for the
-// client to close first (then TIME_WAIT stays on its side), and how long in
-// all for its FIN after ours.
-constexpr std::chrono::milliseconds kPeerFirst{250};
-constexpr std::chrono::milliseconds kOrderlyClose{2000};
+constexpr std::chrono::milliseconds kPeerFirst = kPeerClosesFirst;
+constexpr std::chrono::milliseconds kOrderlyClose = kOrderlyCloseBound;
+
+thread_local ReplyQueue* t_replyQueue = nullptr;
 
 // The connection whose last reply could not be sent, on this thread (the
 // accept loop's, where handlers reply).
@@ -47,6 +47,11 @@ int replyRpc(RpcOperation& op, platform::NativeSocket conn) noexcept {
     Mbuf& rep = op.reply;
     const uint64_t total = uint64_t{rep.header.count} + rep.data.count;
     if (rep.block.pos == nullptr || total < 4 || total > rep.block.limit) return status::kSendFailed;
+    if (ReplyQueue* q = t_replyQueue) {
+        record::markRecord(rep.block.pos, static_cast<uint32_t>(total));
+        const int rc = q->queueReply(conn, rep.block.pos, static_cast<uint32_t>(total));
+        if (rc != ReplyQueue::kNotThisLoops) return rc == 0 ? 0 : status::kSendFailed;
+    }
     if (record::sendRecord(conn, rep.block.pos, static_cast<uint32_t>(total), recordBounds()) == 0) return 0;
     t_failedReply = conn;
     return status::kSendFailed;
@@ -57,6 +62,8 @@ bool takeReplyFailed(platform::NativeSocket conn) noexcept {
     t_failedReply = platform::kInvalidSocket;
     return failed;
 }
+
+ReplyQueue* setThreadReplyQueue(ReplyQueue* q) noexcept { return std::exchange(t_replyQueue, q); }
 
 void closeAbortively(platform::Socket& conn) noexcept {
     if (!conn.valid()) return;

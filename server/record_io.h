@@ -2,6 +2,7 @@
 // record (RFC 5531 section 11), each bounded in size and in time.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "platform/sockets.h"
@@ -27,6 +28,30 @@ void setRecordTimeoutMillis(uint64_t ms) noexcept;
 int receiveRecord(RpcOperation& op, platform::NativeSocket conn) noexcept;
 int replyRpc(RpcOperation& op, platform::NativeSocket conn) noexcept;
 bool takeReplyFailed(platform::NativeSocket conn) noexcept;
+
+// The accept loop running on this thread owns the sending of replies on its
+// own connections: ReplyRPC hands it the marked record, the loop sends what
+// the socket takes at once and keeps the rest to send as room comes, without
+// holding its other connections. queueReply returns 0 (sent or kept to
+// send), status::kSendFailed, or kNotThisLoops for a connection the loop
+// does not hold (ReplyRPC then sends it itself, as it does on any thread
+// without a loop).
+class ReplyQueue {
+  public:
+    static constexpr int kNotThisLoops = 1;
+    virtual int queueReply(platform::NativeSocket conn, const uint8_t* record, uint32_t length) noexcept = 0;
+
+  protected:
+    ~ReplyQueue() = default;
+};
+// Makes q this thread's queue (nullptr: none); returns the one before.
+ReplyQueue* setThreadReplyQueue(ReplyQueue* q) noexcept;
+
+// Ending a connection gracefully: how long to wait for the client to close
+// first (then TIME_WAIT stays on its side), and how long in all for its FIN
+// after ours.
+constexpr std::chrono::milliseconds kPeerClosesFirst{250};
+constexpr std::chrono::milliseconds kOrderlyCloseBound{2000};
 
 // Ending a connection. Gracefully, after a served reply: the reply's last
 // bytes are delivered and the client sees an orderly end; the wait for the

@@ -4,6 +4,7 @@
 // (a null argument is refused there), with the same return codes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "qelrpc.h"
@@ -20,8 +21,11 @@ int processCall(RpcOperation& op, uint32_t& xid) noexcept;
 int createReplyHeader(RpcOperation& op, uint32_t xid, uint32_t acceptStatus, const uint32_t* versions) noexcept;
 bool writeRpcMismatchHeader(Mbuf& rep, uint32_t xid) noexcept;
 
-// server/endpoint.cpp: the listening endpoint and the accept loop.
+// server/endpoint.cpp: the listening endpoint.
 int initServerOperation(RpcOperation& op, uint16_t port) noexcept;
+// server/accept_loop.cpp: the loop, and the most connections it keeps open
+// at once (the system's wait set less the listening socket).
 int acceptIncoming(RpcOperation& listening, RpcCallHandler handler);
+std::size_t connectionCap() noexcept;
 
 }  // namespace qelrpc::server

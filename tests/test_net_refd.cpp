@@ -9,6 +9,7 @@
 
 #include <poll.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -35,11 +36,15 @@ class RefDaemon : public ::testing::Test {
   protected:
     testproc::Child rpcbind, refd;
     uint16_t port = 0;
+    // What the daemon is started under (a resource limit), if anything.
+    std::vector<std::string> prefix;
 
     void SetUp() override {
         // The test runs in a network namespace of its own: port 111 is ours.
         if (!nfspeers::startRpcbind(rpcbind)) QELRPC_SKIP_UNLESS_REQUIRED("rpcbind is not available");
-        ASSERT_TRUE(refd.start({QELRPC_REFD_PATH, "--accounts", QELRPC_REFD_ACCOUNTS}));
+        std::vector<std::string> cmd = prefix;
+        for (const char* a : {QELRPC_REFD_PATH, "--accounts", QELRPC_REFD_ACCOUNTS}) cmd.push_back(a);
+        ASSERT_TRUE(refd.start(cmd));
         std::string line;
         ASSERT_TRUE(refd.readLine(line, std::chrono::seconds(10)));
         ASSERT_NE(line.find("registered with the portmapper"), std::string::npos) << line;
@@ -162,6 +167,136 @@ TEST_F(RefDaemon, AClientThatNeverReadsIsDropped) {
     EXPECT_TRUE(answered) << "the next client waited 50 s";
     EXPECT_EQ(got, 28);
     EXPECT_LT(waited, std::chrono::seconds(40));  // one 20-second bound, not one per queued call
+}
+
+// A client that holds its connection and sends nothing, one that sends a
+// call a byte a second, and one that sends calls and never reads a reply,
+// all open while a libtirpc client makes its calls on a kept connection
+// and another makes a connection per call: every call is answered, in far
+// less than the 20-second bound any of the three could hold a server that
+// serves one connection at a time.
+TEST_F(RefDaemon, IdleSlowAndNonReadingClientsCostTheOthersNothing) {
+    const int idle = connectLoopback(port, 0);
+    const int slow = connectLoopback(port, 0);
+    const int greedy = connectLoopback(port, 2048);
+    ASSERT_GE(idle, 0);
+    ASSERT_GE(slow, 0);
+    ASSERT_GE(greedy, 0);
+    std::atomic<bool> done{false};
+    std::thread loris([&] {
+        const auto call = nullCallRecord(0x51);
+        for (size_t i = 0; i < call.size() && !done; ++i) {
+            if (::send(slow, &call[i], 1, MSG_NOSIGNAL) != 1) return;
+            for (int t = 0; t < 10 && !done; ++t) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    std::thread writer([&] {
+        std::vector<uint8_t> many;
+        for (uint32_t i = 0; i < 200000; ++i) {
+            const auto r = nullCallRecord(0x20000 + i);
+            many.insert(many.end(), r.begin(), r.end());
+        }
+        size_t off = 0;
+        while (off < many.size() && !done) {
+            const ssize_t n = ::send(greedy, many.data() + off, many.size() - off, MSG_NOSIGNAL);
+            if (n <= 0) return;
+            off += static_cast<size_t>(n);
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // the slow call has begun, the greedy one stalls
+
+    const std::string want =
+        "map 0 0 1001 alice\nmap 1 0 100 users\nmap 2 0 1001 alice\nmap 3 0 100 users\nauth 0 1001 100 2\n";
+    const auto start = std::chrono::steady_clock::now();
+    int rc = -1, rc2 = -1;
+    const std::string kept = run(std::string(PCNFSD_TIRPC_CLIENT) + " " + std::to_string(port) +
+                                     " persistent 100 alice wonderland",
+                                 &rc);
+    const std::string perCall = run(std::string(PCNFSD_TIRPC_CLIENT) + " " + std::to_string(port) +
+                                        " per-call 20 alice wonderland",
+                                    &rc2);
+    const auto took = std::chrono::steady_clock::now() - start;
+
+    // The three are still connected: none was dropped to make room.
+    for (int fd : {idle, slow}) {
+        pollfd p{fd, POLLIN, 0};
+        EXPECT_EQ(::poll(&p, 1, 0), 0) << "a held client was closed";
+    }
+    done = true;
+    ::shutdown(greedy, SHUT_RDWR);
+    ::shutdown(slow, SHUT_RDWR);
+    loris.join();
+    writer.join();
+    for (int fd : {idle, slow, greedy}) ::close(fd);
+
+    EXPECT_EQ(rc, 0) << kept;
+    EXPECT_EQ(kept, "null ok 100\n" + want);
+    EXPECT_EQ(rc2, 0) << perCall;
+    EXPECT_EQ(perCall, "null ok 20\n" + want);
+    EXPECT_LT(took, std::chrono::seconds(8));
+}
+
+// 200 libtirpc clients connected at once, each keeping its connection open
+// to the end and calling in turn, two rounds: all 400 calls are answered.
+TEST_F(RefDaemon, TwoHundredClientsConnectedAtOnceAreAllAnswered) {
+    int rc = -1;
+    const auto start = std::chrono::steady_clock::now();
+    const std::string out =
+        run(std::string(PCNFSD_TIRPC_CLIENT) + " " + std::to_string(port) + " concurrent 200 alice wonderland", &rc);
+    EXPECT_EQ(rc, 0) << out;
+    EXPECT_EQ(out.substr(0, out.find('\n') + 1), "null ok 400\n") << out;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+}
+
+// The daemon under a descriptor limit of 48 keeps at most 15 connections
+// (the limit less a reserve of 32, less the listening socket). Twenty idle
+// clients, then a libtirpc client: the oldest idle ones are closed to make
+// room, the newest stay, and every call is answered.
+class RefDaemonUnderALimit : public RefDaemon {
+  protected:
+    void SetUp() override {
+        prefix = {"/usr/bin/prlimit", "--nofile=48:48"};
+        RefDaemon::SetUp();
+    }
+};
+
+TEST_F(RefDaemonUnderALimit, AboveTheCapTheOldestIdleConnectionIsDropped) {
+    if (::access("/usr/bin/prlimit", X_OK) != 0) QELRPC_SKIP_UNLESS_REQUIRED("prlimit is not available");
+    constexpr int kIdle = 20, kCap = 15;
+    // First more than the cap of clients the daemon gives up on (a record
+    // mark longer than any call): their places are freed for the ones
+    // after them.
+    for (int i = 0; i < kIdle; ++i) {
+        const int bad = connectLoopback(port, 0);
+        ASSERT_GE(bad, 0);
+        const uint8_t huge[] = {0x7F, 0xFF, 0xFF, 0xFF};
+        ASSERT_EQ(::send(bad, huge, sizeof huge, MSG_NOSIGNAL), 4);
+        pollfd p{bad, POLLIN, 0};
+        char c;
+        EXPECT_TRUE(::poll(&p, 1, 3000) == 1 && ::recv(bad, &c, 1, 0) < 0) << "not reset: " << i;
+        ::close(bad);
+    }
+    std::vector<int> fds;
+    for (int i = 0; i < kIdle; ++i) {
+        fds.push_back(connectLoopback(port, 0));
+        ASSERT_GE(fds.back(), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));  // accepted one by one, in this order
+    }
+    int rc = -1;
+    const std::string out =
+        run(std::string(PCNFSD_TIRPC_CLIENT) + " " + std::to_string(port) + " persistent 5 alice wonderland", &rc);
+    EXPECT_EQ(rc, 0) << out;
+    EXPECT_EQ(out.substr(0, out.find('\n') + 1), "null ok 5\n") << out;
+    // The libtirpc client took one place while it ran: 21 came, 15 fit.
+    const int dropped = kIdle + 1 - kCap;
+    for (int i = 0; i < kIdle; ++i) {
+        SCOPED_TRACE(i);
+        pollfd p{fds[i], POLLIN, 0};
+        const bool ended = ::poll(&p, 1, i < dropped ? 3000 : 0) == 1;
+        char c;
+        EXPECT_EQ(ended && ::recv(fds[i], &c, 1, 0) == 0, i < dropped);
+        ::close(fds[i]);
+    }
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The server side on Windows (under Wine, on loopback): the listening port is
-// this server's own, and a connection the handler ends delivers its whole
-// reply.
+// this server's own, a connection the handler ends delivers its whole reply,
+// and the loop serves many connections at once (more than the 64 sockets of
+// the system's default select set) while others sit idle or stall.
 #include <windows.h>
 #include <winsock.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -158,6 +160,88 @@ TEST_F(WinServer, AnEndedConnectionDeliversItsWholeReply) {
     EXPECT_EQ(word(whole.data() + 60000 - 4), kLongReplyWords - 1);
     EXPECT_EQ(g_replyResult.load(), 0);
     EXPECT_EQ(loop.load(), 0);
+}
+
+// Proc 1: an empty reply, the connection kept (1); proc 0: the loop stops.
+int keepingHandler(RpcOperation* op, RpcSocket conn, uint32_t xid) {
+    rpcCreateReplyHeader(op, xid, 0, nullptr);
+    InitDataBuffer(&op->reply);
+    if (ReplyRPC(op, conn) != 0) return 2;
+    return op->proc == 0 ? 0 : 1;
+}
+
+// One reply record of `expect` bytes (mark included), within 5 seconds.
+bool readReply(SOCKET s, size_t expect, uint32_t xid) {
+    Bytes got;
+    while (got.size() < expect) {
+        fd_set r;
+        FD_ZERO(&r);
+        FD_SET(s, &r);
+        timeval tv{5, 0};
+        if (select(0, &r, nullptr, nullptr, &tv) != 1) return false;
+        uint8_t buf[256];
+        const int n = recv(s, reinterpret_cast<char*>(buf), static_cast<int>(std::min(sizeof buf, expect - got.size())), 0);
+        if (n <= 0) return false;
+        got.insert(got.end(), buf, buf + n);
+    }
+    return word(got.data() + 4) == xid;
+}
+
+// An idle client and one stalled in the middle of a call stay connected
+// while 80 clients, all connected at once and keeping their connections,
+// make two calls each: every call is answered, none waits for the stalled
+// or idle one.
+TEST_F(WinServer, TheLoopServesEveryConnectionAtOnce) {
+    RpcOperation listening{};
+    ASSERT_EQ(rpcInitServerOperation(&listening, 0), 0);
+    const uint16_t port = ntohs(listening.localAddr.port);
+    const uint32_t addr = listening.localAddr.addr;
+    std::atomic<int> loop{99};
+    std::thread server([&] { loop = rpcAcceptIncoming(&listening, keepingHandler); });
+
+    const SOCKET idle = connectTo(addr, port, 0);
+    const SOCKET stalled = connectTo(addr, port, 0);
+    ASSERT_NE(idle, INVALID_SOCKET);
+    ASSERT_NE(stalled, INVALID_SOCKET);
+    const Bytes part = callRecord(0x500, 1);
+    send(stalled, reinterpret_cast<const char*>(part.data()), 10, 0);
+
+    constexpr int kClients = 80;
+    std::vector<SOCKET> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(connectTo(addr, port, 0));
+        ASSERT_NE(clients.back(), INVALID_SOCKET) << i;
+    }
+    const DWORD start = GetTickCount();
+    int answered = 0;
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < kClients; ++i) {
+            const uint32_t xid = 0x1000 + round * kClients + i;
+            const Bytes call = callRecord(xid, 1);
+            if (send(clients[i], reinterpret_cast<const char*>(call.data()), static_cast<int>(call.size()), 0) !=
+                static_cast<int>(call.size()))
+                continue;
+            answered += readReply(clients[i], 28, xid);
+        }
+    }
+    const DWORD took = GetTickCount() - start;
+    EXPECT_EQ(answered, 2 * kClients);
+    EXPECT_LT(took, 10000u);
+
+    // Stop the loop: a call answered 0. Every connection it opened is closed
+    // as it returns, the idle one included.
+    const Bytes stop = callRecord(0x501, 0);
+    send(clients[0], reinterpret_cast<const char*>(stop.data()), static_cast<int>(stop.size()), 0);
+    server.join();
+    EXPECT_EQ(loop.load(), 0);
+    Bytes rest;
+    int error = 0;
+    EXPECT_TRUE(readToEnd(idle, rest, error)) << error;
+    EXPECT_TRUE(rest.empty());
+    for (SOCKET s : clients) closesocket(s);
+    closesocket(idle);
+    closesocket(stalled);
+    closesocket(static_cast<SOCKET>(listening.sock));
 }
 
 }  // namespace

@@ -2,12 +2,14 @@
  * A libtirpc client of PCNFSD version 2 (rpcgen stubs), the real peer that
  * calls the reference daemon in the server tests:
  *
- *   pcnfsd_tirpc_client PORT persistent|per-call N USER PASSWORD
+ *   pcnfsd_tirpc_client PORT persistent|per-call|concurrent N USER PASSWORD
  *
  * Makes N NULL calls, one MAPID call (uid 1001, gid 100, user name USER,
  * group name users) and one AUTH call for USER/PASSWORD over TCP to
- * 127.0.0.1:PORT, either on one connection or on a connection per call,
- * and prints what came back, a line per answer:
+ * 127.0.0.1:PORT, either on one connection, on a connection per call, or
+ * (concurrent) on N connections all opened first and kept open to the end,
+ * a NULL call on each in turn and then a second round (2N NULL calls; MAPID
+ * and AUTH go on the first), and prints what came back, a line per answer:
  *   null ok COUNT
  *   map KIND STATUS ID NAME
  *   auth STATUS UID GID NGIDS
@@ -46,16 +48,27 @@ static void scramble(const char* in, char* out) {
 
 int main(int argc, char** argv) {
     if (argc != 6) {
-        fprintf(stderr, "usage: %s PORT persistent|per-call N USER PASSWORD\n", argv[0]);
+        fprintf(stderr, "usage: %s PORT persistent|per-call|concurrent N USER PASSWORD\n", argv[0]);
         return 2;
     }
     const int port = atoi(argv[1]);
     const int perCall = strcmp(argv[2], "per-call") == 0;
+    const int concurrent = strcmp(argv[2], "concurrent") == 0;
     const int n = atoi(argv[3]);
-    CLIENT* c = perCall ? NULL : connectTo(port);
+    if (n < 0 || n > 10000 || (concurrent && n == 0)) return 2;
+    CLIENT** all = NULL;
+    if (concurrent) {
+        all = calloc((size_t)n, sizeof *all);
+        if (all == NULL) return 1;
+        for (int i = 0; i < n; ++i) all[i] = connectTo(port);
+    }
+    CLIENT* c = perCall ? NULL : concurrent ? all[0] : connectTo(port);
 
     int ok = 0;
-    for (int i = 0; i < n; ++i) {
+    for (int round = 0; concurrent && round < 2; ++round)
+        for (int i = 0; i < n; ++i)
+            if (pcnfsd2_null_2(NULL, all[i]) != NULL) ++ok;
+    for (int i = 0; i < n && !concurrent; ++i) {
         CLIENT* cc = perCall ? connectTo(port) : c;
         if (pcnfsd2_null_2(NULL, cc) != NULL) ++ok;
         if (perCall) clnt_destroy(cc);
@@ -99,6 +112,11 @@ int main(int argc, char** argv) {
     }
     printf("auth %d %u %u %u\n", (int)ares->stat, ares->uid, ares->gid, ares->gids.gids_len);
     if (perCall) clnt_destroy(cc);
-    if (!perCall) clnt_destroy(c);
+    if (concurrent) {
+        for (int i = 0; i < n; ++i) clnt_destroy(all[i]);
+        free(all);
+    } else if (!perCall) {
+        clnt_destroy(c);
+    }
     return 0;
 }
