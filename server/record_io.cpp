@@ -29,11 +29,12 @@ thread_local platform::NativeSocket t_failedReply = platform::kInvalidSocket;
 // The server's bound for one record: the whole of it within the record
 // timeout, however the bytes trickle in or out.
 record::Bounds recordBounds() {
-    const uint64_t micros = g_recordTimeoutMillis.load(std::memory_order_relaxed) * 1000;
-    return {record::kNoSilenceLimit, deadline::after(micros), platform::sockerr::kTimedOut};
+    return {record::kNoSilenceLimit, deadline::after(recordTimeoutMillis() * 1000), platform::sockerr::kTimedOut};
 }
 
 }  // namespace
+
+uint64_t recordTimeoutMillis() noexcept { return g_recordTimeoutMillis.load(std::memory_order_relaxed); }
 
 void setRecordTimeoutMillis(uint64_t ms) noexcept {
     g_recordTimeoutMillis.store(ms == 0 ? kDefaultRecordTimeoutMillis : ms, std::memory_order_relaxed);

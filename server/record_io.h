@@ -15,6 +15,7 @@ namespace qelrpc::server {
 // record, or stops reading, is dropped after this. 20 seconds, as the
 // client side waits for a reply. Test seam: a shorter bound; 0 restores
 // the default.
+uint64_t recordTimeoutMillis() noexcept;
 void setRecordTimeoutMillis(uint64_t ms) noexcept;
 
 // One call record into op.request's block, or op.reply's header and
