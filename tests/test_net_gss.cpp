@@ -89,9 +89,13 @@ class GssPeers : public ::testing::Test {
     }
     void TearDown() override { rpcCloseOperation(&op_); }
 
-    // An NFS version 3 operation over TCP with an established context.
-    void establish(int service) {
+    // An NFS version 3 operation over TCP with an established context (on
+    // one kept connection when asked).
+    void establish(int service, bool keep = false) {
         ASSERT_EQ(rpcInitOperationEx(&op_, "localhost", htonl(INADDR_LOOPBACK)), 0);
+        if (keep) {
+            ASSERT_EQ(rpcSetKeepConnection(&op_, 1), 0);
+        }
         op_.prog = kNfsProgram;
         op_.vers = kNfsV3;
         op_.tcpPort = gsspeers::kNfsPort;
@@ -187,6 +191,29 @@ TEST_F(GssPeers, GetattrAtEveryServiceLevel) {
             EXPECT_EQ(loadWord(res.data() + 4), kNf3Dir);  // the export's root
         }
         EXPECT_EQ(RPCSEC_GSS_DestroySecurityContext(&op_), 0);
+        rpcCloseOperation(&op_);
+    }
+}
+
+// The same over one kept connection: set-up, five GETATTRs and DESTROY all
+// travel on it, at every service level.
+TEST_F(GssPeers, GetattrOnAKeptConnectionAtEveryServiceLevel) {
+    for (int service : {RPCSEC_GSS_SVC_NONE, RPCSEC_GSS_SVC_INTEGRITY, RPCSEC_GSS_SVC_PRIVACY}) {
+        SCOPED_TRACE(service);
+        establish(service, true);
+        const RpcSocket kept = op_.sock;
+        ASSERT_NE(kept, RPC_INVALID_SOCKET);
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_EQ(call(kProcGetattr, getattrArgs()), 0);
+            std::vector<uint8_t> res;
+            ASSERT_TRUE(results(res));
+            ASSERT_GE(res.size(), 8u);
+            EXPECT_EQ(loadWord(res.data()), 0u);           // NFS3_OK
+            EXPECT_EQ(loadWord(res.data() + 4), kNf3Dir);  // the export's root
+            EXPECT_EQ(op_.sock, kept);
+        }
+        EXPECT_EQ(RPCSEC_GSS_DestroySecurityContext(&op_), 0);
+        EXPECT_EQ(op_.sock, kept);
         rpcCloseOperation(&op_);
     }
 }
