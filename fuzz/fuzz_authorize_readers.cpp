@@ -10,13 +10,12 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "fuzz/accepted_reply.h"
 #include "fuzz/fuzz_memory.h"
 #include "qelrpc.h"
 
 namespace {
 
-// xid, REPLY, MSG_ACCEPTED, AUTH_NULL verifier (flavor, length 0), SUCCESS.
-constexpr uint8_t kAcceptedHeader[24] = {0, 0, 0, 1, 0, 0, 0, 1};
 constexpr int32_t kMaxCapacity = 31;
 constexpr int kQelnfsdRefused = -1;
 constexpr int kPcnfsdRefused = 5;
@@ -25,7 +24,7 @@ constexpr int kProtocolError = 1728;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1 || size - 1 > RPC_MBUF_SIZE - sizeof kAcceptedHeader) return 0;
+    if (size < 1 || size - 1 > fuzzmem::kMaxAcceptedResults) return 0;
     static fuzzmem::ReadOnlyInput input(RPC_MBUF_SIZE);
     static fuzzmem::GuardedOutput opArea(sizeof(RpcOperation)), gidsArea(kMaxCapacity * sizeof(int32_t)),
         uidArea(sizeof(int32_t)), gidArea(sizeof(int32_t)), countArea(sizeof(int32_t));
@@ -34,14 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool pcnfsd = (control & 1) != 0;
 
     const size_t n = size - 1;
-    const uint8_t* reply = input.place(kAcceptedHeader, sizeof kAcceptedHeader, data + 1, n);
-    RpcOperation* op = opArea.zeroed<RpcOperation>();
-    op->reply.block.pos = const_cast<uint8_t*>(reply);  // read in place, never written
-    op->reply.block.count = static_cast<uint32_t>(sizeof kAcceptedHeader + n);
-    op->reply.block.limit = op->reply.block.count;
-    if (ProcessRPCResponse(op) != 0 || op->reply.data.pos != reply + sizeof kAcceptedHeader ||
-        op->reply.data.count != n)
-        std::abort();
+    RpcOperation* op = fuzzmem::acceptedReply(input, opArea, data + 1, n);
 
     int32_t* gids = reinterpret_cast<int32_t*>(gidsArea.area(static_cast<size_t>(capacity) * sizeof(int32_t)));
     int32_t* uid = uidArea.zeroed<int32_t>();

@@ -14,13 +14,12 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "fuzz/accepted_reply.h"
 #include "fuzz/fuzz_memory.h"
 #include "qelrpc.h"
 
 namespace {
 
-// xid, REPLY, MSG_ACCEPTED, AUTH_NULL verifier (flavor, length 0), SUCCESS.
-constexpr uint8_t kAcceptedHeader[24] = {0, 0, 0, 1, 0, 0, 0, 1};
 constexpr uint32_t kMaxCount = 31;
 constexpr size_t kNameBytes = 256;
 constexpr int kProtocolError = 1728;
@@ -28,7 +27,7 @@ constexpr int kProtocolError = 1728;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1 || size - 1 > RPC_MBUF_SIZE - sizeof kAcceptedHeader) return 0;
+    if (size < 1 || size - 1 > fuzzmem::kMaxAcceptedResults) return 0;
     static fuzzmem::ReadOnlyInput input(RPC_MBUF_SIZE);
     static fuzzmem::ReadOnlyInput slotsIn(kMaxCount * sizeof(int32_t*)), idsIn(kMaxCount * sizeof(int32_t)),
         namesIn(kMaxCount * kNameBytes);
@@ -41,14 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t count = (control >> 3) & 0x1F;
 
     const size_t n = size - 1;
-    const uint8_t* reply = input.place(kAcceptedHeader, sizeof kAcceptedHeader, data + 1, n);
-    RpcOperation* op = opArea.zeroed<RpcOperation>();
-    op->reply.block.pos = const_cast<uint8_t*>(reply);  // read in place, never written
-    op->reply.block.count = static_cast<uint32_t>(sizeof kAcceptedHeader + n);
-    op->reply.block.limit = op->reply.block.count;
-    if (ProcessRPCResponse(op) != 0 || op->reply.data.pos != reply + sizeof kAcceptedHeader ||
-        op->reply.data.count != n)
-        std::abort();
+    RpcOperation* op = fuzzmem::acceptedReply(input, opArea, data + 1, n);
     const uint8_t* results = op->reply.data.pos;
 
     char* names = reinterpret_cast<char*>(namesArea.area(count * kNameBytes));
