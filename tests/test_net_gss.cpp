@@ -394,6 +394,17 @@ TEST_F(GssPeers, TsharkDissectsSetUpAndAnIntegrityCall) {
 
 namespace {
 
+#ifdef TIRPC_GSS_PEER
+// Starts the libtirpc RPCSEC_GSS peer and reads the port it listens on.
+void startTirpcGssPeer(testproc::Child& peer, uint16_t& port) {
+    ASSERT_TRUE(peer.start({TIRPC_GSS_PEER, "nfs@localhost"}));
+    std::string line;
+    ASSERT_TRUE(peer.readLine(line, std::chrono::seconds(10)));
+    ASSERT_EQ(line.rfind("ready port ", 0), 0u) << line;
+    port = static_cast<uint16_t>(std::stoi(line.substr(11)));
+}
+#endif
+
 // libtirpc's server keeps a context per connection: the set-up succeeds,
 // and a DATA call on the next connection is refused with
 // RPCSEC_GSS_CREDPROBLEM (auth_stat 13).
@@ -402,14 +413,13 @@ TEST_F(GssPeers, LibtirpcServerSetsUpAContext) {
     QELRPC_SKIP_UNLESS_REQUIRED("libtirpc-dev was not found at build time");
 #else
     testproc::Child peer;
-    ASSERT_TRUE(peer.start({TIRPC_GSS_PEER, "nfs@localhost"}));
-    std::string line;
-    ASSERT_TRUE(peer.readLine(line, std::chrono::seconds(10)));
-    ASSERT_EQ(line.rfind("ready port ", 0), 0u) << line;
+    uint16_t port = 0;
+    startTirpcGssPeer(peer, port);
+    if (HasFatalFailure()) return;
     ASSERT_EQ(rpcInitOperationEx(&op_, "localhost", htonl(INADDR_LOOPBACK)), 0);
     op_.prog = 0x20000077u;
     op_.vers = 1;
-    op_.tcpPort = static_cast<uint16_t>(std::stoi(line.substr(11)));
+    op_.tcpPort = port;
     ASSERT_EQ(rpcCreateAuthRPCSEC_GSS(&op_, "nfs", RPCSEC_GSS_SVC_NONE), 1);
     ASSERT_EQ(RPCSEC_GSS_InitSecurityContext(&op_), 0);
     EXPECT_EQ(record(op_).gssProc, RPCSEC_GSS_PROC_DATA);
@@ -430,11 +440,9 @@ TEST_F(GssPeers, LibtirpcServerServesAKeptConnectionAtEveryServiceLevel) {
     QELRPC_SKIP_UNLESS_REQUIRED("libtirpc-dev was not found at build time");
 #else
     testproc::Child peer;
-    ASSERT_TRUE(peer.start({TIRPC_GSS_PEER, "nfs@localhost"}));
-    std::string line;
-    ASSERT_TRUE(peer.readLine(line, std::chrono::seconds(10)));
-    ASSERT_EQ(line.rfind("ready port ", 0), 0u) << line;
-    const auto port = static_cast<uint16_t>(std::stoi(line.substr(11)));
+    uint16_t port = 0;
+    startTirpcGssPeer(peer, port);
+    if (HasFatalFailure()) return;
     for (int service : {RPCSEC_GSS_SVC_NONE, RPCSEC_GSS_SVC_INTEGRITY, RPCSEC_GSS_SVC_PRIVACY}) {
         SCOPED_TRACE(service);
         ASSERT_EQ(rpcInitOperationEx(&op_, "localhost", htonl(INADDR_LOOPBACK)), 0);
