@@ -5,7 +5,8 @@
 // calls over TCP and UDP and records the source port of every call it
 // receives. Each test runs in a network namespace of its own
 // (tests/in_netns.sh): the reserved ports 512..1023 are the test's alone,
-// and the test may fill them all.
+// and the test may fill them all. The real peer is NFS-Ganesha with its
+// export's PrivilegedPort check on.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -27,7 +28,9 @@
 #include <thread>
 #include <vector>
 
+#include "gss/realm.h"
 #include "peer_calls.h"
+#include "peer_skip.h"
 #include "qelrpc.h"
 
 namespace {
@@ -349,6 +352,81 @@ TEST_F(Reserved, WithoutThePrivilegeItIsAccessDeniedAndNothingIsSent) {
     ASSERT_EQ(ports.size(), 2u);
     for (uint16_t p : ports) EXPECT_GE(p, 1024);
     EXPECT_EQ(peer.accepted(), 1);
+}
+
+// ---------------------------------------------------------------------------
+// NFS-Ganesha with PrivilegedPort = true on its export (its realm only
+// because its configuration names a keytab): AUTH_UNIX NFS version 3
+// GETATTR of the export's root from an ordinary port is refused, the same
+// call from a reserved port answered.
+constexpr uint32_t kNfsProgram = 100003;
+constexpr uint32_t kMountProgram = 100005;
+constexpr uint32_t kV3 = 3;
+constexpr uint32_t kAuthTooWeak = 5;
+
+class ReservedGanesha : public ::testing::Test {
+  protected:
+    gsspeers::Realm realm;
+    gsspeers::Ganesha ganesha;
+    RpcOperation op{};
+    std::vector<uint8_t> root;
+
+    void SetUp() override {
+        if (!realm.start()) QELRPC_SKIP_UNLESS_REQUIRED(realm.why());
+        if (!ganesha.start(realm, true)) QELRPC_SKIP_UNLESS_REQUIRED(ganesha.why());
+        ASSERT_EQ(rpcInitOperationEx(&op, "localhost", loopback()), 0);
+        ASSERT_EQ(rpcCreateAuthUnix(&op, "localhost", 0, 0), 1);
+        // MNT is checked against the export too: from a reserved port.
+        ASSERT_EQ(rpcSetReservedPort(&op, 1), 0);
+        int rc = -1;
+        // Ganesha registers MOUNT a moment after NFS answers.
+        for (int i = 0; i < 50 && (rc = GetProgramPort(&op, kMountProgram, kV3, 0)) != 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_EQ(rc, 0);
+        ASSERT_EQ(rpcPrepareRPCHeader(&op, 1 /* MNT */), 0);
+        InitDataBuffer(&op.request);
+        ASSERT_EQ(mbufAddString(&op.request.data, ganesha.exportDir().c_str()), 0);
+        ASSERT_EQ(CallRPC(&op, 0), 0);
+        uint32_t status = 1, n = 0;
+        ASSERT_EQ(mbufGetLong(&op.reply.data, &status), 0);
+        ASSERT_EQ(status, 0u) << "MNT refused";
+        ASSERT_EQ(mbufGetLong(&op.reply.data, &n), 0);
+        ASSERT_TRUE(n <= 64 && n <= op.reply.data.count);
+        root.assign(op.reply.data.pos, op.reply.data.pos + n);
+        op.prog = kNfsProgram;
+        op.vers = kV3;
+        op.tcpPort = gsspeers::kNfsPort;
+        op.udpPort = 0;
+    }
+    void TearDown() override { rpcCloseOperation(&op); }
+
+    // GETATTR (procedure 1) of the root; CallRPC's status, the NFS status in
+    // nfsStatus when the call succeeded.
+    int getattr(uint32_t& nfsStatus) {
+        if (rpcPrepareRPCHeader(&op, 1) != 0) return 1000;
+        InitDataBuffer(&op.request);
+        if (mbufAddStringEx(&op.request.data, reinterpret_cast<const char*>(root.data()),
+                            static_cast<uint32_t>(root.size())) != 0)
+            return 1001;
+        const int rc = CallRPC(&op, 0);
+        if (rc == 0 && mbufGetLong(&op.reply.data, &nfsStatus) != 0) return 1002;
+        return rc;
+    }
+};
+
+TEST_F(ReservedGanesha, GetattrFromAnOrdinaryPortIsRefusedAndFromAReservedOneAnswered) {
+    uint32_t nfsStatus = 99;
+    ASSERT_EQ(rpcSetReservedPort(&op, 0), 0);
+    const int refused = getattr(nfsStatus);
+    EXPECT_EQ(refused, -4) << "AUTH_ERROR expected";
+    if (refused == -4) {
+        EXPECT_EQ(op.authStat, kAuthTooWeak);
+    }
+
+    ASSERT_EQ(rpcSetReservedPort(&op, 1), 0);
+    nfsStatus = 99;
+    ASSERT_EQ(getattr(nfsStatus), 0);
+    EXPECT_EQ(nfsStatus, 0u) << "NFS3_OK";
 }
 
 }  // namespace
