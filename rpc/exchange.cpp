@@ -96,12 +96,15 @@ int connectNew(RpcOperation& op, const Endpoint& server, Socket& s) {
     const bool async = (op.flags & RPC_OP_FLAG_ASYNC) != 0;
     RpcWindow window = async ? op.asyncWindow : nullptr;
     int* cancelFlag = async ? op.cancelFlag : nullptr;
+    if (!reserves(op)) {
+        const int rc = openSocket(SocketType::Stream, s, true);
+        return rc != 0 ? rc : exchange::connectTcp(s.get(), server, window, cancelFlag);
+    }
     exchange::ReservedPortSearch ports;
     // Bounded by the search: each reserved port is tried at most once.
     for (;;) {
         int rc = openSocket(SocketType::Stream, s, true);
         if (rc != 0) return rc;
-        if (!reserves(op)) return exchange::connectTcp(s.get(), server, window, cancelFlag);
         rc = ports.bind(s.get(), SocketType::Stream);
         if (rc != 0) return rc;
         rc = exchange::connectTcp(s.get(), server, window, cancelFlag);
