@@ -1,8 +1,9 @@
 // Whole null calls on loopback against one libtirpc server (tests/peers),
 // side by side: this library (a fresh socket per exchange, and a kept one:
-// rows .../Kept, set against libtirpc's kept client), libtirpc with a
-// client per call and with a kept client, and raw sockets without RPC
-// machinery as the floor. Then the port look-up against rpcbind: this
+// rows .../Kept, set against libtirpc's kept client; TCP also from a
+// reserved source port, .../ReservedPort, set against libtirpc's default
+// as root), libtirpc with a client per call and with a kept client, and raw
+// sockets without RPC machinery as the floor. Then the port look-up against rpcbind: this
 // library's GetProgramPort and libtirpc's pmap_getport.
 //
 // Run pinned to one CPU (taskset -c 0); the servers inherit the pinning.
@@ -80,9 +81,10 @@ bool startServers() {
 // An operation ready for null calls to the peer over one transport.
 struct NullOperation {
     RpcOperation op{};
-    NullOperation(uint16_t tcpPort, uint16_t udpPort, bool keep = false) {
+    NullOperation(uint16_t tcpPort, uint16_t udpPort, bool keep = false, bool reservedPort = false) {
         rpcInitOperationEx(&op, nullptr, loopback());
         if (keep) rpcSetKeepConnection(&op, 1);
+        if (reservedPort) rpcSetReservedPort(&op, 1);
         rpcCreateAuthNull(&op);
         op.prog = kNullProg;
         op.vers = kVers;
@@ -170,9 +172,31 @@ void Qel_TcpNullCall_Kept(benchmark::State& state) {
         if (n.call() != 0) state.SkipWithError("call failed");
 }
 
+// A connection per call from a reserved source port, beside libtirpc's own
+// default as root.
+void Qel_TcpNullCall_ReservedPort(benchmark::State& state) {
+    NullOperation n(g_servers.tcp, 0, false, true);
+    for (auto _ : state)
+        if (n.call() != 0) state.SkipWithError("call failed");
+}
+
+// A client per call on a socket connected plainly (libtirpc's behaviour for
+// an unprivileged caller); no row binds an ephemeral port before
+// connecting, a search that grows with the closed connections in TIME_WAIT.
 void Tirpc_TcpNullCall_ClientPerCall(benchmark::State& state) {
     for (auto _ : state) {
-        auto* c = bench::tirpc::newTcpClient(loopback(), g_servers.tcp, kNullProg, kVers, state.range(0) != 0);
+        auto* c = bench::tirpc::newTcpClient(loopback(), g_servers.tcp, kNullProg, kVers, true);
+        if (c == nullptr || !bench::tirpc::nullCall(c)) state.SkipWithError("call failed");
+        bench::tirpc::deleteClient(c);
+    }
+}
+
+// libtirpc's own default, which as root binds a reserved port first
+// (bindresvport) and, when every one is held in TIME_WAIT, connects from an
+// ephemeral port after the failed search.
+void Tirpc_TcpNullCall_ClientPerCallReservedPort(benchmark::State& state) {
+    for (auto _ : state) {
+        auto* c = bench::tirpc::newTcpClient(loopback(), g_servers.tcp, kNullProg, kVers, false);
         if (c == nullptr || !bench::tirpc::nullCall(c)) state.SkipWithError("call failed");
         bench::tirpc::deleteClient(c);
     }
@@ -185,26 +209,50 @@ void Tirpc_TcpNullCall_KeptClient(benchmark::State& state) {
     bench::tirpc::deleteClient(c);
 }
 
-void Floor_TcpNullCall_RawSocket(benchmark::State& state) {
-    const std::vector<uint8_t> rec = nullCallRecord();
+// Connect, send the record, read the whole reply record, close.
+void rawTcpCall(benchmark::State& state, const std::vector<uint8_t>& rec, int s) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
     to.sin_port = htons(g_servers.tcp);
     to.sin_addr.s_addr = loopback();
     uint8_t buf[512];
+    if (connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) state.SkipWithError("connect");
+    send(s, rec.data(), rec.size(), MSG_NOSIGNAL);
+    // The whole record: mark, then as many bytes as it announces.
+    size_t have = 0, want = 4;
+    while (have < want) {
+        const ssize_t n = recv(s, buf + have, sizeof buf - have, 0);
+        if (n <= 0) break;
+        have += static_cast<size_t>(n);
+        if (have >= 4) want = 4 + (ntohl(*reinterpret_cast<uint32_t*>(buf)) & 0x7FFFFFFF);
+    }
+    close(s);
+}
+
+void Floor_TcpNullCall_RawSocket(benchmark::State& state) {
+    const std::vector<uint8_t> rec = nullCallRecord();
+    for (auto _ : state) rawTcpCall(state, rec, socket(AF_INET, SOCK_STREAM, 0));
+}
+
+// The same from a reserved port: SO_REUSEADDR, then ports 1023 down to 512
+// in turn until one binds (the floor of any reserved-port client).
+void Floor_TcpNullCall_RawSocketReservedPort(benchmark::State& state) {
+    const std::vector<uint8_t> rec = nullCallRecord();
+    uint16_t next = 1023;
     for (auto _ : state) {
         const int s = socket(AF_INET, SOCK_STREAM, 0);
-        if (connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) state.SkipWithError("connect");
-        send(s, rec.data(), rec.size(), MSG_NOSIGNAL);
-        // The whole record: mark, then as many bytes as it announces.
-        size_t have = 0, want = 4;
-        while (have < want) {
-            const ssize_t n = recv(s, buf + have, sizeof buf - have, 0);
-            if (n <= 0) break;
-            have += static_cast<size_t>(n);
-            if (have >= 4) want = 4 + (ntohl(*reinterpret_cast<uint32_t*>(buf)) & 0x7FFFFFFF);
+        const int on = 1;
+        setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        bool bound = false;
+        for (int tries = 0; tries < 512 && !bound; ++tries) {
+            sockaddr_in at{};
+            at.sin_family = AF_INET;
+            at.sin_port = htons(next);
+            next = next == 512 ? 1023 : static_cast<uint16_t>(next - 1);
+            bound = bind(s, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
         }
-        close(s);
+        if (!bound) state.SkipWithError("no reserved port");
+        rawTcpCall(state, rec, s);
     }
 }
 
@@ -237,9 +285,14 @@ BENCHMARK(Tirpc_UdpNullCall_KeptClient)->UseRealTime();
 BENCHMARK(Floor_UdpNullCall_RawSocket)->UseRealTime();
 BENCHMARK(Qel_TcpNullCall)->UseRealTime();
 BENCHMARK(Qel_TcpNullCall_Kept)->Name("Qel_TcpNullCall/Kept")->UseRealTime();
-BENCHMARK(Tirpc_TcpNullCall_ClientPerCall)->ArgName("ownSocket")->Arg(1)->Arg(0)->UseRealTime();
+BENCHMARK(Qel_TcpNullCall_ReservedPort)->Name("Qel_TcpNullCall/ReservedPort")->UseRealTime();
+BENCHMARK(Tirpc_TcpNullCall_ClientPerCall)->UseRealTime();
+BENCHMARK(Tirpc_TcpNullCall_ClientPerCallReservedPort)
+    ->Name("Tirpc_TcpNullCall_ClientPerCall/ReservedPort")
+    ->UseRealTime();
 BENCHMARK(Tirpc_TcpNullCall_KeptClient)->UseRealTime();
 BENCHMARK(Floor_TcpNullCall_RawSocket)->UseRealTime();
+BENCHMARK(Floor_TcpNullCall_RawSocketReservedPort)->Name("Floor_TcpNullCall_RawSocket/ReservedPort")->UseRealTime();
 BENCHMARK(Qel_PortLookUp_GetProgramPort)->UseRealTime();
 BENCHMARK(Tirpc_PortLookUp_PmapGetport)->UseRealTime();
 

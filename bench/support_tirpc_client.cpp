@@ -50,9 +50,8 @@ struct Client {
 };
 
 namespace {
-// A plain socket already bound to an ephemeral port: libtirpc then skips
-// its search for a free reserved port (bindresvport as root), which with
-// many closed connections in TIME_WAIT takes hundreds of failed binds.
+// A UDP socket already bound to an ephemeral port: libtirpc then skips
+// its search for a free reserved port (bindresvport as root).
 int boundSocket(int type) {
     const int s = socket(AF_INET, type, 0);
     sockaddr_in any{};
@@ -76,10 +75,20 @@ Client* finish(CLIENT* c, int ownSock) {
 }
 }  // namespace
 
-Client* newTcpClient(uint32_t addr, uint16_t port, unsigned prog, unsigned vers, bool ownSocket) {
+Client* newTcpClient(uint32_t addr, uint16_t port, unsigned prog, unsigned vers, bool plainConnect) {
     sockaddr_in sin = address(addr, port);
-    int sock = ownSocket ? boundSocket(SOCK_STREAM) : RPC_ANYSOCK;
-    const int own = ownSocket ? sock : -1;
+    int sock = RPC_ANYSOCK;
+    if (plainConnect) {
+        // What an unprivileged caller's client gets: a socket connected from
+        // an ephemeral port the connect itself picks, no bind before it.
+        sock = socket(AF_INET, SOCK_STREAM, 0);
+        if (sock < 0) return nullptr;
+        if (connect(sock, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0) {
+            close(sock);
+            return nullptr;
+        }
+    }
+    const int own = plainConnect ? sock : -1;
     return finish(entry().tcpCreate(&sin, prog, vers, &sock, 0, 0), own);
 }
 

@@ -114,6 +114,9 @@ typedef struct AuthUnixCred {
 /* Extension (see "Extensions" at the end): the operation keeps its client
  * connection from call to call; set and cleared by rpcSetKeepConnection. */
 #define RPC_OP_FLAG_KEEP_CONNECTION 0x2u
+/* Extension: new client sockets are bound to a reserved source port (below
+ * 1024); set and cleared by rpcSetReservedPort. */
+#define RPC_OP_FLAG_RESERVED_PORT 0x4u
 #define RPC_PROTOCOL_UDP_ONLY 17u
 #define RPC_TIME_OFFSET_UNKNOWN 2147483647
 
@@ -131,7 +134,7 @@ typedef struct RpcOperation {
     RpcAuth* auth; /* owned; null until a credential is attached */
     RpcWindow asyncWindow;
     int* cancelFlag; /* caller-owned; nonzero abandons a pending connect */
-    uint32_t flags;  /* RPC_OP_FLAG_ASYNC, RPC_OP_FLAG_KEEP_CONNECTION */
+    uint32_t flags;  /* RPC_OP_FLAG_ASYNC, RPC_OP_FLAG_KEEP_CONNECTION, RPC_OP_FLAG_RESERVED_PORT */
     uint32_t rejectStat;
     uint32_t authStat;
     uint32_t acceptStat;
@@ -877,6 +880,22 @@ QELRPC_API int RPCSEC_GSS_GetErrorMessage(RpcOperation* op, int unused1, int unu
  * a kept socket (sock becomes RPC_INVALID_SOCKET). One thread at a time per
  * operation. 0; 1208 null operation. */
 QELRPC_API int rpcSetKeepConnection(RpcOperation* op, int enable);
+
+/* Reserved source ports, for servers that accept AUTH_UNIX only from ports
+ * below 1024 (an NFS server's "secure" export option). enable != 0: every
+ * new socket the TCP and UDP exchanges make for this operation (DoTCPRPCGram,
+ * DoUDPRPCGram, CallRPC and everything built on them) is bound to a free
+ * port in 512..1023 before it connects or sends, searched downward from a
+ * random start with wrap-around, each port at most once. When the process may
+ * not bind such ports (Linux: neither root nor CAP_NET_BIND_SERVICE) the
+ * exchange returns 10013 (WSAEACCES) and sends nothing; when every port is
+ * busy, 10048 (WSAEADDRINUSE); there is never a fallback to an ephemeral
+ * port. A kept connection (rpcSetKeepConnection) is reused as it is: the
+ * setting applies when a new socket is made. GetProgramPort's portmapper
+ * question does not use it. enable == 0 clears it. Sets or clears
+ * RPC_OP_FLAG_RESERVED_PORT in flags; rpcInitOperation clears it with the
+ * other flags. 0; 1208 null operation. */
+QELRPC_API int rpcSetReservedPort(RpcOperation* op, int enable);
 
 #ifdef __cplusplus
 }

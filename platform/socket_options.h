@@ -1,4 +1,4 @@
-// Socket options the server side sets.
+// Socket options the server side and the client's exchanges set.
 #pragma once
 
 #include "platform/sockets.h"
@@ -19,6 +19,13 @@ int setReuseAddress(NativeSocket s, bool on) noexcept;
 // another program bind the same port and take its connections, and would
 // hide that this bind failed.
 int claimListeningAddress(NativeSocket s) noexcept;
+
+// What a client stream socket sets before binding a reserved source port,
+// so the port's TIME_WAIT leftover from an earlier connection does not make
+// it busy. POSIX: SO_REUSEADDR (a port another socket is bound to or listens
+// on stays refused). Windows: nothing, since SO_REUSEADDR there would let
+// the bind share a port another socket is using.
+int allowClientPortReuse(NativeSocket s) noexcept;
 
 // SO_BROADCAST on or off, so datagrams may go to 255.255.255.255.
 int setBroadcast(NativeSocket s, bool on) noexcept;

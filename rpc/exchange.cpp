@@ -10,6 +10,10 @@
 // back only after a good one, so every failure closes it. The operation
 // holds nothing else about it: the socket itself says what it is and where
 // it leads (platform::socketTypeOf, platform::peerEndpoint).
+//
+// With RPC_OP_FLAG_RESERVED_PORT every new socket is bound to a reserved
+// source port (rpc/reserved_port.h) before it connects or sends; a kept
+// socket is reused as it is.
 #include <algorithm>
 #include <utility>
 
@@ -22,6 +26,7 @@
 #include "rpc/exchange.h"
 #include "rpc/exchange_limits.h"
 #include "rpc/record_marking.h"
+#include "rpc/reserved_port.h"
 #include "rpc/status.h"
 #include "xdr/wire.h"
 
@@ -38,6 +43,7 @@ using deadline::after;
 constexpr unsigned kMaxForeignReplies = 64;
 
 bool keeps(const RpcOperation& op) { return (op.flags & RPC_OP_FLAG_KEEP_CONNECTION) != 0; }
+bool reserves(const RpcOperation& op) { return (op.flags & RPC_OP_FLAG_RESERVED_PORT) != 0; }
 
 // The kept socket, now owned by the exchange; op.sock is left invalid.
 Socket takeKept(RpcOperation& op) {
@@ -82,6 +88,35 @@ int prepared(RpcOperation& op, uint32_t& total) {
     return status::kOk;
 }
 
+// A new connection to the server: from an ephemeral port, or, when the
+// operation asks for one (RPC_OP_FLAG_RESERVED_PORT), from a reserved port
+// bound before the connect. Only a new connection goes through the
+// cancellable connect.
+int connectNew(RpcOperation& op, const Endpoint& server, Socket& s) {
+    const bool async = (op.flags & RPC_OP_FLAG_ASYNC) != 0;
+    RpcWindow window = async ? op.asyncWindow : nullptr;
+    int* cancelFlag = async ? op.cancelFlag : nullptr;
+    if (!reserves(op)) {
+        const int rc = openSocket(SocketType::Stream, s, true);
+        return rc != 0 ? rc : exchange::connectTcp(s.get(), server, window, cancelFlag);
+    }
+    exchange::ReservedPortSearch ports;
+    // Bounded by the search: each reserved port is tried at most once.
+    for (;;) {
+        int rc = openSocket(SocketType::Stream, s, true);
+        if (rc != 0) return rc;
+        rc = ports.bind(s.get(), SocketType::Stream);
+        if (rc != 0) return rc;
+        rc = exchange::connectTcp(s.get(), server, window, cancelFlag);
+        // The port's TIME_WAIT leftover leads to this very server, so the
+        // connection would not be unique: the connect refuses it at once
+        // (nothing was sent), and a new socket takes the next port.
+        if (rc != sockerr::kAddressNotAvailable) return rc;
+        s.close();
+        if (ports.left() == 0) return sockerr::kAddressInUse;
+    }
+}
+
 }  // namespace
 
 namespace qelrpc::exchange {
@@ -95,6 +130,12 @@ int udpExchange(RpcOperation& op) noexcept {
     if (!s.valid()) {
         rc = openSocket(SocketType::Datagram, s, true);
         if (rc != 0) return rc;
+        // Asked for a reserved source port and none can be had: nothing is
+        // sent (never from an ephemeral port instead).
+        if (reserves(op)) {
+            rc = ReservedPortSearch().bind(s.get(), SocketType::Datagram);
+            if (rc != 0) return rc;
+        }
     }
     Mbuf& reply = op.reply;
     const Endpoint server{op.hostAddr, op.udpPort};
@@ -136,11 +177,7 @@ int tcpExchange(RpcOperation& op) noexcept {
     const Endpoint server{op.hostAddr, op.tcpPort};
     if (s.valid() && !reusableStream(s.get(), server)) s.close();
     if (!s.valid()) {
-        rc = openSocket(SocketType::Stream, s, true);
-        if (rc != 0) return rc;
-        const bool async = (op.flags & RPC_OP_FLAG_ASYNC) != 0;
-        rc = exchange::connectTcp(s.get(), server, async ? op.asyncWindow : nullptr,
-                                  async ? op.cancelFlag : nullptr);
+        rc = connectNew(op, server, s);
         if (rc != 0) return rc;
     }
 
@@ -218,6 +255,16 @@ int DoTCPRPCGram(RpcOperation* op) { return op == nullptr ? status::kNullRecord 
 int rpcSetKeepConnection(RpcOperation* op, int enable) {
     if (op == nullptr) return status::kNullRecord;
     exchange::keepConnection(*op, enable != 0);
+    return status::kOk;
+}
+
+int rpcSetReservedPort(RpcOperation* op, int enable) {
+    if (op == nullptr) return status::kNullRecord;
+    if (enable != 0) {
+        op->flags |= RPC_OP_FLAG_RESERVED_PORT;
+    } else {
+        op->flags &= ~RPC_OP_FLAG_RESERVED_PORT;
+    }
     return status::kOk;
 }
 

@@ -136,6 +136,32 @@ TEST_F(LinuxPeers, AKeptConnectionCarriesEveryCallAndOutlivesPortLookUps) {
     EXPECT_NE(localEndpoint(datagram, gone), 0) << "rpcCloseOperation closed the kept socket";
 }
 
+// --- reserved source ports (rpcSetReservedPort) --------------------------------
+
+// Windows lets any program bind ports below 1024: the calls go out from one,
+// over TCP and UDP, to the libtirpc server on the Linux side. A kept socket
+// shows the port it was bound to.
+TEST_F(LinuxPeers, CallsFromAReservedPortOverTcpAndUdp) {
+    ASSERT_EQ(rpcSetReservedPort(&op, 1), 0);
+    ASSERT_EQ(GetProgramPort(&op, kEchoProg, 1, 0), 0);
+    std::string back;
+    ASSERT_EQ(echo("from a reserved port", back), 0);  // a socket per call
+    EXPECT_EQ(back, "from a reserved port");
+    ASSERT_EQ(rpcSetKeepConnection(&op, 1), 0);
+    ASSERT_EQ(echo("kept, from a reserved port", back), 0);
+    const uint16_t tcpLocal = localPortOf(op.sock);
+    EXPECT_GE(tcpLocal, 512);
+    EXPECT_LE(tcpLocal, 1023);
+
+    op.protocol = RPC_PROTOCOL_UDP_ONLY;
+    ASSERT_EQ(GetProgramPort(&op, kEchoProg, 1, 0), 0);
+    ASSERT_EQ(echo("over UDP from a reserved port", back), 0);
+    EXPECT_EQ(back, "over UDP from a reserved port");
+    const uint16_t udpLocal = localPortOf(op.sock);
+    EXPECT_GE(udpLocal, 512);
+    EXPECT_LE(udpLocal, 1023);
+}
+
 TEST_F(LinuxPeers, RefusalsAndMissingProgramsReachTheCaller) {
     EXPECT_EQ(GetProgramPort(&op, 0x20000FFF, 1, 0), 1208);  // not registered
     ASSERT_EQ(GetProgramPort(&op, kEchoProg, 1, 0), 0);

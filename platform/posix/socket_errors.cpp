@@ -13,6 +13,9 @@ int mapSocketErrno(int e) noexcept {
     // Writing to a connection the peer has reset.
     if (e == EPIPE) return sockerr::kConnectionReset;
     if (e == ENOMEM) return sockerr::kNoBuffers;
+    // Not permitted (a security module's refusal, a bind below 1024 under
+    // some systems' rules): Windows Sockets has one "access denied".
+    if (e == EPERM) return sockerr::kAccessDenied;
 #define QELRPC_MAP_ERRNO(name, number, posixName, winName) \
     if (e == posixName) return number;
     QELRPC_SOCKET_ERRORS(QELRPC_MAP_ERRNO)

@@ -25,6 +25,8 @@ int setReuseAddress(NativeSocket s, bool on) noexcept { return setOption(s, SO_R
 
 int claimListeningAddress(NativeSocket s) noexcept { return setReuseAddress(s, true); }
 
+int allowClientPortReuse(NativeSocket s) noexcept { return setReuseAddress(s, true); }
+
 int setBroadcast(NativeSocket s, bool on) noexcept { return setOption(s, SO_BROADCAST, on ? 1 : 0); }
 
 }  // namespace qelrpc::platform

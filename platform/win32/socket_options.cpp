@@ -29,6 +29,8 @@ int claimListeningAddress(NativeSocket s) noexcept {
     return setOption<BOOL>(s, kExclusiveAddressUse, TRUE);
 }
 
+int allowClientPortReuse(NativeSocket) noexcept { return 0; }
+
 int setBroadcast(NativeSocket s, bool on) noexcept { return setOption<BOOL>(s, SO_BROADCAST, on ? TRUE : FALSE); }
 
 }  // namespace qelrpc::platform

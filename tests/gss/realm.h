@@ -97,7 +97,9 @@ class Realm {
 // NFS-Ganesha in the foreground, registered with the rpcbind it needs.
 class Ganesha {
   public:
-    bool start(const Realm& realm) {
+    // privilegedPort: the export takes calls only from source ports below
+    // 1024 (its PrivilegedPort option).
+    bool start(const Realm& realm, bool privilegedPort = false) {
         if (access("/usr/bin/ganesha.nfsd", X_OK) != 0) return fail("ganesha.nfsd is not installed (nfs-ganesha, nfs-ganesha-vfs)");
         if (access("/usr/sbin/rpcbind", X_OK) != 0) return fail("rpcbind is not installed");
         if (portprobe::answers(kNfsPort)) return fail("port 2049 is taken");
@@ -112,7 +114,8 @@ class Ganesha {
                        " Active_krb5 = true;\n}\n"
                        "EXPORT {\n Export_Id = 1;\n Path = " + exportDir_ + ";\n Pseudo = /export;\n"
                        " Access_Type = RW;\n Squash = No_Root_Squash;\n SecType = sys, krb5, krb5i, krb5p;\n"
-                       " Protocols = 3, 4;\n Transports = TCP, UDP;\n FSAL { Name = VFS; }\n}\n"
+                       " Protocols = 3, 4;\n Transports = TCP, UDP;\n FSAL { Name = VFS; }\n" +
+                           (privilegedPort ? " PrivilegedPort = true;\n" : "") + "}\n"
                        "LOG { Default_Log_Level = WARN; }\n")) {
             return fail("cannot write Ganesha's configuration");
         }
