@@ -22,6 +22,24 @@
 #define QELRPC_TLS_FAST
 #endif
 
+#if defined(__SANITIZE_ADDRESS__)
+#define QELRPC_HEAP_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QELRPC_HEAP_ASAN 1
+#endif
+#endif
+#ifdef QELRPC_HEAP_ASAN
+#include <sanitizer/asan_interface.h>
+// A cached block's payload is poisoned, so AddressSanitizer still reports a
+// use after release that reuse would otherwise hide.
+#define QELRPC_HEAP_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
+#define QELRPC_HEAP_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
+#else
+#define QELRPC_HEAP_POISON(p, n) ((void)(p), (void)(n))
+#define QELRPC_HEAP_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace qelrpc::heap {
 namespace {
 // Negative: never fail. Otherwise the number of allocations still allowed.
@@ -102,6 +120,7 @@ void* take(std::size_t size) noexcept {
         if (Header* b = c.head[k]) {
             c.head[k] = b->next;
             --c.count[k];
+            QELRPC_HEAP_UNPOISON(payload(b), k * kGranule);
             return payload(b);
         }
     }
@@ -132,6 +151,7 @@ void release(void* p) noexcept {
     const std::size_t k = h->sizeClass;
     Cache& c = t_cache;
     if (k != 0 && c.count[k] < kPerClass && (c.state == CacheState::Live || (c.state == CacheState::Unused && startCache()))) {
+        QELRPC_HEAP_POISON(p, k * kGranule);
         h->next = c.head[k];
         c.head[k] = h;
         ++c.count[k];

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -83,5 +84,20 @@ TEST(Heap, BlocksReleasedOnOtherThreadsAndThreadsEnding) {
     }
     for (auto& th : busy) th.join();
 }
+
+#if defined(__SANITIZE_ADDRESS__)
+// A released block waits in the cache for reuse; AddressSanitizer must still
+// report a read of it.
+TEST(HeapDeathTest, UseAfterReleaseOfACachedBlockIsReported) {
+    EXPECT_DEATH(
+        {
+            auto* p = static_cast<volatile uint8_t*>(heap::raw(40));
+            p[0] = 1;
+            heap::release(const_cast<uint8_t*>(p));
+            std::printf("%d\n", p[0]);
+        },
+        "use-after-poison|use-after-free");
+}
+#endif
 
 }  // namespace
