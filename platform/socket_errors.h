@@ -6,45 +6,47 @@
 
 namespace qelrpc::platform::sockerr {
 
-// X(name, Windows Sockets number, errno name, WSAE name)
-#define QELRPC_SOCKET_ERRORS(X)                                                  \
-    X(kInterrupted, 10004, EINTR, WSAEINTR)                                      \
-    X(kBadHandle, 10009, EBADF, WSAEBADF)                                        \
-    X(kAccessDenied, 10013, EACCES, WSAEACCES)                                   \
-    X(kFault, 10014, EFAULT, WSAEFAULT)                                          \
-    X(kInvalidArgument, 10022, EINVAL, WSAEINVAL)                                \
-    X(kTooManyOpen, 10024, EMFILE, WSAEMFILE)                                    \
-    X(kWouldBlock, 10035, EWOULDBLOCK, WSAEWOULDBLOCK)                           \
-    X(kInProgress, 10036, EINPROGRESS, WSAEINPROGRESS)                           \
-    X(kAlready, 10037, EALREADY, WSAEALREADY)                                    \
-    X(kNotSocket, 10038, ENOTSOCK, WSAENOTSOCK)                                  \
-    X(kDestinationRequired, 10039, EDESTADDRREQ, WSAEDESTADDRREQ)                \
-    X(kMessageSize, 10040, EMSGSIZE, WSAEMSGSIZE)                                \
-    X(kProtocolType, 10041, EPROTOTYPE, WSAEPROTOTYPE)                           \
-    X(kNoProtocolOption, 10042, ENOPROTOOPT, WSAENOPROTOOPT)                     \
-    X(kProtocolNotSupported, 10043, EPROTONOSUPPORT, WSAEPROTONOSUPPORT)         \
-    X(kSocketTypeNotSupported, 10044, ESOCKTNOSUPPORT, WSAESOCKTNOSUPPORT)       \
-    X(kOperationNotSupported, 10045, EOPNOTSUPP, WSAEOPNOTSUPP)                  \
-    X(kProtocolFamilyNotSupported, 10046, EPFNOSUPPORT, WSAEPFNOSUPPORT)         \
-    X(kAddressFamilyNotSupported, 10047, EAFNOSUPPORT, WSAEAFNOSUPPORT)          \
-    X(kAddressInUse, 10048, EADDRINUSE, WSAEADDRINUSE)                           \
-    X(kAddressNotAvailable, 10049, EADDRNOTAVAIL, WSAEADDRNOTAVAIL)              \
-    X(kNetworkDown, 10050, ENETDOWN, WSAENETDOWN)                                \
-    X(kNetworkUnreachable, 10051, ENETUNREACH, WSAENETUNREACH)                   \
-    X(kNetworkReset, 10052, ENETRESET, WSAENETRESET)                             \
-    X(kConnectionAborted, 10053, ECONNABORTED, WSAECONNABORTED)                  \
-    X(kConnectionReset, 10054, ECONNRESET, WSAECONNRESET)                        \
-    X(kNoBuffers, 10055, ENOBUFS, WSAENOBUFS)                                    \
-    X(kAlreadyConnected, 10056, EISCONN, WSAEISCONN)                             \
-    X(kNotConnected, 10057, ENOTCONN, WSAENOTCONN)                               \
-    X(kShutDown, 10058, ESHUTDOWN, WSAESHUTDOWN)                                 \
-    X(kTimedOut, 10060, ETIMEDOUT, WSAETIMEDOUT)                                 \
-    X(kConnectionRefused, 10061, ECONNREFUSED, WSAECONNREFUSED)                  \
-    X(kHostDown, 10064, EHOSTDOWN, WSAEHOSTDOWN)                                 \
-    X(kHostUnreachable, 10065, EHOSTUNREACH, WSAEHOSTUNREACH)
+// X(name, Windows Sockets number, errno name, WSAE name, the tool's text, arg),
+// where arg is QELRPC_SOCKET_ERRORS' second argument, passed on as given
+// (the status table passes its own row macro through it).
+#define QELRPC_SOCKET_ERRORS(X, arg)                                                                                     \
+    X(kInterrupted, 10004, EINTR, WSAEINTR, "interrupted system call", arg)                                              \
+    X(kBadHandle, 10009, EBADF, WSAEBADF, "bad socket handle", arg)                                                      \
+    X(kAccessDenied, 10013, EACCES, WSAEACCES, "permission denied", arg)                                                 \
+    X(kFault, 10014, EFAULT, WSAEFAULT, "bad address", arg)                                                              \
+    X(kInvalidArgument, 10022, EINVAL, WSAEINVAL, "invalid argument", arg)                                               \
+    X(kTooManyOpen, 10024, EMFILE, WSAEMFILE, "too many open sockets", arg)                                              \
+    X(kWouldBlock, 10035, EWOULDBLOCK, WSAEWOULDBLOCK, "the operation would block", arg)                                 \
+    X(kInProgress, 10036, EINPROGRESS, WSAEINPROGRESS, "operation now in progress", arg)                                 \
+    X(kAlready, 10037, EALREADY, WSAEALREADY, "operation already in progress", arg)                                      \
+    X(kNotSocket, 10038, ENOTSOCK, WSAENOTSOCK, "not a socket", arg)                                                     \
+    X(kDestinationRequired, 10039, EDESTADDRREQ, WSAEDESTADDRREQ, "destination address required", arg)                   \
+    X(kMessageSize, 10040, EMSGSIZE, WSAEMSGSIZE, "message too long for the buffer", arg)                                \
+    X(kProtocolType, 10041, EPROTOTYPE, WSAEPROTOTYPE, "wrong protocol type for the socket", arg)                        \
+    X(kNoProtocolOption, 10042, ENOPROTOOPT, WSAENOPROTOOPT, "bad protocol option", arg)                                 \
+    X(kProtocolNotSupported, 10043, EPROTONOSUPPORT, WSAEPROTONOSUPPORT, "protocol not supported", arg)                  \
+    X(kSocketTypeNotSupported, 10044, ESOCKTNOSUPPORT, WSAESOCKTNOSUPPORT, "socket type not supported", arg)             \
+    X(kOperationNotSupported, 10045, EOPNOTSUPP, WSAEOPNOTSUPP, "operation not supported", arg)                          \
+    X(kProtocolFamilyNotSupported, 10046, EPFNOSUPPORT, WSAEPFNOSUPPORT, "protocol family not supported", arg)           \
+    X(kAddressFamilyNotSupported, 10047, EAFNOSUPPORT, WSAEAFNOSUPPORT, "address family not supported", arg)             \
+    X(kAddressInUse, 10048, EADDRINUSE, WSAEADDRINUSE, "address already in use", arg)                                    \
+    X(kAddressNotAvailable, 10049, EADDRNOTAVAIL, WSAEADDRNOTAVAIL, "cannot assign the requested address", arg)          \
+    X(kNetworkDown, 10050, ENETDOWN, WSAENETDOWN, "network is down", arg)                                                \
+    X(kNetworkUnreachable, 10051, ENETUNREACH, WSAENETUNREACH, "network is unreachable", arg)                            \
+    X(kNetworkReset, 10052, ENETRESET, WSAENETRESET, "network dropped the connection on reset", arg)                     \
+    X(kConnectionAborted, 10053, ECONNABORTED, WSAECONNABORTED, "connection aborted", arg)                               \
+    X(kConnectionReset, 10054, ECONNRESET, WSAECONNRESET, "connection reset by the peer", arg)                           \
+    X(kNoBuffers, 10055, ENOBUFS, WSAENOBUFS, "no buffer space available", arg)                                          \
+    X(kAlreadyConnected, 10056, EISCONN, WSAEISCONN, "socket is already connected", arg)                                 \
+    X(kNotConnected, 10057, ENOTCONN, WSAENOTCONN, "socket is not connected", arg)                                       \
+    X(kShutDown, 10058, ESHUTDOWN, WSAESHUTDOWN, "socket has been shut down", arg)                                       \
+    X(kTimedOut, 10060, ETIMEDOUT, WSAETIMEDOUT, "timed out: the connect or the send got no answer in time", arg)        \
+    X(kConnectionRefused, 10061, ECONNREFUSED, WSAECONNREFUSED, "connection refused: nothing listens on that port", arg) \
+    X(kHostDown, 10064, EHOSTDOWN, WSAEHOSTDOWN, "host is down", arg)                                                    \
+    X(kHostUnreachable, 10065, EHOSTUNREACH, WSAEHOSTUNREACH, "no route to host", arg)
 
-#define QELRPC_SOCKET_ERROR_CONSTANT(name, number, posixName, winName) constexpr int name = number;
-QELRPC_SOCKET_ERRORS(QELRPC_SOCKET_ERROR_CONSTANT)
+#define QELRPC_SOCKET_ERROR_CONSTANT(name, number, posixName, winName, ...) constexpr int name = number;
+QELRPC_SOCKET_ERRORS(QELRPC_SOCKET_ERROR_CONSTANT, )
 #undef QELRPC_SOCKET_ERROR_CONSTANT
 
 // A system error that has no counterpart in the table (WSASYSCALLFAILURE).

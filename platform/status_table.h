@@ -157,46 +157,14 @@
     R(Gss, kHeaderBase, -100, "s − 100", "the RPCSEC_GSS call header could not be written: ")          \
     R(Gss, kCallBase, -200, "s − 200", "the RPCSEC_GSS call failed: ")
 
-// Windows Sockets numbers, as the exchanges report them on every system;
-// the numbers are platform/socket_errors.h's.
-#define QELRPC_STATUS_WSA(name) ::qelrpc::platform::sockerr::name
-#define QELRPC_STATUS_SOCKETS(X, R)                                                                           \
-    X(Sockets, QELRPC_STATUS_WSA(kInterrupted), "interrupted system call (WSAEINTR)")                         \
-    X(Sockets, QELRPC_STATUS_WSA(kBadHandle), "bad socket handle (WSAEBADF)")                                 \
-    X(Sockets, QELRPC_STATUS_WSA(kAccessDenied), "permission denied (WSAEACCES)")                             \
-    X(Sockets, QELRPC_STATUS_WSA(kFault), "bad address (WSAEFAULT)")                                          \
-    X(Sockets, QELRPC_STATUS_WSA(kInvalidArgument), "invalid argument (WSAEINVAL)")                           \
-    X(Sockets, QELRPC_STATUS_WSA(kTooManyOpen), "too many open sockets (WSAEMFILE)")                          \
-    X(Sockets, QELRPC_STATUS_WSA(kWouldBlock), "the operation would block (WSAEWOULDBLOCK)")                  \
-    X(Sockets, QELRPC_STATUS_WSA(kInProgress), "operation now in progress (WSAEINPROGRESS)")                  \
-    X(Sockets, QELRPC_STATUS_WSA(kAlready), "operation already in progress (WSAEALREADY)")                    \
-    X(Sockets, QELRPC_STATUS_WSA(kNotSocket), "not a socket (WSAENOTSOCK)")                                   \
-    X(Sockets, QELRPC_STATUS_WSA(kDestinationRequired), "destination address required (WSAEDESTADDRREQ)")     \
-    X(Sockets, QELRPC_STATUS_WSA(kMessageSize), "message too long for the buffer (WSAEMSGSIZE)")              \
-    X(Sockets, QELRPC_STATUS_WSA(kProtocolType), "wrong protocol type for the socket (WSAEPROTOTYPE)")        \
-    X(Sockets, QELRPC_STATUS_WSA(kNoProtocolOption), "bad protocol option (WSAENOPROTOOPT)")                  \
-    X(Sockets, QELRPC_STATUS_WSA(kProtocolNotSupported), "protocol not supported (WSAEPROTONOSUPPORT)")       \
-    X(Sockets, QELRPC_STATUS_WSA(kSocketTypeNotSupported), "socket type not supported (WSAESOCKTNOSUPPORT)")  \
-    X(Sockets, QELRPC_STATUS_WSA(kOperationNotSupported), "operation not supported (WSAEOPNOTSUPP)")          \
-    X(Sockets, QELRPC_STATUS_WSA(kProtocolFamilyNotSupported), "protocol family not supported (WSAEPFNOSUPPORT)") \
-    X(Sockets, QELRPC_STATUS_WSA(kAddressFamilyNotSupported), "address family not supported (WSAEAFNOSUPPORT)") \
-    X(Sockets, QELRPC_STATUS_WSA(kAddressInUse), "address already in use (WSAEADDRINUSE)")                    \
-    X(Sockets, QELRPC_STATUS_WSA(kAddressNotAvailable), "cannot assign the requested address (WSAEADDRNOTAVAIL)") \
-    X(Sockets, QELRPC_STATUS_WSA(kNetworkDown), "network is down (WSAENETDOWN)")                              \
-    X(Sockets, QELRPC_STATUS_WSA(kNetworkUnreachable), "network is unreachable (WSAENETUNREACH)")             \
-    X(Sockets, QELRPC_STATUS_WSA(kNetworkReset), "network dropped the connection on reset (WSAENETRESET)")    \
-    X(Sockets, QELRPC_STATUS_WSA(kConnectionAborted), "connection aborted (WSAECONNABORTED)")                 \
-    X(Sockets, QELRPC_STATUS_WSA(kConnectionReset), "connection reset by the peer (WSAECONNRESET)")           \
-    X(Sockets, QELRPC_STATUS_WSA(kNoBuffers), "no buffer space available (WSAENOBUFS)")                       \
-    X(Sockets, QELRPC_STATUS_WSA(kAlreadyConnected), "socket is already connected (WSAEISCONN)")              \
-    X(Sockets, QELRPC_STATUS_WSA(kNotConnected), "socket is not connected (WSAENOTCONN)")                     \
-    X(Sockets, QELRPC_STATUS_WSA(kShutDown), "socket has been shut down (WSAESHUTDOWN)")                      \
-    X(Sockets, QELRPC_STATUS_WSA(kTimedOut), "timed out: the connect or the send got no answer in time (WSAETIMEDOUT)") \
-    X(Sockets, QELRPC_STATUS_WSA(kConnectionRefused), "connection refused: nothing listens on that port (WSAECONNREFUSED)") \
-    X(Sockets, QELRPC_STATUS_WSA(kHostDown), "host is down (WSAEHOSTDOWN)")                                   \
-    X(Sockets, QELRPC_STATUS_WSA(kHostUnreachable), "no route to host (WSAEHOSTUNREACH)")                     \
-    X(Sockets, QELRPC_STATUS_WSA(kDisconnected), "the server closed the connection before the reply was complete (WSAEDISCON)") \
-    X(Sockets, QELRPC_STATUS_WSA(kSystemCallFailure), "a system call failed (WSASYSCALLFAILURE)")
+// Windows Sockets numbers, as the exchanges report them on every system: the
+// rows of platform/socket_errors.h, and the two codes that have no errno.
+#define QELRPC_STATUS_SOCKET_ROW_(name, number, posixName, winName, text, X) X(Sockets, number, text " (" #winName ")")
+#define QELRPC_STATUS_SOCKETS(X, R)                                                  \
+    QELRPC_SOCKET_ERRORS(QELRPC_STATUS_SOCKET_ROW_, X)                               \
+    X(Sockets, ::qelrpc::platform::sockerr::kDisconnected,                           \
+      "the server closed the connection before the reply was complete (WSAEDISCON)") \
+    X(Sockets, ::qelrpc::platform::sockerr::kSystemCallFailure, "a system call failed (WSASYSCALLFAILURE)")
 
 // Every family, in the order the tool lists them.
 #define QELRPC_STATUS_TABLE(X, R)          \

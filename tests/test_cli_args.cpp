@@ -294,8 +294,8 @@ TEST(CliStatusText, TablesHaveOneTextPerCode) {
 TEST(CliStatusText, EverySocketErrorOfThePlatformLayer) {
     namespace se = qelrpc::platform::sockerr;
     std::vector<int> codes = {se::kDisconnected, se::kSystemCallFailure};
-#define QELRPC_CODE(name, number, posixName, winName) codes.push_back(number);
-    QELRPC_SOCKET_ERRORS(QELRPC_CODE)
+#define QELRPC_CODE(name, number, ...) codes.push_back(number);
+    QELRPC_SOCKET_ERRORS(QELRPC_CODE, )
 #undef QELRPC_CODE
     for (int code : codes) {
         SCOPED_TRACE(code);

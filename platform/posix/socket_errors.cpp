@@ -16,9 +16,9 @@ int mapSocketErrno(int e) noexcept {
     // Not permitted (a security module's refusal, a bind below 1024 under
     // some systems' rules): Windows Sockets has one "access denied".
     if (e == EPERM) return sockerr::kAccessDenied;
-#define QELRPC_MAP_ERRNO(name, number, posixName, winName) \
+#define QELRPC_MAP_ERRNO(name, number, posixName, ...) \
     if (e == posixName) return number;
-    QELRPC_SOCKET_ERRORS(QELRPC_MAP_ERRNO)
+    QELRPC_SOCKET_ERRORS(QELRPC_MAP_ERRNO, )
 #undef QELRPC_MAP_ERRNO
     return sockerr::kSystemCallFailure;
 }

@@ -7,9 +7,9 @@
 
 namespace qelrpc::platform::sockerr {
 
-#define QELRPC_CHECK_WSA(name, number, posixName, winName) \
+#define QELRPC_CHECK_WSA(name, number, posixName, winName, ...) \
     static_assert(name == winName, #name " is not " #winName);
-QELRPC_SOCKET_ERRORS(QELRPC_CHECK_WSA)
+QELRPC_SOCKET_ERRORS(QELRPC_CHECK_WSA, )
 #undef QELRPC_CHECK_WSA
 
 static_assert(kSystemCallFailure == WSASYSCALLFAILURE);
