@@ -20,17 +20,15 @@
 #include "rpc/operation.h"
 #include "rpc/received_reply.h"
 #include "rpc/status.h"
+#include "xdr/rpc_msg.h"
 #include "xdr/wire.h"
 
 using namespace qelrpc;
 
 namespace {
 
-constexpr uint32_t kMsgReply = 1;
-constexpr uint32_t kMsgAccepted = 0;
-constexpr uint32_t kRpcMismatch = 0;
-constexpr uint32_t kAuthError = 1;
-constexpr uint32_t kSuccess = 0;
+using namespace qelrpc::rpcmsg;
+
 // accept_stat values above this cannot be reported as -4 - n in an int.
 constexpr uint32_t kLargestReportableAcceptStat = 0x7FFFFFFBu;
 

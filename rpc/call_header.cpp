@@ -15,14 +15,15 @@
 #include "rpc/operation.h"
 #include "rpc/status.h"
 #include "rpc/xid.h"
+#include "xdr/rpc_msg.h"
 #include "xdr/wire.h"
 
 using namespace qelrpc;
 
 namespace {
 
-constexpr uint32_t kMsgCall = 0;
-constexpr uint32_t kRpcVersion = 2;
+using namespace qelrpc::rpcmsg;
+
 constexpr uint32_t kFixedHeaderBytes = 44;  // mark slot, 8 words, 2 verifier words
 
 }  // namespace

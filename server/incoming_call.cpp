@@ -9,13 +9,12 @@
 // no authentication (and sets no bound on their bodies beyond the call's).
 #include "server/server.h"
 #include "server/server_status.h"
+#include "xdr/rpc_msg.h"
 #include "xdr/wire.h"
 
 namespace qelrpc::server {
-namespace {
-constexpr uint32_t kMsgCall = 0;
-constexpr uint32_t kRpcVersion = 2;
-}  // namespace
+
+using namespace rpcmsg;
 
 int processCall(RpcOperation& op, uint32_t& xid) noexcept {
     Mbuf& req = op.request;

@@ -11,17 +11,12 @@
 #include "rpc/operation.h"
 #include "server/server.h"
 #include "server/server_status.h"
+#include "xdr/rpc_msg.h"
 #include "xdr/wire.h"
 
 namespace qelrpc::server {
-namespace {
-constexpr uint32_t kMsgReply = 1;
-constexpr uint32_t kMsgAccepted = 0;
-constexpr uint32_t kMsgDenied = 1;
-constexpr uint32_t kRpcMismatch = 0;
-constexpr uint32_t kProgMismatch = 2;
-constexpr uint32_t kRpcVersion = 2;
-}  // namespace
+
+using namespace rpcmsg;
 
 int createReplyHeader(RpcOperation& op, uint32_t xid, uint32_t acceptStatus, const uint32_t* versions) noexcept {
     Mbuf& rep = op.reply;

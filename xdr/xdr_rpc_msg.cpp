@@ -16,19 +16,14 @@
 #include <cstdint>
 
 #include "qelrpc.h"
+#include "xdr/rpc_msg.h"
 #include "xdr/xdr_codec.h"
 
 using namespace qelrpc::xdr;
 
 namespace {
 
-constexpr uint32_t kCall = 0;
-constexpr uint32_t kReply = 1;
-constexpr uint32_t kMsgAccepted = 0;
-constexpr uint32_t kMsgDenied = 1;
-constexpr uint32_t kProgMismatch = 2;
-constexpr uint32_t kRpcMismatch = 0;
-constexpr uint32_t kAuthError = 1;
+using namespace qelrpc::rpcmsg;
 
 int opaqueAuth(MbufCursor* s, XdrOp op, opaque_auth& a) {
     if (!u32(s, op, &a.flavor)) return kFail;
@@ -72,8 +67,8 @@ int replyBody(MbufCursor* s, XdrOp op, reply_body& b) {
 int rpcMsg(MbufCursor* s, XdrOp op, rpc_msg& m) {
     if (!u32(s, op, &m.xid) || !u32(s, op, &m.mtype)) return kFail;
     switch (m.mtype) {
-    case kCall: return callBody(s, op, m.cbody);
-    case kReply: return replyBody(s, op, m.rbody);
+    case kMsgCall: return callBody(s, op, m.cbody);
+    case kMsgReply: return replyBody(s, op, m.rbody);
     default: return kFail;
     }
 }
