@@ -403,6 +403,72 @@ TEST_F(Server, EachCallGetsFreshBlocks) {
     }
 }
 
+TEST_F(Server, CallsSentBackToBackAreServedInOrderNoneLost) {
+    // One send carries three whole calls (the second in two fragments) and
+    // the first two bytes of a fourth's mark; the rest of the fourth comes
+    // later. The server may take all of it in one read: the calls behind
+    // the first must still be served, in order, though the socket has
+    // nothing more to say when they are due, and each in fresh blocks.
+    g_checkFresh = true;
+    const Bytes second = callMessage(0x72, 0, {0, 0, 0, 2});
+    Bytes wire = record(callMessage(0x71, 0, {0, 0, 0, 1}));
+    put(wire, 8);
+    wire.insert(wire.end(), second.begin(), second.begin() + 8);
+    put(wire, 0x80000000u | static_cast<uint32_t>(second.size() - 8));
+    wire.insert(wire.end(), second.begin() + 8, second.end());
+    const Bytes third = record(callMessage(0x73, 5, {0, 0, 0, 3}));
+    wire.insert(wire.end(), third.begin(), third.end());
+    const Bytes fourth = record(callMessage(0x74, 0, {0, 0, 0, 4}));
+    wire.insert(wire.end(), fourth.begin(), fourth.begin() + 2);
+    {
+        Client c(port);
+        Client other(port);  // served in between
+        ASSERT_TRUE(c.send(wire));
+        struct Expected {
+            uint32_t xid;
+            size_t size;
+        };
+        const Expected first3[] = {{0x71, 28}, {0x72, 28}, {0x73, 28 + 4 * 4000}};
+        for (const Expected& e : first3) {
+            SCOPED_TRACE(e.xid);
+            const Bytes r = c.reply();
+            ASSERT_EQ(r.size(), e.size);
+            EXPECT_EQ(word(r.data()), e.xid);
+            EXPECT_EQ(word(r.data() + 24), e.xid - 0x70);
+        }
+        ASSERT_TRUE(other.send(record(callMessage(0x80, 0, {0, 0, 0, 8}))));
+        EXPECT_EQ(other.reply().size(), 28u);
+        ASSERT_TRUE(c.send(Bytes(fourth.begin() + 2, fourth.end())));
+        const Bytes r = c.reply();
+        ASSERT_EQ(r.size(), 28u);
+        EXPECT_EQ(word(r.data()), 0x74u);
+    }
+    g_checkFresh = false;
+    const auto s = seen();
+    ASSERT_EQ(s.size(), 5u);
+    const uint32_t order[] = {0x71, 0x72, 0x73, 0x80, 0x74};
+    for (size_t i = 0; i < s.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(s[i].xid, order[i]);
+        EXPECT_TRUE(s[i].fresh);
+    }
+    EXPECT_EQ(s[1].block, second);
+}
+
+TEST_F(Server, APipelinedCallLeftHalfWayIsBoundedToo) {
+    // A whole call, then the start of the next in the same send, then
+    // silence: the half-read call is under the record bound like any.
+    qelrpc::server::setRecordTimeoutMillis(300);
+    Bytes wire = record(callMessage(0x91, 0, {0, 0, 0, 1}));
+    const Bytes next = record(callMessage(0x92, 0));
+    wire.insert(wire.end(), next.begin(), next.begin() + 10);
+    Client c(port);
+    ASSERT_TRUE(c.send(wire));
+    EXPECT_EQ(c.reply().size(), 28u);
+    EXPECT_TRUE(c.closedByPeer());
+    expectStillServing(0x93);
+}
+
 TEST_F(Server, NoMemoryForACallDropsOnlyThatConnection) {
     qelrpc::heap::failAfter(0);
     {
