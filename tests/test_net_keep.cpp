@@ -666,6 +666,39 @@ TEST_F(KeptRealPeer, ASocketNumberTheOperationDidNotMakeIsNeverUsedForItsCalls) 
     rpcCloseOperation(&other);
 }
 
+TEST_F(KeptRealPeer, OperationsOnSeveralThreadsKeepAConnectionEach) {
+    // What the library remembers of kept sockets is shared by all
+    // operations: threads calling at once, each on its own operation, keep
+    // one connection each, over TCP and UDP alike.
+    constexpr int kThreads = 4, kCalls = 25;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            RpcOperation mine{};
+            if (rpcInitOperationEx(&mine, nullptr, loopback()) != 0 || rpcCreateAuthNull(&mine) != 1) {
+                ++failures;
+                return;
+            }
+            mine.prog = kNullProg;
+            mine.vers = 1;
+            if (t % 2 == 0) mine.tcpPort = tcpPort;
+            else mine.udpPort = udpPort;
+            rpcSetKeepConnection(&mine, 1);
+            RpcSocket first = RPC_INVALID_SOCKET;
+            for (int i = 0; i < kCalls; ++i) {
+                if (peercalls::null(mine) != 0) ++failures;
+                if (i == 0) first = mine.sock;
+                if (mine.sock != first || first == RPC_INVALID_SOCKET) ++failures;
+            }
+            rpcCloseOperation(&mine);
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(clientSocketStates(tcpPort).size(), static_cast<size_t>(kThreads / 2)) << "one connection per TCP thread";
+}
+
 // A UDP server that answers the first call twice, the copy late, behind the
 // client's second call: the kept socket receives it there, and drops it by
 // its xid.
