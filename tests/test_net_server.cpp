@@ -22,6 +22,7 @@
 
 #include "qelrpc.h"
 #include "platform/heap.h"
+#include "rpc/record_marking.h"
 #include "server/record_io.h"
 
 namespace {
@@ -724,6 +725,64 @@ TEST_F(ServerRecordSignals, AReplyIsSentWhole) {
     ASSERT_EQ(got.size(), block.size());
     EXPECT_EQ(word(got.data()), 0x80000000u | (block.size() - 4));
     EXPECT_TRUE(std::all_of(got.begin() + 4, got.end(), [](uint8_t b) { return b == 0x5A; }));
+}
+
+
+// The record reader on its own, over a socket pair: a stream of records is
+// written in pieces of every size from one byte to all at once, and read
+// as the server reads it (each record whole into a block of its own, what
+// came behind it carried into the next). However the bytes come, the
+// records are the same, nothing lands past what reach() reports, and a
+// record as long as the block fits it exactly.
+TEST(RecordReader, RecordsAreTheSameHoweverTheirBytesArrive) {
+    const Bytes one = callMessage(1, 0), two = callMessage(2, 0, Bytes(16, 0x22)), three(64, 0x33);
+    Bytes wire = record(one);
+    put(wire, 12);  // two: fragments of 12, 0 and the rest
+    wire.insert(wire.end(), two.begin(), two.begin() + 12);
+    put(wire, 0);
+    put(wire, 0x80000000u | static_cast<uint32_t>(two.size() - 12));
+    wire.insert(wire.end(), two.begin() + 12, two.end());
+    const Bytes third = record(three);  // exactly the block's limit
+    wire.insert(wire.end(), third.begin(), third.end());
+    const Bytes expected[] = {one, two, three};
+
+    for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{7}, size_t{13}, wire.size()}) {
+        SCOPED_TRACE(piece);
+        int pair[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        ASSERT_EQ(::fcntl(pair[0], F_SETFL, ::fcntl(pair[0], F_GETFL) | O_NONBLOCK), 0);
+        qelrpc::record::RecordReader reader;
+        std::vector<Bytes> blocks(1, Bytes(64 + 16, 0));
+        MbufCursor in{0, 64, blocks.back().data()};
+        std::vector<Bytes> got;
+        size_t sent = 0;
+        for (int turn = 0; turn < 1000 && got.size() < 3; ++turn) {
+            const int rc = reader.readAvailable(pair[0], in);
+            if (rc == 0) {
+                got.emplace_back(in.pos, in.pos + in.count);
+                const uint32_t reach = reader.reach();
+                ASSERT_GE(reach, in.count);
+                ASSERT_LE(reach, in.limit);
+                // Nothing was written past the reach (nor so past the limit).
+                EXPECT_TRUE(allZero(in.pos + reach, in.pos + 64 + 16));
+                blocks.emplace_back(64 + 16, 0);
+                MbufCursor next{0, 64, blocks.back().data()};
+                ASSERT_TRUE(reader.carry(in, next));
+                in = next;
+                continue;
+            }
+            ASSERT_EQ(rc, 10035);  // WSAEWOULDBLOCK: the socket is empty for now
+            ASSERT_LT(sent, wire.size()) << "the reader wants more than was sent";
+            const size_t n = std::min(piece, wire.size() - sent);
+            ASSERT_EQ(::send(pair[1], wire.data() + sent, n, 0), static_cast<ssize_t>(n));
+            sent += n;
+        }
+        ::close(pair[0]);
+        ::close(pair[1]);
+        ASSERT_EQ(got.size(), 3u);
+        for (size_t i = 0; i < 3; ++i) EXPECT_EQ(got[i], expected[i]) << "record " << i;
+        EXPECT_EQ(reader.buffered(), 0u);
+    }
 }
 
 }  // namespace
