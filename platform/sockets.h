@@ -97,6 +97,10 @@ int receiveDatagram(NativeSocket s, void* buf, std::size_t size, std::size_t& re
 inline int receiveBytes(NativeSocket s, void* buf, std::size_t size, std::size_t& received) noexcept {
     return receiveDatagram(s, buf, size, received, nullptr);
 }
+// One receive on a stream socket into two places, first filled first
+// (a record mark and the block behind it): received counts both.
+int receiveInTwo(NativeSocket s, void* first, std::size_t firstSize, void* second, std::size_t secondSize,
+                 std::size_t& received) noexcept;
 
 // Waits for a socket. `events` is a mask of kReadable and kWritable; on a 0
 // result `ready` holds what happened (kReadable, kWritable, kFailed for an

@@ -7,14 +7,14 @@
 // reads the reply record into the reply block.
 //
 // A kept socket is taken out of the operation for the exchange and handed
-// back only after a good one, so every failure closes it. The operation
-// holds nothing else about it: the socket itself says what it is and where
-// it leads (platform::socketTypeOf, platform::peerEndpoint).
+// back only after a good one, so every failure closes it. What it is and
+// where it leads is remembered beside it when the exchange makes it (the
+// kept-socket registry below): a kept call asks the system nothing about
+// the socket but whether it has anything to read.
 //
-// With RPC_OP_FLAG_RESERVED_PORT every new socket is bound to a reserved
-// source port (rpc/reserved_port.h) before it connects or sends; a kept
-// socket is reused as it is.
 #include <algorithm>
+#include <mutex>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/host.h"
@@ -45,32 +45,132 @@ constexpr unsigned kMaxForeignReplies = 64;
 bool keeps(const RpcOperation& op) { return (op.flags & RPC_OP_FLAG_KEEP_CONNECTION) != 0; }
 bool reserves(const RpcOperation& op) { return (op.flags & RPC_OP_FLAG_RESERVED_PORT) != 0; }
 
-// The kept socket, now owned by the exchange; op.sock is left invalid.
-Socket takeKept(RpcOperation& op) {
-    if (!keeps(op)) return Socket{};
-    return Socket(std::exchange(op.sock, kInvalidSocket));
+// The kept sockets this library made, by socket: their kind, where a stream
+// leads, and the operation holding each. An entry is made when an exchange
+// hands a new socket to its operation, and removed before the library
+// closes that socket, so a number the system gives out again (to another
+// operation's socket, or anyone's) never finds an entry that is not its own:
+// a new kept socket with that number replaces the entry, and a socket the
+// registry does not know is never reused. Operations run on many threads at
+// once, hence the lock; it is held for a look-up only.
+//
+// What no record kept beside a socket can see is a caller closing an
+// operation's kept socket itself (the socket is the operation's) and the
+// system giving the number to a connection of its own to the same address
+// and port: only asking the system on every call would tell.
+struct KeptEntry {
+    const RpcOperation* owner;
+    SocketType type;
+    Endpoint peer;  // a stream's server
+};
+
+class KeptRegistry {
+  public:
+    // The entry of s when op holds it.
+    bool find(NativeSocket s, const RpcOperation& op, KeptEntry& out) {
+        std::lock_guard<std::mutex> hold(lock_);
+        const auto it = entries_.find(s);
+        if (it == entries_.end() || it->second.owner != &op) return false;
+        out = it->second;
+        return true;
+    }
+    // Another operation holds s: it is not op's to close.
+    bool heldByAnother(NativeSocket s, const RpcOperation& op) {
+        std::lock_guard<std::mutex> hold(lock_);
+        const auto it = entries_.find(s);
+        return it != entries_.end() && it->second.owner != &op;
+    }
+    // Without memory the socket goes unremembered: the next call replaces it.
+    void remember(NativeSocket s, const KeptEntry& e) noexcept {
+        try {
+            std::lock_guard<std::mutex> hold(lock_);
+            entries_[s] = e;
+        } catch (...) {
+        }
+    }
+    void forget(NativeSocket s, const RpcOperation& op) noexcept {
+        std::lock_guard<std::mutex> hold(lock_);
+        const auto it = entries_.find(s);
+        if (it != entries_.end() && it->second.owner == &op) entries_.erase(it);
+    }
+
+  private:
+    std::mutex lock_;
+    std::unordered_map<NativeSocket, KeptEntry> entries_;
+};
+
+KeptRegistry& registry() {
+    static KeptRegistry r;
+    return r;
 }
 
-void handBack(RpcOperation& op, Socket& s) {
-    if (keeps(op)) op.sock = s.release();
+// Lets go of a kept socket: forgotten, then closed, unless another
+// operation holds its number now (the system gave it out again after this
+// operation's socket was closed behind its back): that one is not touched.
+void release(RpcOperation& op, Socket& s) {
+    if (!s.valid()) return;
+    if (registry().heldByAnother(s.get(), op)) {
+        s.release();
+        return;
+    }
+    registry().forget(s.get(), op);
+    s.close();
 }
 
-// A kept TCP connection carries the next call only while it is connected
-// to the same address and port and has nothing to read: a FIN or reset from
-// the peer, or bytes no call of ours is waiting for, mean it is replaced
-// before anything is sent (a zero-time wait, no blocking).
-bool reusableStream(NativeSocket s, const Endpoint& peer) {
-    Endpoint at;
-    if (peerEndpoint(s, at) != 0 || at.addr != peer.addr || at.port != peer.port) return false;
+// The operation's socket for one exchange: op.sock when the operation keeps
+// its connection (op.sock is left invalid meanwhile), else none yet. What
+// is not handed back is let go of (release) on every path.
+class ExchangeSocket {
+  public:
+    explicit ExchangeSocket(RpcOperation& op) : op_(op) {
+        if (keeps(op)) {
+            s_ = Socket(std::exchange(op.sock, kInvalidSocket));
+            reusing_ = s_.valid();
+        }
+    }
+    ~ExchangeSocket() { release(op_, s_); }
+    ExchangeSocket(const ExchangeSocket&) = delete;
+    ExchangeSocket& operator=(const ExchangeSocket&) = delete;
+
+    Socket& socket() { return s_; }
+    NativeSocket get() const { return s_.get(); }
+    bool valid() const { return s_.valid(); }
+    // The kept socket is one this operation made, of that type and (a
+    // stream) to that server: else it is let go of.
+    void keepOnlyIf(SocketType type, const Endpoint* server) {
+        if (!s_.valid()) return;
+        KeptEntry e{};
+        if (registry().find(s_.get(), op_, e) && e.type == type &&
+            (server == nullptr || (e.peer.addr == server->addr && e.peer.port == server->port)))
+            return;
+        letGo();
+    }
+    void letGo() {
+        release(op_, s_);
+        reusing_ = false;
+    }
+    // After a good exchange: the operation keeps the socket (a new one is
+    // remembered first).
+    void handBack(SocketType type, const Endpoint& peer) {
+        if (!keeps(op_)) return;
+        if (!reusing_) registry().remember(s_.get(), KeptEntry{&op_, type, peer});
+        op_.sock = s_.release();
+    }
+
+  private:
+    RpcOperation& op_;
+    Socket s_;
+    bool reusing_ = false;  // s_ is the operation's kept socket, known to the registry
+};
+
+// A kept TCP connection carries the next call only while it has nothing to
+// read: a FIN or reset from the peer, or bytes no call of ours is waiting
+// for, mean it is replaced before anything is sent (a zero-time wait, no
+// blocking). That it still leads to the same address and port the registry
+// says.
+bool quiet(NativeSocket s) {
     unsigned ready = 0;
     return waitFor(s, kReadable, 0, ready) == 0 && ready == 0;
-}
-
-// A kept UDP socket is tied to no peer (as libtirpc's kept datagram client):
-// any datagram socket will do, stale datagrams are dropped by xid.
-bool reusableDatagram(NativeSocket s) {
-    SocketType type = SocketType::Stream;
-    return socketTypeOf(s, type) == 0 && type == SocketType::Datagram;
 }
 
 // The prepared call is header.count + data.count bytes from the block's
@@ -112,7 +212,7 @@ int connectNew(RpcOperation& op, const Endpoint& server, Socket& s) {
         // connection would not be unique: the connect refuses it at once
         // (nothing was sent), and a new socket takes the next port.
         if (rc != sockerr::kAddressNotAvailable) return rc;
-        s.close();
+        s.close();  // never handed to the operation: nothing remembered
         if (ports.left() == 0) return sockerr::kAddressInUse;
     }
 }
@@ -122,13 +222,16 @@ int connectNew(RpcOperation& op, const Endpoint& server, Socket& s) {
 namespace qelrpc::exchange {
 
 int udpExchange(RpcOperation& op) noexcept {
-    Socket s = takeKept(op);
+    ExchangeSocket s(op);
     uint32_t total = 0;
     int rc = prepared(op, total);
     if (rc != 0) return rc;
-    if (s.valid() && !reusableDatagram(s.get())) s.close();
+    // A kept UDP socket is tied to no peer (as libtirpc's kept datagram
+    // client): any datagram socket this operation made will do, stale
+    // datagrams are dropped by xid.
+    s.keepOnlyIf(SocketType::Datagram, nullptr);
     if (!s.valid()) {
-        rc = openSocket(SocketType::Datagram, s, true);
+        rc = openSocket(SocketType::Datagram, s.socket(), true);
         if (rc != 0) return rc;
         // Asked for a reserved source port and none can be had: nothing is
         // sent (never from an ephemeral port instead).
@@ -161,7 +264,7 @@ int udpExchange(RpcOperation& op) noexcept {
             // socket, is dropped and the wait goes on in the same schedule.
             if (got < 4 || wire::loadWord(reply.block.pos) != xid) continue;
             reply.block.count = static_cast<uint32_t>(got);
-            handBack(op, s);
+            s.handBack(SocketType::Datagram, Endpoint{});
             return status::kOk;
         }
     }
@@ -169,15 +272,16 @@ int udpExchange(RpcOperation& op) noexcept {
 }
 
 int tcpExchange(RpcOperation& op) noexcept {
-    Socket s = takeKept(op);
+    ExchangeSocket s(op);
     if (op.hostAddr == 0) return status::kNoServerAddress;
     uint32_t total = 0;
     int rc = prepared(op, total);
     if (rc != 0) return rc;
     const Endpoint server{op.hostAddr, op.tcpPort};
-    if (s.valid() && !reusableStream(s.get(), server)) s.close();
+    s.keepOnlyIf(SocketType::Stream, &server);
+    if (s.valid() && !quiet(s.get())) s.letGo();
     if (!s.valid()) {
-        rc = connectNew(op, server, s);
+        rc = connectNew(op, server, s.socket());
         if (rc != 0) return rc;
     }
 
@@ -204,13 +308,23 @@ int tcpExchange(RpcOperation& op) noexcept {
         lim.tcpSilenceMicros == record::kNoSilenceLimit ? end : std::min(end, after(lim.tcpSilenceMicros));
     rc = record::waitUntil(s.get(), kReadable, firstBytes);
     if (rc != 0) return rc == sockerr::kTimedOut ? status::kExchangeTimeout : rc;
+    // The reader takes what is there in one receive, which may reach past
+    // the record: a reply to an earlier call ahead of ours is skipped and
+    // what came behind it read on from the block's start.
+    record::RecordReader reader;
     for (unsigned skipped = 0; skipped <= kMaxForeignReplies; ++skipped) {
-        rc = record::readRecord(s.get(), op.reply.block, replyBounds);
+        rc = record::readRecord(s.get(), op.reply.block, replyBounds, reader);
         if (rc != 0) return rc;
         if (op.reply.block.count < 4 || wire::loadWord(op.reply.block.pos) == xid) {
-            handBack(op, s);
+            // Bytes behind the reply answer no call (an operation has one
+            // call out at a time): a stray record, which the check before
+            // the next send would find on the socket and replace the
+            // connection for. Taken off the socket with the reply, they
+            // mean the same here: the connection is not kept.
+            if (reader.buffered() == 0) s.handBack(SocketType::Stream, server);
             return status::kOk;
         }
+        reader.carry(op.reply.block, op.reply.block);
     }
     op.reply.block.count = 0;
     return status::kExchangeTimeout;
@@ -229,7 +343,8 @@ void keepConnection(RpcOperation& op, bool on) noexcept {
 
 void closeKept(RpcOperation& op) noexcept {
     if (!keeps(op)) return;
-    Socket(std::exchange(op.sock, kInvalidSocket)).close();
+    Socket kept(std::exchange(op.sock, kInvalidSocket));
+    release(op, kept);
     op.flags &= ~RPC_OP_FLAG_KEEP_CONNECTION;
 }
 

@@ -2,6 +2,7 @@
 #include "rpc/record_marking.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/socket_errors.h"
 #include "xdr/wire.h"
@@ -18,15 +19,13 @@ namespace {
 // than a day, a longer bound just waits again.
 constexpr uint64_t kLongestWaitMicros = 86'400'000'000;
 
-// Sends or receives exactly n bytes at p. What the socket has at once (bytes
-// to read, room to write) is taken at once; only an empty or full socket
-// costs a wait.
-int transfer(NativeSocket s, uint8_t* p, uint32_t n, const Bounds& b, bool sending) {
+// Sends exactly n bytes at p. What the socket takes at once is taken at
+// once; only a full socket costs a wait.
+int sendAll(NativeSocket s, const uint8_t* p, uint32_t n, const Bounds& b) {
     while (n > 0) {
         std::size_t done = 0;
-        int rc = sending ? platform::sendBytes(s, p, n, done) : platform::receiveBytes(s, p, n, done);
+        int rc = platform::sendBytes(s, p, n, done);
         if (rc == 0) {
-            if (done == 0 && !sending) return sockerr::kDisconnected;
             p += done;
             n -= static_cast<uint32_t>(done);
             continue;
@@ -34,7 +33,7 @@ int transfer(NativeSocket s, uint8_t* p, uint32_t n, const Bounds& b, bool sendi
         if (!mustWait(rc)) return rc;
         const Clock::time_point end =
             b.silenceMicros == kNoSilenceLimit ? b.end : std::min(deadline::after(b.silenceMicros), b.end);
-        rc = waitUntil(s, sending ? platform::kWritable : platform::kReadable, end);
+        rc = waitUntil(s, platform::kWritable, end);
         if (rc != 0) return rc == sockerr::kTimedOut ? b.timedOut : rc;
     }
     return 0;
@@ -53,11 +52,14 @@ int waitUntil(NativeSocket s, unsigned events, Clock::time_point end) noexcept {
 }
 
 int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b) noexcept {
+    RecordReader reader;
+    return readRecord(s, block, b, reader);
+}
+
+int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b, RecordReader& reader) noexcept {
     // The piecewise reader below, waiting whenever the socket runs dry.
     // Each of its runs is bounded in bytes (the block) and in fragments
     // (the cap), so a peer that keeps the socket full is bound too.
-    RecordReader reader;
-    block.count = 0;
     for (;;) {
         const int rc = reader.readAvailable(s, block);
         if (!mustWait(rc)) return rc;
@@ -71,7 +73,7 @@ int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b) noexcept {
 
 int sendRecord(NativeSocket s, uint8_t* bytes, uint32_t length, const Bounds& b) noexcept {
     wire::storeWord(bytes, wire::lastFragmentMark(length - 4));
-    return transfer(s, bytes, length, b, true);
+    return sendAll(s, bytes, length, b);
 }
 
 
@@ -87,37 +89,43 @@ int sendAvailable(NativeSocket s, const uint8_t* bytes, uint32_t length, uint32_
     return 0;
 }
 
-int RecordReader::readAvailable(NativeSocket s, MbufCursor& block) noexcept {
-    if (block.pos == nullptr) return sockerr::kFault;
-    if (!begun()) block.count = 0;
+// The block while a record arrives:
+//
+//   block.pos                 + count                 + buffered_
+//   | the record so far, marks  | received, not yet     | room up to
+//   | removed                   | taken                 | block.limit
+//
+// A mark that arrives with the bytes ahead of it (behind a fragment that is
+// not the last, or behind a whole record) is taken out of the buffered
+// bytes, which close up behind the record.
+int RecordReader::consume(MbufCursor& block) noexcept {
     for (;;) {
+        uint8_t* const at = block.pos + block.count;
         if (!inFragment_) {
             if (markBytes_ == 0 && fragments_ == wire::kMaxRecordFragments) return sockerr::kMessageSize;
-            std::size_t got = 0;
-            const int rc = platform::receiveBytes(s, mark_ + markBytes_, 4 - markBytes_, got);
-            if (rc != 0) return rc == sockerr::kInterrupted ? sockerr::kWouldBlock : rc;
-            if (got == 0) return sockerr::kDisconnected;
-            markBytes_ += static_cast<uint32_t>(got);
-            if (markBytes_ < 4) continue;
+            if (markBytes_ < 4 && buffered_ != 0) {
+                const uint32_t take = std::min(4 - markBytes_, buffered_);
+                std::memcpy(mark_ + markBytes_, at, take);
+                markBytes_ += take;
+                buffered_ -= take;
+                if (buffered_ != 0) std::memmove(at, at + take, buffered_);
+            }
+            if (markBytes_ < 4) return kMoreBytes;
             const uint32_t word = wire::loadWord(mark_);
             left_ = wire::fragmentLength(word);
             last_ = wire::isLastFragment(word);
             // The whole fragment must fit behind what is there, checked
-            // before a byte of it is read (64 bits: no wrap).
+            // before a byte of it is taken (64 bits: no wrap).
             if (uint64_t{block.count} + left_ > block.limit) return sockerr::kMessageSize;
             ++fragments_;
             markBytes_ = 0;
             inFragment_ = true;
         }
-        if (left_ > 0) {
-            std::size_t got = 0;
-            const int rc = platform::receiveBytes(s, block.pos + block.count, left_, got);
-            if (rc != 0) return rc == sockerr::kInterrupted ? sockerr::kWouldBlock : rc;
-            if (got == 0) return sockerr::kDisconnected;
-            block.count += static_cast<uint32_t>(got);
-            left_ -= static_cast<uint32_t>(got);
-            if (left_ > 0) continue;
-        }
+        const uint32_t take = std::min(left_, buffered_);
+        block.count += take;
+        buffered_ -= take;
+        left_ -= take;
+        if (left_ > 0) return kMoreBytes;
         inFragment_ = false;
         if (last_) {
             fragments_ = 0;
@@ -125,6 +133,45 @@ int RecordReader::readAvailable(NativeSocket s, MbufCursor& block) noexcept {
             return 0;
         }
     }
+}
+
+int RecordReader::readAvailable(NativeSocket s, MbufCursor& block) noexcept {
+    if (block.pos == nullptr) return sockerr::kFault;
+    // Called again on the block of a whole record: what came behind it
+    // moves to the block's start first.
+    if (whole_ && !carry(block, block)) return sockerr::kMessageSize;
+    if (!begun()) block.count = reach_ = 0;
+    for (;;) {
+        const int taken = consume(block);
+        if (taken == 0) whole_ = true;
+        if (taken != kMoreBytes) return taken;
+        // All buffered bytes are taken now. One receive for as much as the
+        // block has room for: between fragments the mark goes to mark_ and
+        // what follows it straight into the block.
+        uint8_t* const tail = block.pos + block.count;
+        const std::size_t room = block.limit - block.count;
+        std::size_t got = 0;
+        const int rc = inFragment_ ? platform::receiveBytes(s, tail, room, got)
+                                   : platform::receiveInTwo(s, mark_ + markBytes_, 4 - markBytes_, tail, room, got);
+        if (rc != 0) return rc == sockerr::kInterrupted ? sockerr::kWouldBlock : rc;
+        if (got == 0) return sockerr::kDisconnected;
+        if (!inFragment_) {
+            const uint32_t toMark = std::min<uint32_t>(static_cast<uint32_t>(got), 4 - markBytes_);
+            markBytes_ += toMark;
+            got -= toMark;
+        }
+        buffered_ = static_cast<uint32_t>(got);
+        reach_ = std::max(reach_, block.count + buffered_);
+    }
+}
+
+bool RecordReader::carry(const MbufCursor& from, MbufCursor& to) noexcept {
+    if (buffered_ > to.limit || from.pos == nullptr || to.pos == nullptr) return false;
+    if (buffered_ != 0) std::memmove(to.pos, from.pos + from.count, buffered_);
+    reach_ = to.pos == from.pos ? std::max(reach_, buffered_) : buffered_;
+    to.count = 0;
+    whole_ = false;
+    return true;
 }
 
 }  // namespace qelrpc::record

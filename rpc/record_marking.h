@@ -63,25 +63,60 @@ int sendAvailable(platform::NativeSocket s, const uint8_t* bytes, uint32_t lengt
 // bytes so far; more than block.limit bytes or wire::kMaxRecordFragments
 // fragments is sockerr::kMessageSize before a byte goes past the block. The
 // caller keeps the time bound (begun() says when the record has started).
+//
+// Each receive takes all the socket holds that fits in the block (a record
+// mark into the reader, the bytes behind it into the block), so a record
+// that is there whole costs one receive. Bytes past the record's end that
+// came with it (a call pipelined behind another, a stray reply) are never
+// lost: they stay in the block behind the record, buffered() of them, and
+// carry() moves them to the start of the block the next record goes into.
 class RecordReader {
   public:
     // 0: the record is whole in block (the reader starts afresh for the
     // next one). sockerr::kWouldBlock: the socket is empty for now; call
-    // again with the same block when it is readable. Else
+    // again with the same block when it is readable (called on the block of
+    // a whole record, the buffered bytes are carried to its start first). Else
     // sockerr::kDisconnected (the peer closed, mid-record or between
     // records), sockerr::kMessageSize, sockerr::kFault (no block) or the
-    // socket's own error; the reader is then spent.
+    // socket's own error; the reader is then spent. With bytes buffered
+    // (after carry) they are taken first: a record they hold whole needs no
+    // receive at all.
     int readAvailable(platform::NativeSocket s, MbufCursor& block) noexcept;
-    // A byte of the current record (its first mark included) has arrived.
-    bool begun() const noexcept { return markBytes_ != 0 || fragments_ != 0; }
+    // A byte of the current record (its first mark included) has arrived,
+    // or bytes of the next one wait in the reader's block.
+    bool begun() const noexcept { return markBytes_ != 0 || fragments_ != 0 || buffered_ != 0; }
+    // After a whole record: the bytes received past its end, at
+    // block.pos + block.count.
+    uint32_t buffered() const noexcept { return buffered_; }
+    // Moves the buffered bytes from behind the record in `from` to the start
+    // of `to` (the same block or another; to.count becomes 0), where the next
+    // readAvailable(s, to) begins. false (nothing moved) when they do not fit
+    // to.limit.
+    bool carry(const MbufCursor& from, MbufCursor& to) noexcept;
+    // How far into the current block receives have written (at least
+    // block.count; more where bytes came past the record or marks were taken
+    // out): a caller that hands blocks back cleared clears this much.
+    uint32_t reach() const noexcept { return reach_; }
 
   private:
+    // Takes the buffered bytes into the record: 0 when it is whole, a
+    // refusal, or kMoreBytes.
+    int consume(MbufCursor& block) noexcept;
+    static constexpr int kMoreBytes = 1;
+
     uint8_t mark_[4] = {};
     uint32_t markBytes_ = 0;  // of the current fragment's mark
     uint32_t left_ = 0;       // bytes of the current fragment still to come
     uint32_t fragments_ = 0;  // marks read in this record
+    uint32_t buffered_ = 0;   // received, not yet taken, at block.pos + block.count
+    uint32_t reach_ = 0;      // see reach()
     bool inFragment_ = false;
     bool last_ = false;
+    bool whole_ = false;  // the last readAvailable completed a record; nothing carried since
 };
+
+// readRecord with the caller's reader, which keeps what came past the record
+// (RecordReader::buffered) for the next one.
+int readRecord(platform::NativeSocket s, MbufCursor& block, const Bounds& bounds, RecordReader& reader) noexcept;
 
 }  // namespace qelrpc::record

@@ -79,6 +79,12 @@ struct Connection {
     bool idle() const {
         return open() && phase == Phase::Serving && !whole && !sending() && !reader.begun();
     }
+    // Bytes of the next call came with the last one (a client that sends
+    // calls back to back): they are read on without waiting for the socket,
+    // which may have nothing more.
+    bool pipelined() const {
+        return open() && phase == Phase::Serving && !whole && !sending() && reader.buffered() != 0;
+    }
 };
 
 class Loop final : public ReplyQueue {
@@ -125,7 +131,7 @@ class Loop final : public ReplyQueue {
 
     void releaseBlock(Connection& c) {
         if (c.block == nullptr) return;
-        blocks_.give(c.block, c.in.count);
+        blocks_.give(c.block, std::max(c.in.count, c.reader.reach()));
         c.block = nullptr;
         c.in = MbufCursor{};
     }
@@ -369,9 +375,24 @@ bool Loop::serve(Connection& c) {
     c.whole = false;
     uint8_t* request = c.block;
     const uint32_t bytes = c.in.count;
+    const MbufCursor record = c.in;
+    const uint32_t reach = std::max(bytes, c.reader.reach());
     c.block = nullptr;
     c.in = MbufCursor{};
     c.recordEnd = kNever;  // idle between calls
+    if (c.reader.buffered() != 0) {
+        // What came behind the call starts the next one, in a block of its
+        // own: the handler may write all over the call's.
+        c.block = blocks_.take();
+        c.in = MbufCursor{0, RPC_MBUF_SIZE, c.block};
+        if (c.block == nullptr || !c.reader.carry(record, c.in)) {
+            blocks_.give(request, reach);
+            drop(c);
+            return true;
+        }
+    }
+    // The call's block as the handler gets it: the call, zeros behind.
+    if (reach > bytes) std::memset(request + bytes, 0, reach - bytes);
 
     RpcOperation call;
     std::memset(&call, 0, sizeof call);
@@ -404,6 +425,8 @@ bool Loop::serve(Connection& c) {
     serving_ = nullptr;
     const auto now = Clock::now();
     c.lastActive = now;
+    // A next call begun behind this one is due within the bound, as any.
+    if (c.reader.begun()) c.recordEnd = now + recordBound();
 
     if (c.replyFailed) {
         // The client does not take its replies: given up on.
@@ -454,8 +477,11 @@ int Loop::run() {
             // client that never reads stalls only itself.
             waitIndex_[i] = waits_.add(c.sock.get(), c.sending() ? platform::kWritable : platform::kReadable);
         }
+        bool pipelined = false;
+        for (std::size_t i = 0; i < used_ && !pipelined; ++i) pipelined = conns_[i].pipelined();
         const Clock::time_point next = nextDeadline(now);
-        const uint64_t micros = next == kNever ? 86'400'000'000 : deadline::microsUntil(next);
+        const uint64_t micros =
+            pipelined ? 0 : next == kNever ? 86'400'000'000 : deadline::microsUntil(next);
         const int rc = waits_.wait(micros);
         if (rc != 0) return kAcceptFailed;
         now = Clock::now();
@@ -465,7 +491,7 @@ int Loop::run() {
             Connection& c = conns_[i];
             if (!c.open() || waitIndex_[i] == SIZE_MAX) continue;
             const unsigned r = waits_.ready(waitIndex_[i]);
-            if (r == 0) continue;
+            if (r == 0 && !c.pipelined()) continue;
             if (c.sending()) send(c, now);
             else if (c.phase == Phase::Serving) read(c, i, now);
             else drain(c);

@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -119,6 +120,17 @@ class ScriptedTcp {
                 if (n <= 0) return;
                 done += static_cast<size_t>(n);
             }
+        }
+        // SUCCESS replies to each of `xids` back to back in one send, so
+        // they arrive together.
+        void replies(std::initializer_list<uint32_t> xids) {
+            std::vector<uint8_t> b;
+            for (uint32_t xid : xids) {
+                const uint32_t w[7] = {0x80000000u | 24u, xid, 1, 0, 0, 0, 0};
+                for (uint32_t v : w)
+                    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (24 - 8 * i)));
+            }
+            send(fd, b.data(), b.size(), MSG_NOSIGNAL);
         }
         // Waits (at most 10 seconds) until the client closes its side; true
         // when it did.
@@ -405,6 +417,58 @@ TEST_F(Kept, ALateDuplicateReplyOnTheKeptConnectionIsSkippedByXid) {
     EXPECT_EQ(peer.accepted.load(), 1);
 }
 
+TEST_F(Kept, RecordsThatArriveWithTheReplyAreNeverTakenForALaterOne) {
+    // The reply may come off the socket in one read with what follows it.
+    // Connection 1: the reply and an unasked record behind it in one send;
+    // the call has its reply, and the record is never the next call's
+    // (that call goes on a new connection). Connection 2: an earlier call's
+    // answer and this call's reply in one send; the answer is skipped and
+    // the connection kept.
+    std::atomic<uint32_t> strayXid{0};
+    ScriptedTcp peer([&](int n, ScriptedTcp::Conn& c) {
+        std::vector<uint8_t> call;
+        if (n == 1) {
+            if (!c.readCall(call)) return;
+            strayXid = ScriptedTcp::word(call.data()) + 1;  // what the next call's xid will be
+            c.replies({ScriptedTcp::word(call.data()), strayXid});
+            c.clientCloses();
+            return;
+        }
+        std::vector<uint8_t> first;
+        if (!c.readCall(first)) return;
+        c.reply(ScriptedTcp::word(first.data()));
+        if (!c.readCall(call)) return;
+        c.replies({ScriptedTcp::word(first.data()), ScriptedTcp::word(call.data())});
+        answerAll(n, c);
+    });
+    ASSERT_NE(peer.port(), 0);
+    op.tcpPort = peer.port();
+    ASSERT_EQ(rpcSetKeepConnection(&op, 1), 0);
+    // A reply carrying this call's xid, and the socket the operation keeps.
+    auto call = [&](uint32_t& xid) {
+        EXPECT_EQ(rpcPrepareRPCHeader(&op, 0), 0);
+        xid = ScriptedTcp::word(op.request.block.pos + 4);
+        InitDataBuffer(&op.request);
+        const int rc = CallRPC(&op, 0);
+        EXPECT_EQ(ScriptedTcp::word(op.reply.block.pos), xid);
+        return rc;
+    };
+    uint32_t xid = 0;
+    ASSERT_EQ(call(xid), 0);
+    ASSERT_EQ(call(xid), 0);
+    EXPECT_EQ(xid, strayXid.load()) << "the stray record carried this very xid";
+    EXPECT_EQ(peer.accepted.load(), 2);
+    EXPECT_EQ(peer.calls.load(), 2) << "each call sent once";
+    const RpcSocket second = op.sock;
+    ASSERT_NE(second, RPC_INVALID_SOCKET);
+    ASSERT_EQ(call(xid), 0);
+    EXPECT_EQ(op.sock, second);
+    ASSERT_EQ(call(xid), 0);
+    EXPECT_EQ(op.sock, second);
+    EXPECT_EQ(peer.accepted.load(), 2) << "connection 2 kept past the skipped answer";
+    EXPECT_EQ(peer.calls.load(), 4);
+}
+
 // A listener whose accept queue is full: a connect to it stays pending.
 struct BlackHole {
     int listener = -1;
@@ -532,6 +596,107 @@ TEST_F(KeptRealPeer, UdpCallsReuseOneSocketAndTcpAfterUdpReplacesIt) {
     ASSERT_EQ(getsockopt(static_cast<int>(op.sock), SOL_SOCKET, SO_TYPE, &type, &len), 0);
     EXPECT_EQ(type, SOCK_STREAM);
     EXPECT_EQ(clientSocketStates(tcpPort).size(), 1u);
+}
+
+TEST_F(KeptRealPeer, ASocketNumberTheOperationDidNotMakeIsNeverUsedForItsCalls) {
+    // The kept socket is the operation's; a caller that closes it behind
+    // its back lets the system give the number out again. Here it goes to
+    // another operation's kept connection (to the libtirpc peer, which
+    // serves connections side by side): the first operation must send
+    // nothing there and close nothing of the other's, whether it calls its
+    // own server or the other's. A number put into sock by the caller is
+    // not used either.
+    ScriptedTcp a(answerAll);
+    ASSERT_NE(a.port(), 0);
+    op.tcpPort = a.port();
+    ASSERT_EQ(rpcSetKeepConnection(&op, 1), 0);
+    ASSERT_EQ(null(), 0);
+    const int number = static_cast<int>(op.sock);
+    ASSERT_EQ(close(number), 0);  // behind the operation's back
+
+    RpcOperation other{};
+    ASSERT_EQ(rpcInitOperationEx(&other, nullptr, loopback()), 0);
+    ASSERT_EQ(rpcCreateAuthNull(&other), 1);
+    other.prog = kNullProg;
+    other.vers = 1;
+    other.tcpPort = tcpPort;
+    ASSERT_EQ(rpcSetKeepConnection(&other, 1), 0);
+    ASSERT_EQ(peercalls::null(other), 0);
+    ASSERT_EQ(static_cast<int>(other.sock), number) << "the system gave the number out again";
+    const uint16_t otherPort = localPort(other.sock);
+
+    struct Case {
+        const char* what;
+        uint16_t port;  // of the first operation's server
+    };
+    const Case cases[] = {{"its own server", a.port()}, {"the other's server", tcpPort}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        op.sock = static_cast<RpcSocket>(number);
+        op.tcpPort = c.port;
+        const int aAccepted = a.accepted.load();
+        const size_t toPeer = clientSocketStates(tcpPort).size();
+        ASSERT_EQ(null(), 0);
+        EXPECT_NE(static_cast<int>(op.sock), number) << "a connection of its own";
+        if (c.port == tcpPort) EXPECT_EQ(clientSocketStates(tcpPort).size(), toPeer + 1);
+        else EXPECT_EQ(a.accepted.load(), aAccepted + 1);
+        EXPECT_TRUE(fdOpen(number)) << "the other's socket is not closed";
+        // The other operation still uses its connection.
+        ASSERT_EQ(peercalls::null(other), 0);
+        EXPECT_EQ(static_cast<int>(other.sock), number);
+        EXPECT_EQ(localPort(other.sock), otherPort);
+        rpcSetKeepConnection(&op, 0);
+        rpcSetKeepConnection(&op, 1);
+    }
+
+    // A descriptor the caller made, put into sock: not used (it is the
+    // operation's from then on, as any kept socket), a new connection
+    // carries the call.
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    ASSERT_EQ(fcntl(p[0], F_SETFL, O_NONBLOCK), 0);
+    op.sock = static_cast<RpcSocket>(p[1]);
+    op.tcpPort = a.port();
+    const int aAccepted = a.accepted.load();
+    ASSERT_EQ(null(), 0);
+    EXPECT_EQ(a.accepted.load(), aAccepted + 1);
+    char c;
+    EXPECT_LE(read(p[0], &c, 1), 0) << "nothing written into the pipe";
+    close(p[0]);
+    rpcCloseOperation(&other);
+}
+
+TEST_F(KeptRealPeer, OperationsOnSeveralThreadsKeepAConnectionEach) {
+    // What the library remembers of kept sockets is shared by all
+    // operations: threads calling at once, each on its own operation, keep
+    // one connection each, over TCP and UDP alike.
+    constexpr int kThreads = 4, kCalls = 25;
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            RpcOperation mine{};
+            if (rpcInitOperationEx(&mine, nullptr, loopback()) != 0 || rpcCreateAuthNull(&mine) != 1) {
+                ++failures;
+                return;
+            }
+            mine.prog = kNullProg;
+            mine.vers = 1;
+            if (t % 2 == 0) mine.tcpPort = tcpPort;
+            else mine.udpPort = udpPort;
+            rpcSetKeepConnection(&mine, 1);
+            RpcSocket first = RPC_INVALID_SOCKET;
+            for (int i = 0; i < kCalls; ++i) {
+                if (peercalls::null(mine) != 0) ++failures;
+                if (i == 0) first = mine.sock;
+                if (mine.sock != first || first == RPC_INVALID_SOCKET) ++failures;
+            }
+            rpcCloseOperation(&mine);
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(clientSocketStates(tcpPort).size(), static_cast<size_t>(kThreads / 2)) << "one connection per TCP thread";
 }
 
 // A UDP server that answers the first call twice, the copy late, behind the

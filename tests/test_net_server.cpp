@@ -22,6 +22,7 @@
 
 #include "qelrpc.h"
 #include "platform/heap.h"
+#include "rpc/record_marking.h"
 #include "server/record_io.h"
 
 namespace {
@@ -403,6 +404,72 @@ TEST_F(Server, EachCallGetsFreshBlocks) {
     }
 }
 
+TEST_F(Server, CallsSentBackToBackAreServedInOrderNoneLost) {
+    // One send carries three whole calls (the second in two fragments) and
+    // the first two bytes of a fourth's mark; the rest of the fourth comes
+    // later. The server may take all of it in one read: the calls behind
+    // the first must still be served, in order, though the socket has
+    // nothing more to say when they are due, and each in fresh blocks.
+    g_checkFresh = true;
+    const Bytes second = callMessage(0x72, 0, {0, 0, 0, 2});
+    Bytes wire = record(callMessage(0x71, 0, {0, 0, 0, 1}));
+    put(wire, 8);
+    wire.insert(wire.end(), second.begin(), second.begin() + 8);
+    put(wire, 0x80000000u | static_cast<uint32_t>(second.size() - 8));
+    wire.insert(wire.end(), second.begin() + 8, second.end());
+    const Bytes third = record(callMessage(0x73, 5, {0, 0, 0, 3}));
+    wire.insert(wire.end(), third.begin(), third.end());
+    const Bytes fourth = record(callMessage(0x74, 0, {0, 0, 0, 4}));
+    wire.insert(wire.end(), fourth.begin(), fourth.begin() + 2);
+    {
+        Client c(port);
+        Client other(port);  // served in between
+        ASSERT_TRUE(c.send(wire));
+        struct Expected {
+            uint32_t xid;
+            size_t size;
+        };
+        const Expected first3[] = {{0x71, 28}, {0x72, 28}, {0x73, 28 + 4 * 4000}};
+        for (const Expected& e : first3) {
+            SCOPED_TRACE(e.xid);
+            const Bytes r = c.reply();
+            ASSERT_EQ(r.size(), e.size);
+            EXPECT_EQ(word(r.data()), e.xid);
+            EXPECT_EQ(word(r.data() + 24), e.xid - 0x70);
+        }
+        ASSERT_TRUE(other.send(record(callMessage(0x80, 0, {0, 0, 0, 8}))));
+        EXPECT_EQ(other.reply().size(), 28u);
+        ASSERT_TRUE(c.send(Bytes(fourth.begin() + 2, fourth.end())));
+        const Bytes r = c.reply();
+        ASSERT_EQ(r.size(), 28u);
+        EXPECT_EQ(word(r.data()), 0x74u);
+    }
+    g_checkFresh = false;
+    const auto s = seen();
+    ASSERT_EQ(s.size(), 5u);
+    const uint32_t order[] = {0x71, 0x72, 0x73, 0x80, 0x74};
+    for (size_t i = 0; i < s.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(s[i].xid, order[i]);
+        EXPECT_TRUE(s[i].fresh);
+    }
+    EXPECT_EQ(s[1].block, second);
+}
+
+TEST_F(Server, APipelinedCallLeftHalfWayIsBoundedToo) {
+    // A whole call, then the start of the next in the same send, then
+    // silence: the half-read call is under the record bound like any.
+    qelrpc::server::setRecordTimeoutMillis(300);
+    Bytes wire = record(callMessage(0x91, 0, {0, 0, 0, 1}));
+    const Bytes next = record(callMessage(0x92, 0));
+    wire.insert(wire.end(), next.begin(), next.begin() + 10);
+    Client c(port);
+    ASSERT_TRUE(c.send(wire));
+    EXPECT_EQ(c.reply().size(), 28u);
+    EXPECT_TRUE(c.closedByPeer());
+    expectStillServing(0x93);
+}
+
 TEST_F(Server, NoMemoryForACallDropsOnlyThatConnection) {
     qelrpc::heap::failAfter(0);
     {
@@ -658,6 +725,64 @@ TEST_F(ServerRecordSignals, AReplyIsSentWhole) {
     ASSERT_EQ(got.size(), block.size());
     EXPECT_EQ(word(got.data()), 0x80000000u | (block.size() - 4));
     EXPECT_TRUE(std::all_of(got.begin() + 4, got.end(), [](uint8_t b) { return b == 0x5A; }));
+}
+
+
+// The record reader on its own, over a socket pair: a stream of records is
+// written in pieces of every size from one byte to all at once, and read
+// as the server reads it (each record whole into a block of its own, what
+// came behind it carried into the next). However the bytes come, the
+// records are the same, nothing lands past what reach() reports, and a
+// record as long as the block fits it exactly.
+TEST(RecordReader, RecordsAreTheSameHoweverTheirBytesArrive) {
+    const Bytes one = callMessage(1, 0), two = callMessage(2, 0, Bytes(16, 0x22)), three(64, 0x33);
+    Bytes wire = record(one);
+    put(wire, 12);  // two: fragments of 12, 0 and the rest
+    wire.insert(wire.end(), two.begin(), two.begin() + 12);
+    put(wire, 0);
+    put(wire, 0x80000000u | static_cast<uint32_t>(two.size() - 12));
+    wire.insert(wire.end(), two.begin() + 12, two.end());
+    const Bytes third = record(three);  // exactly the block's limit
+    wire.insert(wire.end(), third.begin(), third.end());
+    const Bytes expected[] = {one, two, three};
+
+    for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{7}, size_t{13}, wire.size()}) {
+        SCOPED_TRACE(piece);
+        int pair[2];
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+        ASSERT_EQ(::fcntl(pair[0], F_SETFL, ::fcntl(pair[0], F_GETFL) | O_NONBLOCK), 0);
+        qelrpc::record::RecordReader reader;
+        std::vector<Bytes> blocks(1, Bytes(64 + 16, 0));
+        MbufCursor in{0, 64, blocks.back().data()};
+        std::vector<Bytes> got;
+        size_t sent = 0;
+        for (int turn = 0; turn < 1000 && got.size() < 3; ++turn) {
+            const int rc = reader.readAvailable(pair[0], in);
+            if (rc == 0) {
+                got.emplace_back(in.pos, in.pos + in.count);
+                const uint32_t reach = reader.reach();
+                ASSERT_GE(reach, in.count);
+                ASSERT_LE(reach, in.limit);
+                // Nothing was written past the reach (nor so past the limit).
+                EXPECT_TRUE(allZero(in.pos + reach, in.pos + 64 + 16));
+                blocks.emplace_back(64 + 16, 0);
+                MbufCursor next{0, 64, blocks.back().data()};
+                ASSERT_TRUE(reader.carry(in, next));
+                in = next;
+                continue;
+            }
+            ASSERT_EQ(rc, 10035);  // WSAEWOULDBLOCK: the socket is empty for now
+            ASSERT_LT(sent, wire.size()) << "the reader wants more than was sent";
+            const size_t n = std::min(piece, wire.size() - sent);
+            ASSERT_EQ(::send(pair[1], wire.data() + sent, n, 0), static_cast<ssize_t>(n));
+            sent += n;
+        }
+        ::close(pair[0]);
+        ::close(pair[1]);
+        ASSERT_EQ(got.size(), 3u);
+        for (size_t i = 0; i < 3; ++i) EXPECT_EQ(got[i], expected[i]) << "record " << i;
+        EXPECT_EQ(reader.buffered(), 0u);
+    }
 }
 
 }  // namespace

@@ -176,6 +176,19 @@ int receiveDatagram(NativeSocket s, void* buf, std::size_t size, std::size_t& re
     return 0;
 }
 
+int receiveInTwo(NativeSocket s, void* first, std::size_t firstSize, void* second, std::size_t secondSize,
+                 std::size_t& received) noexcept {
+    received = 0;
+    iovec iov[2] = {{first, firstSize}, {second, secondSize}};
+    msghdr msg{};
+    msg.msg_iov = iov;
+    msg.msg_iovlen = secondSize == 0 ? 1 : 2;
+    const ssize_t n = retry([&] { return ::recvmsg(fd(s), &msg, 0); });
+    if (n < 0) return lastError();
+    received = static_cast<std::size_t>(n);
+    return 0;
+}
+
 int waitFor(NativeSocket s, unsigned events, uint64_t timeoutMicros, unsigned& ready) noexcept {
     ready = 0;
     pollfd p{};

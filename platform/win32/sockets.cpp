@@ -151,6 +151,21 @@ int receiveDatagram(NativeSocket s, void* buf, std::size_t size, std::size_t& re
     return e;
 }
 
+// Windows Sockets 1.1 has no scattering receive: two receives, the second
+// only when the first filled its place. What the second cannot give now (an
+// empty socket, the peer's FIN or an error) the next receive reports.
+int receiveInTwo(NativeSocket s, void* first, std::size_t firstSize, void* second, std::size_t secondSize,
+                 std::size_t& received) noexcept {
+    received = 0;
+    const int n = ::recv(sock(s), static_cast<char*>(first), clampLength(firstSize), 0);
+    if (n == SOCKET_ERROR) return lastError();
+    received = static_cast<std::size_t>(n);
+    if (received < firstSize || secondSize == 0) return 0;
+    const int more = ::recv(sock(s), static_cast<char*>(second), clampLength(secondSize), 0);
+    if (more > 0) received += static_cast<std::size_t>(more);
+    return 0;
+}
+
 int waitFor(NativeSocket s, unsigned events, uint64_t timeoutMicros, unsigned& ready) noexcept {
     ready = 0;
     fd_set readSet, writeSet, exceptSet;
