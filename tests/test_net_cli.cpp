@@ -654,6 +654,53 @@ TEST(CliScriptedPortmapper, GetportBelievesTheTable) {
     }
 }
 
+// A server's PROG_MISMATCH range is the peer's word: a huge range is called
+// only so far, and a range that cannot be read is refused, not guessed.
+TEST(CliScriptedServer, VersionProbeTakesTheRangeWithCare) {
+    const struct {
+        const char* what;
+        Bytes mismatch;  // after the accept_stat word
+        int exit;
+        const char* expected;
+    } cases[] = {
+        {"every version claimed", testpeer::words({5, 0xFFFFFFFFu}), 0,
+         "\"low\":5,\"high\":4294967295,\"versions\":[{\"version\":5,"},
+        {"low above high", testpeer::words({7, 6}), 1, "version range cannot be read"},
+        {"no high end", testpeer::words({7}), 1, "version range cannot be read"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint32_t low = c.mismatch.size() >= 4 ? wordAt(c.mismatch, 0) : 0;
+        testpeer::UdpPeer server([&c, low](int, const Bytes& q) -> std::vector<Bytes> {
+            if (q.size() < 24) return {};
+            const uint32_t xid = wordAt(q, 0), vers = wordAt(q, 16);
+            if (vers >= low && vers != 0 && c.exit == 0) return {testpeer::successReply(xid)};
+            Bytes r = testpeer::words({xid, 1, 0, 0, 0, 2});
+            r.insert(r.end(), c.mismatch.begin(), c.mismatch.end());
+            return {r};
+        });
+        ASSERT_TRUE(server.ok());
+        const auto r = cli({"ping", "-u", "-q", "-n", std::to_string(server.port()), "127.0.0.1", "0x20000F99", "--json"});
+        EXPECT_EQ(r.exitCode, c.exit) << r.err;
+        EXPECT_TRUE(has(r.out, c.expected)) << r.out;
+        if (c.exit == 0) {
+            EXPECT_TRUE(has(r.out, "{\"version\":68,")) << r.out;  // 64 versions from 5
+            EXPECT_FALSE(has(r.out, "{\"version\":69,")) << r.out;
+        }
+    }
+    // In text, the cap is said.
+    testpeer::UdpPeer server([](int, const Bytes& q) -> std::vector<Bytes> {
+        if (q.size() < 24) return {};
+        if (wordAt(q, 16) != 0) return {testpeer::successReply(wordAt(q, 0))};
+        return {testpeer::words({wordAt(q, 0), 1, 0, 0, 0, 2, 1, 1000})};
+    });
+    ASSERT_TRUE(server.ok());
+    const auto r = cli({"ping", "-u", "-n", std::to_string(server.port()), "127.0.0.1", "0x20000F99"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(has(r.out, ": versions 1 to 1000 (only 1 to 64 are called)\n")) << r.out;
+    EXPECT_EQ(lines(r.out).size(), 65u);
+}
+
 // Nothing listens on port 111: the look-up's nested status, spelled out.
 TEST(CliNoPortmapper, NestedStatusIsSpelledOut) {
     if (portprobe::answers(111)) QELRPC_SKIP_UNLESS_REQUIRED("a portmapper answers in this namespace");
