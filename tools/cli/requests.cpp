@@ -371,7 +371,7 @@ std::string generalHelp() {
         h += "  " + name + c.summary + "\n";
     }
     h += "\nPROG is a program number (decimal or 0x hexadecimal), a name of the system's RPC program\n"
-         "database (/etc/rpc), or one of:";
+         "database (/etc/rpc; Windows has none), or one of:";
     for (const auto& p : knownPrograms()) h += std::string(" ") + p.name;
     h += ".\nExit status: 0 success, 1 the operation failed (the library's status is shown with its\n"
          "meaning), 2 the command line is wrong.\n";
