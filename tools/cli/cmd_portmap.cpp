@@ -55,7 +55,7 @@ struct Operation {
     }
     int init(const std::string& host) {
         const int rc = rpcInitOperationEx(&op, host.c_str(), kUnresolved);
-        open = true;  // closing a record whose init failed releases nothing twice
+        open = true;  // a failed init holds no block: closing it then is harmless
         return rc;
     }
 };
