@@ -701,6 +701,31 @@ TEST(CliScriptedServer, VersionProbeTakesTheRangeWithCare) {
     EXPECT_EQ(lines(r.out).size(), 65u);
 }
 
+// A portmapper that matches versions exactly answers GETPORT of version 0
+// with 0: the probe then finds the program's port in the table.
+TEST(CliScriptedPortmapper, ProbeFindsThePortInTheTableWhenGetportSaysNone) {
+    if (portprobe::answers(111)) QELRPC_SKIP_UNLESS_REQUIRED("a portmapper answers in this namespace");
+    testpeer::UdpPeer server([](int, const Bytes& q) -> std::vector<Bytes> {
+        if (q.size() < 24) return {};
+        if (wordAt(q, 16) == 2) return {testpeer::successReply(wordAt(q, 0))};
+        return {testpeer::words({wordAt(q, 0), 1, 0, 0, 0, 2, 2, 2})};
+    });
+    ASSERT_TRUE(server.ok());
+    ScriptedPortmapper pm(0, join({entry(0x20000F99, 2, 17, server.port()), testpeer::words({0})}));
+    ASSERT_TRUE(pm.ok());
+    auto r = cli({"ping", "127.0.0.1", "0x20000F99"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(has(r.out, "version 2 over UDP port " + std::to_string(server.port()) + ": answered in ")) << r.out;
+    // Asked for TCP, the table has none: nothing to call.
+    r = cli({"ping", "-t", "127.0.0.1", "0x20000F99"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(has(r.err, "not registered for TCP: status 1208")) << r.err;
+    // With a version, GETPORT's 0 stands.
+    r = cli({"ping", "127.0.0.1", "0x20000F99", "2"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(has(r.err, "status 1208 (port look-up)")) << r.err;
+}
+
 // Nothing listens on port 111: the look-up's nested status, spelled out.
 TEST(CliNoPortmapper, NestedStatusIsSpelledOut) {
     if (portprobe::answers(111)) QELRPC_SKIP_UNLESS_REQUIRED("a portmapper answers in this namespace");

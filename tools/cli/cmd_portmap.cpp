@@ -146,6 +146,23 @@ const mapping* findRegistration(const std::vector<mapping>& entries, uint32_t pr
     return nullptr;
 }
 
+// The first registration of prog in the table on the transport asked (TCP
+// before UDP when none was), its port stored in the operation.
+bool anyRegistration(const std::string& host, uint32_t prog, Transport t, RpcOperation& op) {
+    const DumpTable table = dumpTable(host);
+    if (table.status != 0 || !table.error.empty()) return false;
+    for (const uint32_t prot : {kIpprotoTcp, kIpprotoUdp}) {
+        if ((prot == kIpprotoTcp && t == Transport::Udp) || (prot == kIpprotoUdp && t == Transport::Tcp)) continue;
+        for (const auto& m : table.entries) {
+            if (m.prog != prog || m.prot != prot || !usable(static_cast<uint16_t>(m.port)) || m.port > 0xFFFF) continue;
+            op.tcpPort = prot == kIpprotoTcp ? static_cast<uint16_t>(m.port) : 0;
+            op.udpPort = prot == kIpprotoUdp ? static_cast<uint16_t>(m.port) : 0;
+            return true;
+        }
+    }
+    return false;
+}
+
 // ---------------------------------------------------------------------------
 // Null calls and the version probe.
 // ---------------------------------------------------------------------------
@@ -343,9 +360,11 @@ int runPing(const PingRequest& r, const Output& out) {
         if (!tcp) op.protocol = RPC_PROTOCOL_UDP_ONLY;
     } else {
         // Without a version, rpcbind's GETPORT answers with any version's
-        // port, which is where the probe goes.
+        // port, which is where the probe goes; a portmapper that matches
+        // versions exactly answers 0, and then the table names the port.
         StatusFamily family;
         rc = lookUp(op, r.prog, r.vers.value_or(0), r.transport, family);
+        if (rc == kNoUsablePort && !r.vers && anyRegistration(r.host, r.prog, r.transport, op)) rc = 0;
         if (rc != 0) {
             const char* missing = r.transport == Transport::Tcp   ? ": not registered for TCP"
                                   : r.transport == Transport::Udp ? ": not registered for UDP"
