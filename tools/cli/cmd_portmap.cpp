@@ -78,8 +78,9 @@ int lookUp(RpcOperation& op, uint32_t prog, uint32_t vers, Transport t, StatusFa
 //
 //   results  pmaplist = bool more | mapping (prog vers prot port) | bool more | ... | FALSE
 //
-// Read with the exported XDR routines over the reply's results window, so a
-// list cut short or running past the reply is refused, never read beyond.
+// Read with the exported routines (mbufGetLong, xdr_mapping) over the reply's
+// results window, so a list cut short or running past the reply is refused,
+// never read beyond.
 // ---------------------------------------------------------------------------
 
 struct DumpTable {
@@ -96,8 +97,11 @@ constexpr uint32_t kMaxDumpEntries = RPC_MBUF_SIZE / 20;
 
 bool readPmapList(MbufCursor results, std::vector<mapping>& entries) {
     for (uint32_t i = 0; i <= kMaxDumpEntries; ++i) {
-        int32_t more = 0;
-        if (xdr_bool(&results, XDR_OP_DECODE, &more) != 1) return false;
+        // The "more" word through mbufGetLong, not xdr_bool: the sanitizer
+        // runtimes interpose the C library's xdr_bool (two arguments) on
+        // every executable, and this call would reach ours without its third.
+        uint32_t more = 0;
+        if (mbufGetLong(&results, &more) != 0) return false;
         if (more == 0) return true;
         mapping m{};
         if (xdr_mapping(&results, XDR_OP_DECODE, &m) != 1) return false;
