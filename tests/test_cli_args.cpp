@@ -48,7 +48,16 @@ TEST(CliArgs, RefusesWhatNoCommandCanRunWith) {
     const BadLine cases[] = {
         {{"frobnicate"}, "unknown command 'frobnicate'"},
         {{"help", "nope"}, "unknown command 'nope'"},
-        {{"ping", "h", "pcnfsd"}, "missing arguments"},
+        {{"ping", "h"}, "missing arguments"},
+        {{"dump"}, "missing arguments"},
+        {{"dump", "h", "extra"}, "too many arguments ('extra')"},
+        {{"dump", ""}, "the host is empty"},
+        {{"ping", "-n", "0", "-t", "h", "1"}, "the port '0' is not a number from 1 to 65534"},
+        {{"ping", "-n", "65535", "-u", "h", "1"}, "the port '65535'"},
+        {{"ping", "--port=x1", "-u", "h", "1"}, "the port 'x1'"},
+        {{"ping", "-n", "2049", "h", "1"}, "-n needs -t or -u"},
+        {{"ping", "-q", "-q", "h", "1"}, "--quiet given more than once"},
+        {{"ping", "h", "pcnfsd", "-1"}, "the version '-1' is not a number"},
         {{"ping", "h", "pcnfsd", "2", "extra"}, "too many arguments ('extra')"},
         {{"ping", "-t", "-u", "h", "1", "2"}, "-t and -u exclude each other"},
         {{"ping", "-tu", "h", "1", "2"}, "-t and -u exclude each other"},
@@ -75,6 +84,9 @@ TEST(CliArgs, RefusesWhatNoCommandCanRunWith) {
         {{"uid2name", "h", "12a"}, "the uid '12a' is not a number"},
         {{"gid2name", "h", "4294967296"}, "the gid '4294967296' is not a number"},
         {{"uid2name", "h", "-2147483649"}, "the uid '-2147483649' is not a number"},
+        // Ids are the protocols' unsigned 32 bits: no sign, nothing beyond.
+        {{"uid2name", "h", "-5"}, "the uid '-5' is not a number"},
+        {{"gid2name", "h", "0", "-1"}, "the gid '-1' is not a number"},
         {tooManyUids, "at most 128 uids at a time"},
         {{"name2uid", "h", ""}, "a name must have 1 to 255 characters"},
         {{"name2gid", "h", longName}, "a name must have 1 to 255 characters"},
@@ -109,7 +121,7 @@ TEST(CliArgs, RefusesWhatNoCommandCanRunWith) {
 // Good command lines: what each command receives.
 // ---------------------------------------------------------------------------
 
-TEST(CliArgs, OptionsMayStandAnywhereAndNegativeIdsArePositional) {
+TEST(CliArgs, OptionsMayStandAnywhereAndIdsSpanTheUnsignedRange) {
     Invocation inv;
     std::string error;
     ASSERT_TRUE(parse({"ping", "h", "-c", "3", "PCNFSD", "--json", "2", "-u"}, inv, error)) << error;
@@ -121,9 +133,12 @@ TEST(CliArgs, OptionsMayStandAnywhereAndNegativeIdsArePositional) {
     EXPECT_EQ(ping.vers, 2u);
     EXPECT_EQ(ping.transport, Transport::Udp);
     EXPECT_EQ(ping.count, 3u);
+    EXPECT_FALSE(ping.port.has_value());
+    EXPECT_FALSE(ping.quiet);
 
-    ASSERT_TRUE(parse({"uid2name", "h", "-1", "4242", "-2147483648"}, inv, error)) << error;
-    EXPECT_EQ(std::get<IdsToNamesRequest>(inv.request).ids, (std::vector<int32_t>{-1, 4242, INT32_MIN}));
+    ASSERT_TRUE(parse({"uid2name", "h", "4294967295", "4242", "0", "0x10", "2147483648"}, inv, error)) << error;
+    EXPECT_EQ(std::get<IdsToNamesRequest>(inv.request).ids,
+              (std::vector<uint32_t>{4294967295u, 4242, 0, 16, 2147483648u}));
     EXPECT_FALSE(std::get<IdsToNamesRequest>(inv.request).groups);
 
     // "--" ends the options: a name may start with a dash.
@@ -175,10 +190,38 @@ TEST(CliArgs, EachCommandGetsItsRequest) {
     EXPECT_EQ(std::get<NetnameRequest>(inv.request).netname, "unix.h@d");
     ASSERT_TRUE(parse({"gss-whoami", "--json"}, inv, error)) << error;
     EXPECT_TRUE(std::holds_alternative<GssWhoamiRequest>(inv.request));
+
+    ASSERT_TRUE(parse({"dump", "srv", "--json"}, inv, error)) << error;
+    EXPECT_EQ(std::get<DumpRequest>(inv.request).host, "srv");
+    EXPECT_TRUE(inv.json);
+}
+
+// Without a version, ping probes; -n names the port and needs a transport.
+TEST(CliArgs, PingVersionProbeAndPortForms) {
+    Invocation inv;
+    std::string error;
+    ASSERT_TRUE(parse({"ping", "h", "pcnfsd"}, inv, error)) << error;
+    {
+        const auto& p = std::get<PingRequest>(inv.request);
+        EXPECT_FALSE(p.vers.has_value());
+        EXPECT_FALSE(p.port.has_value());
+        EXPECT_EQ(p.transport, Transport::Any);
+    }
+    ASSERT_TRUE(parse({"ping", "-qn", "2049", "-t", "h", "100003", "0"}, inv, error)) << error;
+    {
+        const auto& p = std::get<PingRequest>(inv.request);
+        EXPECT_EQ(p.vers, 0u);  // version 0 is a version like any other when given
+        EXPECT_EQ(p.port, 2049);
+        EXPECT_EQ(p.transport, Transport::Tcp);
+        EXPECT_TRUE(p.quiet);
+    }
+    ASSERT_TRUE(parse({"ping", "--port", "65534", "-u", "h", "1", "--quiet"}, inv, error)) << error;
+    EXPECT_EQ(std::get<PingRequest>(inv.request).port, 65534);
+    EXPECT_TRUE(std::get<PingRequest>(inv.request).quiet);
 }
 
 TEST(CliArgs, HelpWinsOverMissingArgumentsForEveryCommand) {
-    for (const char* cmd : {"getport", "ping", "broadcast", "uid2name", "gid2name", "name2uid", "name2gid",
+    for (const char* cmd : {"getport", "ping", "dump", "broadcast", "uid2name", "gid2name", "name2uid", "name2gid",
                             "authorize", "netname", "gss-whoami"}) {
         SCOPED_TRACE(cmd);
         for (const char* flag : {"--help", "-h"}) {
@@ -196,8 +239,8 @@ TEST(CliArgs, HelpWinsOverMissingArgumentsForEveryCommand) {
     }
     Invocation inv;
     std::string error;
-    ASSERT_TRUE(parse({}, inv, error));
-    EXPECT_TRUE(inv.help);
+    EXPECT_FALSE(parse({}, inv, error));  // no command: a usage error, not help
+    EXPECT_EQ(error, "no command given");
     ASSERT_TRUE(parse({"help", "ping"}, inv, error));
     EXPECT_TRUE(inv.help);
     EXPECT_EQ(inv.command, "ping");
@@ -207,26 +250,39 @@ TEST(CliArgs, HelpWinsOverMissingArgumentsForEveryCommand) {
 // Program names and numbers.
 // ---------------------------------------------------------------------------
 
-TEST(CliPrograms, NamesAndNumbers) {
+// The tool's own table (all there is on Windows, the fallback elsewhere) and
+// the number forms; the system's database is tried against a database of
+// the test's own in test_net_cli.
+TEST(CliPrograms, OwnTableAndNumbers) {
     const struct {
         const char* text;
-        std::optional<uint32_t> number;
+        std::optional<uint32_t> builtIn;  // the own table alone
+        std::optional<uint32_t> parsed;   // through the database first (none of these can differ there)
     } cases[] = {
-        {"portmapper", 100000u}, {"RPCBIND", 100000u}, {"PcNfsD", 150001u},     {"qelnfsd", 788585389u},
-        {"100003", 100003u},     {"0x2f00dbad", 788585389u}, {"0", 0u},         {"4294967295", 4294967295u},
-        {"nfs", std::nullopt},   {"pcnfsd2", std::nullopt},  {"", std::nullopt}, {"-1", std::nullopt},
-        {"0x", std::nullopt},    {"12 ", std::nullopt},      {"+5", std::nullopt},
+        {"portmapper", 100000u, 100000u},         {"RPCBIND", 100000u, 100000u},
+        {"PcNfsD", 150001u, 150001u},             {"qelnfsd", 788585389u, 788585389u},
+        {"pcnfsd2", std::nullopt, std::nullopt},  {"100003", std::nullopt, 100003u},
+        {"0x2f00dbad", std::nullopt, 788585389u}, {"0", std::nullopt, 0u},
+        {"4294967295", std::nullopt, 4294967295u}, {"", std::nullopt, std::nullopt},
+        {"-1", std::nullopt, std::nullopt},       {"0x", std::nullopt, std::nullopt},
+        {"12 ", std::nullopt, std::nullopt},      {"+5", std::nullopt, std::nullopt},
+        {"0x1FFFFFFFF", std::nullopt, std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
-        EXPECT_EQ(parseProgram(c.text), c.number);
+        EXPECT_EQ(parseBuiltInProgram(c.text), c.builtIn);
+        EXPECT_EQ(parseProgram(c.text), c.parsed);
     }
-    EXPECT_STREQ(programName(100000), "portmapper");
-    EXPECT_STREQ(programName(150001), "pcnfsd");
-    EXPECT_STREQ(programName(QELNFSD_PROGRAM), "qelnfsd");
-    EXPECT_EQ(programName(100003), nullptr);
-    // Every known name parses to its own number.
-    for (const auto& p : knownPrograms()) EXPECT_EQ(parseProgram(p.name), p.number) << p.name;
+    EXPECT_EQ(parseBuiltInProgram("nfs"), std::nullopt);  // the database's name, not the tool's
+    EXPECT_STREQ(builtInProgramName(100000), "portmapper");
+    EXPECT_STREQ(builtInProgramName(150001), "pcnfsd");
+    EXPECT_STREQ(builtInProgramName(QELNFSD_PROGRAM), "qelnfsd");
+    EXPECT_EQ(builtInProgramName(100003), nullptr);
+    // Every name shows for its number, from one table or the other.
+    for (const auto& p : knownPrograms()) {
+        EXPECT_EQ(parseBuiltInProgram(p.name), p.number) << p.name;
+        EXPECT_TRUE(programName(p.number).has_value()) << p.name;
+    }
 }
 
 TEST(CliNumbers, SignedAndSecondsForms) {
@@ -401,9 +457,18 @@ TEST(CliTool, UsageErrorsExitTwoWithAHint) {
     }
 }
 
+// As rpcinfo: no command at all is a usage error.
+TEST(CliTool, NoArgumentsShowsTheUsageAndExitsTwo) {
+    const auto r = clirun::run(QELRPC_CLI_PATH, {});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("usage: qelrpc COMMAND", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("  dump "), std::string::npos) << r.err;
+}
+
 TEST(CliTool, HelpGoesToStandardOutput) {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {}, {"--help"}, {"help", "broadcast"}, {"authorize", "--help"}, {"ping", "-h", "-t", "-u"}}) {
+             {"--help"}, {"help", "broadcast"}, {"authorize", "--help"}, {"ping", "-h", "-t", "-u"}}) {
         const auto r = clirun::run(QELRPC_CLI_PATH, args);
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_EQ(r.out.rfind("usage: qelrpc ", 0), 0u) << r.out;

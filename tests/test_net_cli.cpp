@@ -1,18 +1,55 @@
 // The command-line tool against real peers in the test's own network
 // namespace: Debian's rpcbind, the reference daemon (PCNFSD and Qelnfsd on
 // the library's server side, TCP) and the libtirpc daemons (both
-// transports); broadcasts and the alternative server go to a second
-// namespace reached over a veth pair (tests/alt_server.sh).
+// transports), the null and echo peers (the null program has versions 1
+// and 3), and scripted portmappers for tables real ones never send;
+// broadcasts and the alternative server go to a second namespace reached
+// over a veth pair (tests/alt_server.sh). The RPC program database is the
+// test's own, bound over /etc/rpc in its private mount namespace.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli_run.h"
 #include "dispatch_peers.h"
+#include "fake_peer.h"
 #include "peer_skip.h"
 
 namespace {
+
+// The names the tool and rpcinfo read, the same on every machine. Qelnfsd's
+// number is left out: the tool then shows its own name for it.
+constexpr const char* kProgramDatabase =
+    "portmapper\t100000\tportmap sunrpc rpcbind\n"
+    "nfs\t\t100003\tnfsprog\n"
+    "pcnfsd\t\t150001\n"
+    "qelpeer-null\t536874753\tnullpeer\n"
+    "qelpeer-echo\t536874754\n";
+
+class ProgramDatabase : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        char path[] = "/tmp/qelrpc-cli-rpc-XXXXXX";
+        const int fd = mkstemp(path);
+        if (fd < 0) return;
+        close(fd);
+        std::ofstream(path) << kProgramDatabase;
+        bound = ::mount(path, "/etc/rpc", nullptr, MS_BIND, nullptr) == 0;
+        unlink(path);  // the mount keeps the file for as long as the namespace lives
+    }
+    static inline bool bound = false;
+};
+[[maybe_unused]] auto* const kDatabase = ::testing::AddGlobalTestEnvironment(new ProgramDatabase);
+
+void requireDatabase() {
+    if (!ProgramDatabase::bound) QELRPC_SKIP_UNLESS_REQUIRED("the test's /etc/rpc could not be bound (no /etc/rpc?)");
+}
 
 clirun::Run cli(const std::vector<std::string>& args, const std::string& input = {}) {
     return clirun::run(QELRPC_CLI_PATH, args, input);
@@ -74,6 +111,25 @@ TEST_F(CliRefd, GetportFailuresNameTheStatus) {
     EXPECT_TRUE(has(r.out, "\"status\":1208,\"status_family\":\"port look-up\"")) << r.out;
 }
 
+// rpcbind answers GETPORT for pcnfsd 3 with version 2's port: the table
+// says version 3 is not there.
+TEST_F(CliRefd, GetportOfAnUnregisteredVersionIsNotRegistered) {
+    for (const char* t : {"", "-t"}) {
+        SCOPED_TRACE(t);
+        std::vector<std::string> args{"getport", "127.0.0.1", "pcnfsd", "3"};
+        if (*t) args.push_back(t);
+        const auto r = cli(args);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(has(r.err, "pcnfsd (150001) version 3: not registered")) << r.err;
+        EXPECT_TRUE(has(r.err, "status 1208 (port look-up)")) << r.err;
+    }
+    const auto r = cli({"getport", "127.0.0.1", "pcnfsd", "3", "--json"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(has(r.out, "\"ok\":false")) << r.out;
+    EXPECT_TRUE(has(r.out, "\"status\":1208,")) << r.out;
+}
+
 TEST_F(CliRefd, PingOverTcpAndTheTimeItTook) {
     auto r = cli({"ping", "-t", "127.0.0.1", "pcnfsd", "2"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -133,6 +189,26 @@ TEST_F(CliRefd, IdsAndNamesThroughPcnfsd) {
     r = cli({"gid2name", "127.0.0.1", "27", "1000", "--json"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(has(r.out, "[{\"gid\":27,\"name\":\"sudo\"},{\"gid\":1000,\"name\":\"staff\"}]")) << r.out;
+}
+
+// An id nobody knows reads the same both ways: "(unknown)" and null, for
+// uids across the whole unsigned range, as name2uid shows an unknown name.
+TEST_F(CliRefd, UnknownIdsAndNamesShowAlike) {
+    auto r = cli({"uid2name", "127.0.0.1", "0", "4242", "4294967295", "2147483648"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "uid 0        root\nuid 4242     (unknown)\nuid 4294967295 (unknown)\n"
+                     "uid 2147483648 (unknown)\nanswered by PCNFSD version 2 at 127.0.0.1\n");
+    r = cli({"gid2name", "127.0.0.1", "4242", "100", "--json"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "{\"command\":\"gid2name\",\"ok\":true,\"host\":\"127.0.0.1\",\"service\":\"pcnfsd\","
+                     "\"results\":[{\"gid\":4242,\"name\":null},{\"gid\":100,\"name\":\"users\"}]}\n");
+    r = cli({"name2uid", "127.0.0.1", "nobody-here", "alice"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(has(r.out, "nobody-here      (unknown)\nalice            uid 1001\n")) << r.out;
+    // Qelnfsd leaves an unknown id's name empty where PCNFSD sends its number.
+    r = cli({"uid2name", "127.0.0.1", "4242", "1001", "--json"}, "");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(has(r.out, "{\"uid\":4242,\"name\":null}")) << r.out;
 }
 
 TEST_F(CliRefd, AuthorizeSucceedsAndFails) {
@@ -214,6 +290,440 @@ TEST_F(CliTirpc, NoNameServiceAtAll) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(has(r.err, "127.0.0.1: choosing the name service: status -1 (name service): no name service answers"))
         << r.err;
+}
+
+// ---------------------------------------------------------------------------
+// rpcbind with the libtirpc daemons and the null/echo peers registered, and a
+// second null/echo peer that is registered nowhere.
+// ---------------------------------------------------------------------------
+
+class CliPeers : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        rpcbind_ = new testproc::Child;
+        daemons_ = new testproc::Child;
+        peer_ = new testproc::Child;
+        hidden_ = new testproc::Child;
+        if (!nfspeers::startRpcbind(*rpcbind_) || !nfspeers::startTirpcDaemons(*daemons_, "both")) return;
+        peerPorts_ = startPeer(*peer_, {QELRPC_PEER_PATH});
+        hiddenPorts_ = startPeer(*hidden_, {QELRPC_PEER_PATH, "noreg", "0x100"});
+        ready_ = peerPorts_.tcp != 0 && hiddenPorts_.tcp != 0;
+    }
+    static void TearDownTestSuite() {
+        for (testproc::Child** c : {&hidden_, &peer_, &daemons_, &rpcbind_}) {
+            delete *c;  // stopped by its PID
+            *c = nullptr;
+        }
+    }
+    void SetUp() override {
+        if (!ready_) QELRPC_SKIP_UNLESS_REQUIRED("rpcbind or the libtirpc peers did not start");
+    }
+    static dispatchpeers::Ports startPeer(testproc::Child& c, const std::vector<std::string>& args) {
+        dispatchpeers::Ports p;
+        std::string line;
+        if (c.start(args) && c.readLine(line, std::chrono::seconds(10)))
+            std::sscanf(line.c_str(), "ready tcp=%hu udp=%hu", &p.tcp, &p.udp);
+        return p;
+    }
+    static inline testproc::Child *rpcbind_ = nullptr, *daemons_ = nullptr, *peer_ = nullptr, *hidden_ = nullptr;
+    static inline dispatchpeers::Ports peerPorts_, hiddenPorts_;
+    static inline bool ready_ = false;
+};
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+// rpcinfo -p and qelrpc dump read the same table with the same call: the
+// same rows in the same order, column for column. Where the database has
+// no name (Qelnfsd here), the tool shows its own.
+TEST_F(CliPeers, DumpListsWhatRpcinfoLists) {
+    requireDatabase();
+    const auto theirs = clirun::run("/usr/sbin/rpcinfo", {"-p", "127.0.0.1"});
+    ASSERT_EQ(theirs.exitCode, 0) << theirs.err;
+    const auto ours = cli({"dump", "127.0.0.1"});
+    ASSERT_EQ(ours.exitCode, 0) << ours.err;
+    const auto a = lines(theirs.out), b = lines(ours.out);
+    ASSERT_EQ(a.size(), b.size()) << theirs.out << "---\n" << ours.out;
+    ASSERT_GE(a.size(), 17u);  // header, 6 portmapper, 4 daemons, 6 peer rows
+    EXPECT_EQ(b[0], "   program vers proto   port  service");
+    unsigned named = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        SCOPED_TRACE(a[i]);
+        if (a[i].rfind(" 788585389", 0) == 0) {
+            EXPECT_EQ(b[i], a[i] + "  qelnfsd");
+            ++named;
+        } else {
+            EXPECT_EQ(b[i], a[i]);
+        }
+    }
+    EXPECT_EQ(named, 2u);  // TCP and UDP
+    const std::string v3 = " 536874753    3   tcp  " + std::string(5 - std::to_string(peerPorts_.tcp).size(), ' ') +
+                           std::to_string(peerPorts_.tcp) + "  qelpeer-null";
+    EXPECT_TRUE(has(ours.out, v3 + "\n")) << ours.out;
+}
+
+TEST_F(CliPeers, DumpAsJson) {
+    requireDatabase();
+    const auto r = cli({"dump", "localhost", "--json"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("{\"command\":\"dump\",\"ok\":true,\"host\":\"localhost\",\"address\":\"127.0.0.1\","
+                          "\"registrations\":[{\"program\":100000,\"program_name\":\"portmapper\",\"version\":4,"
+                          "\"protocol\":\"tcp\",\"port\":111},",
+                          0),
+              0u)
+        << r.out;
+    for (const std::string& entry : std::vector<std::string>{
+             "{\"program\":536874753,\"program_name\":\"qelpeer-null\",\"version\":3,\"protocol\":\"udp\",\"port\":" +
+              std::to_string(peerPorts_.udp) + "}",
+          "{\"program\":788585389,\"program_name\":\"qelnfsd\",\"version\":1,\"protocol\":\"tcp\","})
+        EXPECT_TRUE(has(r.out, entry)) << entry << "\n" << r.out;
+    // The unregistered peer is in nobody's table.
+    EXPECT_FALSE(has(r.out, "536875009")) << r.out;
+}
+
+// Names come from the database, aliases too; numbers as ever.
+TEST_F(CliPeers, ProgramNamesFromTheSystemDatabase) {
+    requireDatabase();
+    for (const char* prog : {"qelpeer-null", "nullpeer", "0x20000F01", "536874753"}) {
+        SCOPED_TRACE(prog);
+        const auto r = cli({"getport", "-t", "127.0.0.1", prog, "3"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "127.0.0.1 qelpeer-null (536874753) version 3: tcp port " + std::to_string(peerPorts_.tcp) +
+                             "\n");
+    }
+    // Case matters in the database, as it does to rpcinfo.
+    const auto r = cli({"getport", "127.0.0.1", "QELPEER-NULL", "1"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(has(r.err, "unknown program 'QELPEER-NULL'")) << r.err;
+}
+
+// Versions 1 and 3 registered; GETPORT of version 2 gets an answer from
+// rpcbind all the same (version 1's or 3's port), which the table refutes.
+TEST_F(CliPeers, GetportConfirmsTheVersionInTheTable) {
+    requireDatabase();
+    const struct {
+        std::vector<std::string> args;
+        int exit;
+        std::string out, err;
+    } cases[] = {
+        {{"getport", "127.0.0.1", "qelpeer-null", "2"}, 1, "", "qelpeer-null (536874753) version 2: not registered: status 1208"},
+        {{"getport", "-u", "127.0.0.1", "qelpeer-null", "2"}, 1, "", "version 2: not registered for UDP: status 1208"},
+        {{"getport", "127.0.0.1", "qelpeer-echo", "3"}, 1, "", "version 3: not registered"},
+        {{"getport", "127.0.0.1", "pcnfsd", "1"}, 1, "", "pcnfsd (150001) version 1: not registered"},
+        {{"getport", "127.0.0.1", "qelpeer-null", "3"}, 0,
+         "127.0.0.1 qelpeer-null (536874753) version 3: tcp port " + std::to_string(peerPorts_.tcp) + "\n", ""},
+        {{"getport", "-u", "127.0.0.1", "qelpeer-null", "3"}, 0,
+         "127.0.0.1 qelpeer-null (536874753) version 3: udp port " + std::to_string(peerPorts_.udp) + "\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[c.args.size() - 2] + " " + c.args.back());
+        const auto r = cli(c.args);
+        EXPECT_EQ(r.exitCode, c.exit) << r.err;
+        EXPECT_EQ(r.out, c.out);
+        if (c.err.empty()) EXPECT_EQ(r.err, "");
+        else EXPECT_TRUE(has(r.err, c.err)) << r.err;
+    }
+}
+
+// What rpcinfo says of each version, ready or not, for the checks below.
+std::string rpcinfoVerdicts(const char* transport, const char* prog) {
+    const auto r = clirun::run("/usr/sbin/rpcinfo", {transport, "127.0.0.1", prog});
+    std::string v;
+    for (const auto& l : lines(r.out)) {
+        if (has(l, "ready and waiting")) v += "+";
+        else if (has(l, "is not available")) v += "-";
+    }
+    return v;
+}
+
+// No version: the range comes from the PROG_MISMATCH answer to version 0,
+// and every version in it is called, the hole at 2 included, as rpcinfo does.
+TEST_F(CliPeers, PingWithoutAVersionProbesTheServersRange) {
+    requireDatabase();
+    for (const char* t : {"-t", "-u"}) {
+        SCOPED_TRACE(t);
+        const bool tcp = t[1] == 't';
+        const std::string over = std::string(tcp ? " over TCP port " : " over UDP port ") +
+                                 std::to_string(tcp ? peerPorts_.tcp : peerPorts_.udp);
+        const auto r = cli({"ping", t, "127.0.0.1", "536874753"});
+        EXPECT_EQ(r.exitCode, 1) << r.err;  // version 2 does not answer
+        const auto l = lines(r.out);
+        ASSERT_EQ(l.size(), 4u) << r.out;
+        EXPECT_EQ(l[0], "127.0.0.1 qelpeer-null (536874753)" + over + ": versions 1 to 3");
+        std::string verdicts;
+        for (int v = 1; v <= 3; ++v) {
+            const std::string head = "127.0.0.1 qelpeer-null (536874753) version " + std::to_string(v) + over;
+            EXPECT_EQ(l[static_cast<size_t>(v)].rfind(head, 0), 0u) << l[static_cast<size_t>(v)];
+            verdicts += has(l[static_cast<size_t>(v)], ": answered in ") ? "+" : "-";
+        }
+        EXPECT_EQ(verdicts, "+-+");
+        EXPECT_TRUE(has(l[2], ": not available: status -6 (call):")) << l[2];
+        EXPECT_EQ(rpcinfoVerdicts(t, "536874753"), verdicts);
+    }
+    // A program with one version answers for it alone, and all is well.
+    const auto r = cli({"ping", "127.0.0.1", "0x20000F02"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(has(r.out, ": versions 1 to 1\n127.0.0.1 qelpeer-echo (536874754) version 1 over TCP port ")) << r.out;
+}
+
+TEST_F(CliPeers, PingProbeQuietAndJson) {
+    auto r = cli({"ping", "-u", "-q", "-c", "3", "--json", "127.0.0.1", "0x20000F01"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(has(r.out, "\"transport\":\"udp\",\"port\":" + std::to_string(peerPorts_.udp) +
+                               ",\"low\":1,\"high\":3,\"versions\":[{\"version\":1,\"ok\":true,\"answered\":3,"))
+        << r.out;
+    EXPECT_TRUE(has(r.out, "{\"version\":2,\"ok\":false,\"answered\":0}")) << r.out;
+    EXPECT_TRUE(has(r.out, "{\"version\":3,\"ok\":true,\"answered\":3,")) << r.out;
+    EXPECT_FALSE(has(r.out, "\"calls\"")) << r.out;  // -q: the summary only
+
+    // -q in text: no line per call, one summary line per version.
+    r = cli({"ping", "-q", "-c", "4", "127.0.0.1", "0x20000F01", "3"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(lines(r.out).size(), 1u) << r.out;
+    EXPECT_TRUE(has(r.out, "version 3 over TCP port " + std::to_string(peerPorts_.tcp) +
+                               ": 4 of 4 calls answered, min/avg/max "))
+        << r.out;
+    r = cli({"ping", "-c", "4", "127.0.0.1", "0x20000F01", "3"});
+    EXPECT_EQ(lines(r.out).size(), 5u) << r.out;
+}
+
+// -n: straight to the port; the peer there is registered nowhere, so only
+// a call that skips the portmapper reaches it.
+TEST_F(CliPeers, PingAGivenPortWithoutThePortmapper) {
+    const std::string hiddenProg = std::to_string(0x20000F01 + 0x100);
+    auto r = cli({"ping", "127.0.0.1", hiddenProg, "1"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(has(r.err, "status 1208 (port look-up)")) << r.err;
+    for (const char* t : {"-t", "-u"}) {
+        SCOPED_TRACE(t);
+        const bool tcp = t[1] == 't';
+        const std::string port = std::to_string(tcp ? hiddenPorts_.tcp : hiddenPorts_.udp);
+        r = cli({"ping", "-n", port, t, "127.0.0.1", hiddenProg, "3"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_TRUE(has(r.out, "version 3 over " + std::string(tcp ? "TCP" : "UDP") + " port " + port +
+                                   ": answered in "))
+            << r.out;
+        // Without a version the probe works there too.
+        r = cli({"ping", "-n", port, t, "127.0.0.1", hiddenProg, "--json", "-q"});
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_TRUE(has(r.out, "\"low\":1,\"high\":3,")) << r.out;
+    }
+    // The program asked is not at that port: PROG_UNAVAIL from the server.
+    r = cli({"ping", "-n", std::to_string(hiddenPorts_.tcp), "-t", "127.0.0.1", "pcnfsd", "2"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(has(r.err, "status -5 (call)")) << r.err;
+}
+
+// ---------------------------------------------------------------------------
+// A scripted portmapper on port 111: tables real ones do not send.
+// ---------------------------------------------------------------------------
+
+using testpeer::Bytes;
+using testpeer::putWord;
+using testpeer::wordAt;
+
+// Answers GETPORT (procedure 3) with `getport` and DUMP (4) with `dump`
+// (results after an accepted SUCCESS header, or the whole reply after the
+// xid when dumpIsReply).
+class ScriptedPortmapper {
+  public:
+    ScriptedPortmapper(uint32_t getport, Bytes dump, bool dumpIsReply = false)
+        : peer_(
+              [getport, dump, dumpIsReply](int, testpeer::Conn& c) {
+                  Bytes q;
+                  if (!c.readRecord(q) || q.size() < 24) return;
+                  const uint32_t xid = wordAt(q, 0);
+                  Bytes r;
+                  if (wordAt(q, 20) == 3) {
+                      r = testpeer::successReply(xid, testpeer::words({getport}));
+                  } else if (dumpIsReply) {
+                      putWord(r, xid);
+                      r.insert(r.end(), dump.begin(), dump.end());
+                  } else {
+                      r = testpeer::successReply(xid, dump);
+                  }
+                  c.sendFragment(r, true);
+              },
+              qelrpc::platform::Endpoint{qelrpc::platform::loopbackAddress(), 111}) {}
+    bool ok() const { return peer_.ok(); }
+
+  private:
+    testpeer::TcpPeer peer_;
+};
+
+Bytes entry(uint32_t prog, uint32_t vers, uint32_t prot, uint32_t port) {
+    return testpeer::words({1, prog, vers, prot, port});
+}
+Bytes join(std::initializer_list<Bytes> parts) {
+    Bytes b;
+    for (const auto& p : parts) b.insert(b.end(), p.begin(), p.end());
+    return b;
+}
+
+TEST(CliScriptedPortmapper, DumpRefusesTablesThatDoNotEnd) {
+    if (portprobe::answers(111)) QELRPC_SKIP_UNLESS_REQUIRED("a portmapper answers in this namespace");
+    const Bytes one = entry(150001, 2, 6, 2000);
+    const struct {
+        const char* what;
+        Bytes results;
+    } cases[] = {
+        {"no end marker", join({one, one, one})},
+        {"an entry cut short", join({one, testpeer::words({1, 150001, 2})})},
+        {"no list at all", {}},
+        {"more entries promised than the reply can hold", join({one, testpeer::words({1})})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedPortmapper pm(0, c.results);
+        ASSERT_TRUE(pm.ok());
+        const auto start = std::chrono::steady_clock::now();
+        auto r = cli({"dump", "127.0.0.1"});
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));  // does not stall
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, "");  // no partial table
+        EXPECT_TRUE(has(r.err, "the portmapper's table cannot be read")) << r.err;
+        r = cli({"dump", "127.0.0.1", "--json"});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(has(r.out, "\"ok\":false")) << r.out;
+    }
+}
+
+TEST(CliScriptedPortmapper, DumpOfEmptyAndFullTables) {
+    if (portprobe::answers(111)) QELRPC_SKIP_UNLESS_REQUIRED("a portmapper answers in this namespace");
+    {
+        ScriptedPortmapper pm(0, testpeer::words({0}));
+        ASSERT_TRUE(pm.ok());
+        const auto r = cli({"dump", "127.0.0.1"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, "No remote programs registered.\n");  // as rpcinfo -p says it
+    }
+    {
+        // As many entries as a reply block holds (65,536 bytes less the
+        // header and the end marker), and one protocol rpcinfo has no name for.
+        Bytes table;
+        const uint32_t n = (65536 - 64) / 20;
+        for (uint32_t i = 0; i < n; ++i) {
+            const Bytes e = entry(0x20001000 + i, 1, i == 0 ? 99 : 17, 1000 + (i % 60000));
+            table.insert(table.end(), e.begin(), e.end());
+        }
+        putWord(table, 0);
+        ScriptedPortmapper pm(0, table);
+        ASSERT_TRUE(pm.ok());
+        const auto r = cli({"dump", "127.0.0.1"});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        const auto l = lines(r.out);
+        ASSERT_EQ(l.size(), n + 1);
+        EXPECT_EQ(l[1], " 536875008    1    99   1000");
+        EXPECT_EQ(l[2], " 536875009    1   udp   1001");
+    }
+}
+
+// GETPORT's answer stands only where the table lists (prog, vers, protocol);
+// a portmapper without DUMP leaves it as it was.
+TEST(CliScriptedPortmapper, GetportBelievesTheTable) {
+    if (portprobe::answers(111)) QELRPC_SKIP_UNLESS_REQUIRED("a portmapper answers in this namespace");
+    const Bytes v1tcp = entry(0x20000F99, 1, 6, 4001);
+    const Bytes v2udp = entry(0x20000F99, 2, 17, 4002);
+    const Bytes end = testpeer::words({0});
+    const struct {
+        const char* what;
+        Bytes dump;
+        bool dumpIsReply;
+        const char* vers;
+        int exit;
+        const char* out;
+    } cases[] = {
+        {"listed for TCP", join({v1tcp, v2udp, end}), false, "1", 0, "version 1: tcp port 4001\n"},
+        {"another version's port", join({v1tcp, end}), false, "2", 1, ""},
+        // GETPORT asked for TCP and got version 1's port; the table has version 2 on UDP only.
+        {"listed for UDP only", join({v1tcp, v2udp, end}), false, "2", 0, "version 2: udp port 4002\n"},
+        {"no DUMP (PROC_UNAVAIL)", testpeer::words({1, 0, 0, 0, 3}), true, "2", 0, "version 2: tcp port 4444\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedPortmapper pm(4444, c.dump, c.dumpIsReply);
+        ASSERT_TRUE(pm.ok());
+        const auto r = cli({"getport", "127.0.0.1", "0x20000F99", c.vers});
+        EXPECT_EQ(r.exitCode, c.exit) << r.err;
+        if (*c.out) EXPECT_EQ(r.out, "127.0.0.1 program 536874905 " + std::string(c.out));
+        else EXPECT_TRUE(has(r.err, "not registered: status 1208")) << r.err;
+    }
+}
+
+// A server's PROG_MISMATCH range is the peer's word: a huge range is called
+// only so far, and a range that cannot be read is refused, not guessed.
+TEST(CliScriptedServer, VersionProbeTakesTheRangeWithCare) {
+    const struct {
+        const char* what;
+        Bytes mismatch;  // after the accept_stat word
+        int exit;
+        const char* expected;
+    } cases[] = {
+        {"every version claimed", testpeer::words({5, 0xFFFFFFFFu}), 0,
+         "\"low\":5,\"high\":4294967295,\"versions\":[{\"version\":5,"},
+        {"low above high", testpeer::words({7, 6}), 1, "version range cannot be read"},
+        {"no high end", testpeer::words({7}), 1, "version range cannot be read"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint32_t low = c.mismatch.size() >= 4 ? wordAt(c.mismatch, 0) : 0;
+        testpeer::UdpPeer server([&c, low](int, const Bytes& q) -> std::vector<Bytes> {
+            if (q.size() < 24) return {};
+            const uint32_t xid = wordAt(q, 0), vers = wordAt(q, 16);
+            if (vers >= low && vers != 0 && c.exit == 0) return {testpeer::successReply(xid)};
+            Bytes r = testpeer::words({xid, 1, 0, 0, 0, 2});
+            r.insert(r.end(), c.mismatch.begin(), c.mismatch.end());
+            return {r};
+        });
+        ASSERT_TRUE(server.ok());
+        const auto r = cli({"ping", "-u", "-q", "-n", std::to_string(server.port()), "127.0.0.1", "0x20000F99", "--json"});
+        EXPECT_EQ(r.exitCode, c.exit) << r.err;
+        EXPECT_TRUE(has(r.out, c.expected)) << r.out;
+        if (c.exit == 0) {
+            EXPECT_TRUE(has(r.out, "{\"version\":68,")) << r.out;  // 64 versions from 5
+            EXPECT_FALSE(has(r.out, "{\"version\":69,")) << r.out;
+        }
+    }
+    // In text, the cap is said.
+    testpeer::UdpPeer server([](int, const Bytes& q) -> std::vector<Bytes> {
+        if (q.size() < 24) return {};
+        if (wordAt(q, 16) != 0) return {testpeer::successReply(wordAt(q, 0))};
+        return {testpeer::words({wordAt(q, 0), 1, 0, 0, 0, 2, 1, 1000})};
+    });
+    ASSERT_TRUE(server.ok());
+    const auto r = cli({"ping", "-u", "-n", std::to_string(server.port()), "127.0.0.1", "0x20000F99"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(has(r.out, ": versions 1 to 1000 (only 1 to 64 are called)\n")) << r.out;
+    EXPECT_EQ(lines(r.out).size(), 65u);
+}
+
+// A portmapper that matches versions exactly answers GETPORT of version 0
+// with 0: the probe then finds the program's port in the table.
+TEST(CliScriptedPortmapper, ProbeFindsThePortInTheTableWhenGetportSaysNone) {
+    if (portprobe::answers(111)) QELRPC_SKIP_UNLESS_REQUIRED("a portmapper answers in this namespace");
+    testpeer::UdpPeer server([](int, const Bytes& q) -> std::vector<Bytes> {
+        if (q.size() < 24) return {};
+        if (wordAt(q, 16) == 2) return {testpeer::successReply(wordAt(q, 0))};
+        return {testpeer::words({wordAt(q, 0), 1, 0, 0, 0, 2, 2, 2})};
+    });
+    ASSERT_TRUE(server.ok());
+    ScriptedPortmapper pm(0, join({entry(0x20000F99, 2, 17, server.port()), testpeer::words({0})}));
+    ASSERT_TRUE(pm.ok());
+    auto r = cli({"ping", "127.0.0.1", "0x20000F99"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(has(r.out, "version 2 over UDP port " + std::to_string(server.port()) + ": answered in ")) << r.out;
+    // Asked for TCP, the table has none: nothing to call.
+    r = cli({"ping", "-t", "127.0.0.1", "0x20000F99"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(has(r.err, "not registered for TCP: status 1208")) << r.err;
+    // With a version, GETPORT's 0 stands.
+    r = cli({"ping", "127.0.0.1", "0x20000F99", "2"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(has(r.err, "status 1208 (port look-up)")) << r.err;
 }
 
 // Nothing listens on port 111: the look-up's nested status, spelled out.

@@ -1,7 +1,7 @@
 /*
  * A real ONC RPC server for the client tests and benchmarks, on libtirpc:
- * the null program (procedure 0) and the echo program (procedure 1 returns
- * its string), each on one UDP and one TCP transport.
+ * the null program (procedure 0, versions 1 and 3) and the echo program
+ * (procedure 1 returns its string), each on one UDP and one TCP transport.
  *
  *   qelrpc_peer [register|udp-only|noreg [PROGRAM-OFFSET]]
  *
@@ -24,6 +24,7 @@
 #include "qelrpc_peer.h"
 
 void qelpeer_null_prog_1(struct svc_req* rqstp, SVCXPRT* transp);
+void qelpeer_null_prog_3(struct svc_req* rqstp, SVCXPRT* transp);
 void qelpeer_echo_prog_1(struct svc_req* rqstp, SVCXPRT* transp);
 
 void* qelpeer_null_ping_1_svc(void* arg, struct svc_req* req) {
@@ -32,6 +33,8 @@ void* qelpeer_null_ping_1_svc(void* arg, struct svc_req* req) {
     (void)req;
     return &nothing;
 }
+
+void* qelpeer_null_ping3_3_svc(void* arg, struct svc_req* req) { return qelpeer_null_ping_1_svc(arg, req); }
 
 peer_text* qelpeer_echo_text_1_svc(peer_text* arg, struct svc_req* req) {
     static peer_text result;
@@ -46,6 +49,7 @@ static unsigned long null_prog = QELPEER_NULL_PROG, echo_prog = QELPEER_ECHO_PRO
 static void unregister(void) {
     if (registered_udp || registered_tcp) {
         pmap_unset(null_prog, QELPEER_NULL_VERS);
+        pmap_unset(null_prog, QELPEER_NULL_VERS3);
         pmap_unset(echo_prog, QELPEER_ECHO_VERS);
     }
 }
@@ -79,6 +83,8 @@ int main(int argc, char** argv) {
     const int udpProto = registered_udp ? IPPROTO_UDP : 0;
     const int tcpProto = registered_tcp ? IPPROTO_TCP : 0;
     if (!svc_register(udp, null_prog, QELPEER_NULL_VERS, qelpeer_null_prog_1, udpProto) ||
+        !svc_register(udp, null_prog, QELPEER_NULL_VERS3, qelpeer_null_prog_3, udpProto) ||
+        !svc_register(tcp, null_prog, QELPEER_NULL_VERS3, qelpeer_null_prog_3, tcpProto) ||
         !svc_register(udp, echo_prog, QELPEER_ECHO_VERS, qelpeer_echo_prog_1, udpProto) ||
         !svc_register(tcp, null_prog, QELPEER_NULL_VERS, qelpeer_null_prog_1, tcpProto) ||
         !svc_register(tcp, echo_prog, QELPEER_ECHO_VERS, qelpeer_echo_prog_1, tcpProto)) {

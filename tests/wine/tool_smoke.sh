@@ -1,8 +1,9 @@
 #!/bin/sh
 # The Windows build of the qelrpc tool (qelrpc.exe) under Wine, against the
 # Linux-side peers that tests/wine/run_suite.sh starts: port look-ups, null
-# calls over both transports, id mapping and authorisation through the
-# PCNFSD daemon, and a refused password with its status. Outside the runner
+# calls over both transports, the portmapper's table beside rpcinfo -p's, a
+# call to a given port, a version probe, id mapping and authorisation
+# through the PCNFSD daemon, and a refused password with its status. Outside the runner
 # it reports itself skipped (77), or fails where the suite must run
 # everything (QELRPC_REQUIRE_PEERS, set by ./run test).
 #   tool_smoke.sh QELRPC_EXE DLL_FOLDER
@@ -49,4 +50,26 @@ check 0 'uid 1001' 'wonderland
 check 1 'status 5' 'guess
 ' -- authorize 127.0.0.1 alice
 check 2 'qelrpc getport --help' '' -- getport 127.0.0.1
+check 2 'usage: qelrpc COMMAND' '' --
+
+# The table: the same rows as rpcinfo -p (program, version, protocol, port:
+# the first 28 columns); the names are the tool's own on Windows.
+check 0 '^   program vers proto   port  service$' '' -- dump 127.0.0.1
+check 0 ' 788585389    1   tcp  *[0-9]*  qelnfsd$' '' -- dump 127.0.0.1
+theirs=$("${QELRPC_RPCINFO:-rpcinfo}" -p 127.0.0.1 | cut -c1-28)
+ours=$("${QELRPC_WINE:-wine}" "$tool" dump 127.0.0.1 2>&1 | tr -d '\r' | cut -c1-28)
+if [ "$theirs" != "$ours" ]; then
+    printf '!! qelrpc dump and rpcinfo -p list different rows:\n%s\n-- rpcinfo -p:\n%s\n' "$ours" "$theirs"
+    failures=$((failures + 1))
+fi
+check 0 '"program":536874753,"program_name":null,"version":3,"protocol":"tcp"' '' -- dump --json 127.0.0.1
+
+# -n: the reference daemon is registered nowhere; only its own port reaches it.
+check 0 "version 2 over TCP port ${QELRPC_REFD_PORT:-0}: answered" '' -- \
+    ping -n "${QELRPC_REFD_PORT:-0}" -t 127.0.0.1 pcnfsd 2
+# No version: the null peer has versions 1 and 3 and no 2.
+check 1 'version 2 over UDP port [0-9]*: not available: status -6' '' -- ping -u 127.0.0.1 0x20000F01
+check 0 '"low":1,"high":1' '' -- ping -q --json 127.0.0.1 0x20000F02
+# rpcbind answers GETPORT of version 3 with version 2's port.
+check 1 'version 3: not registered' '' -- getport 127.0.0.1 pcnfsd 3
 exit $((failures > 0))

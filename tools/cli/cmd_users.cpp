@@ -70,10 +70,13 @@ int runIdsToNames(const IdsToNamesRequest& r, const Output& out) {
     Dispatch d;
     if (choose(d, r.host, out) != 0) return 1;
     const uint32_t count = static_cast<uint32_t>(r.ids.size());
+    // The library's ids are the protocols' 32 bits in a signed word.
+    std::vector<int32_t> ids;
+    for (uint32_t id : r.ids) ids.push_back(static_cast<int32_t>(id));
     // Zero-filled: a list the server ends early leaves empty names behind.
     std::vector<char> names(count * kNameRoom + 1, 0);
-    const int rc = r.groups ? PerformGetGNamesFromGids(&d.op, 0, 0, count, names.data(), r.ids.data())
-                            : PerformGetUserNamesFromUids(&d.op, 0, 0, count, names.data(), r.ids.data());
+    const int rc = r.groups ? PerformGetGNamesFromGids(&d.op, 0, 0, count, names.data(), ids.data())
+                            : PerformGetUserNamesFromUids(&d.op, 0, 0, count, names.data(), ids.data());
     if (rc != 0)
         return reportFailure(out, r.host + ": " + (r.groups ? "gids to group names" : "uids to user names"),
                              StatusFamily::NameService, rc);
@@ -83,6 +86,9 @@ int runIdsToNames(const IdsToNamesRequest& r, const Output& out) {
         const size_t len = strnlen(names.data() + at, names.size() - at);
         found.emplace_back(names.data() + at, len);
         at = std::min(names.size() - 1, at + len + 1);
+        // Where the daemon had no name the library puts the id in decimal
+        // (PCNFSD) or leaves the name empty: both are an unknown id.
+        if (found.back() == std::to_string(ids[i])) found.back().clear();
     }
     const char* idKey = r.groups ? "gid" : "uid";
     if (out.json) {
@@ -99,7 +105,7 @@ int runIdsToNames(const IdsToNamesRequest& r, const Output& out) {
         std::printf("%s\n", j.text().c_str());
     } else {
         for (uint32_t i = 0; i < count; ++i)
-            std::printf("%s %-8d %s\n", idKey, r.ids[i], found[i].empty() ? "(unknown)" : found[i].c_str());
+            std::printf("%s %-8u %s\n", idKey, r.ids[i], found[i].empty() ? "(unknown)" : found[i].c_str());
         std::printf("answered by %s\n", serviceLabel(d.kind, r.host).c_str());
     }
     return 0;
@@ -124,8 +130,9 @@ int runNamesToIds(const NamesToIdsRequest& r, const Output& out) {
         j.key("results").beginArray();
         for (uint32_t i = 0; i < count; ++i) {
             j.beginObject().key("name").value(r.names[i]).key(idKey);
+            // -1 is the protocols' "unknown" (and so no uid of its own).
             if (ids[i] == -1) j.null();
-            else j.value(ids[i]);
+            else j.value(static_cast<uint32_t>(ids[i]));
             j.endObject();
         }
         j.endArray().endObject();
@@ -133,7 +140,7 @@ int runNamesToIds(const NamesToIdsRequest& r, const Output& out) {
     } else {
         for (uint32_t i = 0; i < count; ++i) {
             if (ids[i] == -1) std::printf("%-16s (unknown)\n", r.names[i].c_str());
-            else std::printf("%-16s %s %d\n", r.names[i].c_str(), idKey, ids[i]);
+            else std::printf("%-16s %s %u\n", r.names[i].c_str(), idKey, static_cast<uint32_t>(ids[i]));
         }
         std::printf("answered by %s\n", serviceLabel(d.kind, r.host).c_str());
     }

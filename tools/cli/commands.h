@@ -9,10 +9,11 @@
 
 namespace qelrpc::cli {
 
-// Port look-up, null calls and broadcasts (cmd_portmap.cpp).
+// Port look-up, null calls, the portmapper's table and broadcasts (cmd_portmap.cpp).
 int runGetport(const GetportRequest& r, const Output& out);
 int runPing(const PingRequest& r, const Output& out);
 int runBroadcast(const BroadcastRequest& r, const Output& out);
+int runDump(const DumpRequest& r, const Output& out);
 
 // The user services: name-service dispatch and authorisation (cmd_users.cpp).
 int runIdsToNames(const IdsToNamesRequest& r, const Output& out);

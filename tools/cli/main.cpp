@@ -23,6 +23,11 @@ int main(int argc, char** argv) {
     const std::vector<std::string> words(argv + 1, argv + argc);
     Invocation inv;
     std::string error;
+    if (words.empty()) {
+        // As rpcinfo: no command is a usage error, the usage on standard error.
+        std::fprintf(stderr, "%s", generalHelp().c_str());
+        return 2;
+    }
     if (!parseCommandLine(words, inv, error)) {
         std::fprintf(stderr, "qelrpc: %s\n", error.c_str());
         if (!inv.command.empty()) std::fprintf(stderr, "Try 'qelrpc %s --help'.\n", inv.command.c_str());
@@ -37,6 +42,7 @@ int main(int argc, char** argv) {
     const int status = std::visit(Overloaded{
                                       [&](const GetportRequest& r) { return runGetport(r, out); },
                                       [&](const PingRequest& r) { return runPing(r, out); },
+                                      [&](const DumpRequest& r) { return runDump(r, out); },
                                       [&](const BroadcastRequest& r) { return runBroadcast(r, out); },
                                       [&](const IdsToNamesRequest& r) { return runIdsToNames(r, out); },
                                       [&](const NamesToIdsRequest& r) { return runNamesToIds(r, out); },

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "args.h"
+#include "program_database.h"
 
 namespace qelrpc::cli {
 
@@ -27,17 +28,29 @@ bool sameWord(std::string_view a, std::string_view b) {
 
 std::span<const ProgramName> knownPrograms() { return kPrograms; }
 
-std::optional<uint32_t> parseProgram(std::string_view text) {
-    if (auto n = parseUnsigned32(text)) return n;
+std::optional<uint32_t> parseBuiltInProgram(std::string_view text) {
     for (const auto& p : kPrograms)
         if (sameWord(text, p.name)) return p.number;
     return std::nullopt;
 }
 
-const char* programName(uint32_t number) {
+const char* builtInProgramName(uint32_t number) {
     for (const auto& p : kPrograms)
         if (p.number == number) return p.name;
     return nullptr;
+}
+
+std::optional<uint32_t> parseProgram(std::string_view text) {
+    if (auto n = parseUnsigned32(text)) return n;
+    if (text.empty()) return std::nullopt;
+    if (auto n = systemProgramNumber(std::string(text))) return n;
+    return parseBuiltInProgram(text);
+}
+
+std::optional<std::string> programName(uint32_t number) {
+    if (auto n = systemProgramName(number)) return n;
+    if (const char* n = builtInProgramName(number)) return std::string(n);
+    return std::nullopt;
 }
 
 }  // namespace qelrpc::cli

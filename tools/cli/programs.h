@@ -1,9 +1,12 @@
-// Program numbers and the names people know them by.
+// Program numbers and the names people know them by: the system's RPC
+// program database first (/etc/rpc on Linux, as rpcinfo reads it), then the
+// tool's own table, which is all there is on Windows.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace qelrpc::cli {
@@ -13,15 +16,20 @@ struct ProgramName {
     uint32_t number;
 };
 
-// The names accepted on the command line; the first name of a number is the
-// one shown.
+// The tool's own table; the first name of a number is the one shown.
 std::span<const ProgramName> knownPrograms();
 
-// A program given as a number (decimal or 0x hexadecimal) or as a known
-// name, case-insensitive.
+// A program given as a number (decimal or 0x hexadecimal), as a name or
+// alias of the system's database (exactly as written there), or as a name
+// of the tool's own table (case-insensitive).
 std::optional<uint32_t> parseProgram(std::string_view text);
 
-// The name shown for a program number, or null when it has none.
-const char* programName(uint32_t number);
+// The name shown for a program number: the database's official name, else
+// the tool's own, else nothing.
+std::optional<std::string> programName(uint32_t number);
+
+// The tool's own table alone (what Windows shows).
+const char* builtInProgramName(uint32_t number);
+std::optional<uint32_t> parseBuiltInProgram(std::string_view text);
 
 }  // namespace qelrpc::cli

@@ -20,7 +20,9 @@ const OptionSpec kGetportOptions[] = {
 const OptionSpec kPingOptions[] = {
     {"tcp", 't', nullptr, "call over TCP"},
     {"udp", 'u', nullptr, "call over UDP"},
+    {"port", 'n', "PORT", "call PORT, without asking the portmapper (with -t or -u)"},
     {"count", 'c', "COUNT", "make COUNT calls (1 to 1000, default 1)"},
+    {"quiet", 'q', nullptr, "print only the summary of the calls"},
     kJson, kHelp};
 const OptionSpec kBroadcastOptions[] = {
     {"tcp", 't', nullptr, "ask for the program's TCP registration"},
@@ -64,31 +66,41 @@ bool hostOf(const std::string& text, std::string& host, std::string& error) {
     return true;
 }
 
-bool programOf(const std::string& prog, const std::string& vers, uint32_t& p, uint32_t& v, std::string& error) {
+bool programOf(const std::string& prog, uint32_t& p, std::string& error) {
     const auto pn = parseProgram(prog);
     if (!pn) {
-        error = "unknown program '" + prog + "' (give a number or one of:";
+        error = "unknown program '" + prog + "' (give a number, a name of the RPC program database, or one of:";
         for (const auto& k : knownPrograms()) error += std::string(" ") + k.name;
         error += ")";
         return false;
     }
+    p = *pn;
+    return true;
+}
+
+bool versionOf(const std::string& vers, uint32_t& v, std::string& error) {
     const auto vn = parseUnsigned32(vers);
     if (!vn) {
         error = "the version '" + vers + "' is not a number";
         return false;
     }
-    p = *pn;
     v = *vn;
     return true;
 }
 
-bool idsOf(std::span<const std::string> words, const char* what, std::vector<int32_t>& ids, std::string& error) {
+bool programOf(const std::string& prog, const std::string& vers, uint32_t& p, uint32_t& v, std::string& error) {
+    return programOf(prog, p, error) && versionOf(vers, v, error);
+}
+
+template <class Id, class Parse>
+bool idListOf(std::span<const std::string> words, const char* what, std::vector<Id>& ids, Parse parseId,
+              std::string& error) {
     if (words.size() > kMaxListItems) {
         error = "at most " + std::to_string(kMaxListItems) + " " + what + "s at a time";
         return false;
     }
     for (const auto& w : words) {
-        const auto id = parseSigned32(w);
+        const auto id = parseId(w);
         if (!id) {
             error = std::string("the ") + what + " '" + w + "' is not a number";
             return false;
@@ -96,6 +108,16 @@ bool idsOf(std::span<const std::string> words, const char* what, std::vector<int
         ids.push_back(*id);
     }
     return true;
+}
+
+// Ids of the user services: 0 to 4294967295, as the protocols carry them.
+bool idsOf(std::span<const std::string> words, const char* what, std::vector<uint32_t>& ids, std::string& error) {
+    return idListOf(words, what, ids, parseUnsigned32, error);
+}
+
+// Net names take signed uids (unix.-1@DOMAIN is a name).
+bool idsOf(std::span<const std::string> words, const char* what, std::vector<int32_t>& ids, std::string& error) {
+    return idListOf(words, what, ids, parseSigned32, error);
 }
 
 bool parseGetport(const ParsedOptions& p, Request& r, std::string& error) {
@@ -110,8 +132,27 @@ bool parseGetport(const ParsedOptions& p, Request& r, std::string& error) {
 bool parsePing(const ParsedOptions& p, Request& r, std::string& error) {
     PingRequest q;
     if (!transportOf(p, q.transport, error) || !hostOf(p.positional[0], q.host, error) ||
-        !programOf(p.positional[1], p.positional[2], q.prog, q.vers, error))
+        !programOf(p.positional[1], q.prog, error))
         return false;
+    if (p.positional.size() > 2) {
+        uint32_t v = 0;
+        if (!versionOf(p.positional[2], v, error)) return false;
+        q.vers = v;
+    }
+    if (const std::string* n = p.value("port")) {
+        const auto port = parseUnsigned32(*n);
+        if (!port || *port < 1 || *port > 65534) {  // the library takes 65535 for "no port"
+            error = "the port '" + *n + "' is not a number from 1 to 65534";
+            return false;
+        }
+        // Without the portmapper nothing says which transport listens there.
+        if (q.transport == Transport::Any) {
+            error = "-n needs -t or -u (the transport PORT listens on)";
+            return false;
+        }
+        q.port = static_cast<uint16_t>(*port);
+    }
+    q.quiet = p.has("quiet");
     if (const std::string* c = p.value("count")) {
         const auto n = parseUnsigned32(*c);
         if (!n || *n < 1 || *n > kMaxPings) {
@@ -120,6 +161,13 @@ bool parsePing(const ParsedOptions& p, Request& r, std::string& error) {
         }
         q.count = *n;
     }
+    r = q;
+    return true;
+}
+
+bool parseDump(const ParsedOptions& p, Request& r, std::string& error) {
+    DumpRequest q;
+    if (!hostOf(p.positional[0], q.host, error)) return false;
     r = q;
     return true;
 }
@@ -257,11 +305,17 @@ const Command kCommands[] = {
      "Asks the portmapper on HOST (TCP port 111) for the TCP port of PROG version VERS and, when it has\n"
      "none, for its UDP port.",
      kGetportOptions, 3, 3, parseGetport},
-    {"ping", "ping [-t|-u] [-c COUNT] HOST PROG VERS", "a null call, with the time it took",
+    {"ping", "ping [-t|-u] [-n PORT] [-c COUNT] [-q] HOST PROG [VERS]", "a null call, with the time it took",
      "Looks up the program's port on HOST, then calls its procedure 0 (NULL) and shows how long each\n"
      "call took (the port look-up not included). Without -t or -u the call goes over TCP when the\n"
-     "program is registered for TCP, else over UDP.",
-     kPingOptions, 3, 3, parsePing},
+     "program is registered for TCP, else over UDP. With -n PORT (and -t or -u) the call goes to that\n"
+     "port and the portmapper is not asked. Without VERS the server is asked which versions it has\n"
+     "(the range of its PROG_MISMATCH answer to version 0) and each of them is called, as rpcinfo does.",
+     kPingOptions, 2, 3, parsePing},
+    {"dump", "dump HOST", "every registration of HOST's portmapper",
+     "Lists the portmapper's table on HOST (version 2 DUMP over TCP port 111): program, version,\n"
+     "protocol, port and the program's name, laid out as rpcinfo -p lays it out.",
+     kCommonOptions, 1, 1, parseDump},
     {"broadcast", "broadcast [-t|-u] [-w SECONDS] PROG VERS", "which portmappers on the network know a program",
      "Broadcasts one portmapper question (GETPORT for PROG version VERS) to port 111 of every host on\n"
      "the local network (255.255.255.255) and shows each host that knows the program, with its port,\n"
@@ -269,13 +323,14 @@ const Command kCommands[] = {
      "JSON object on a line of its own.",
      kBroadcastOptions, 2, 2, parseBroadcast},
     {"uid2name", "uid2name HOST UID...", "user names of uids, through the name service",
-     "Asks the name service for the user names of up to 128 uids: the local directory service when\n"
-     "one is configured, else PCNFSD version 2 on HOST, else Qelnfsd version 1 on HOST.",
+     "Asks the name service for the user names of up to 128 uids (0 to 4294967295): the local\n"
+     "directory service when one is configured, else PCNFSD version 2 on HOST, else Qelnfsd version 1\n"
+     "on HOST. A uid nobody knows shows as (unknown), in JSON as null.",
      kCommonOptions, 2, kMany, parseUid2name},
     {"gid2name", "gid2name HOST GID...", "group names of gids, through the name service",
      "As uid2name, for group ids.", kCommonOptions, 2, kMany, parseGid2name},
     {"name2uid", "name2uid HOST NAME...", "uids of user names, through the name service",
-     "As uid2name, the other way: up to 128 user names to uids (-1: unknown).", kCommonOptions, 2, kMany,
+     "As uid2name, the other way: up to 128 user names to uids.", kCommonOptions, 2, kMany,
      parseName2uid},
     {"name2gid", "name2gid HOST NAME...", "gids of group names, through the name service",
      "As name2uid, for group names.", kCommonOptions, 2, kMany, parseName2gid},
@@ -315,7 +370,8 @@ std::string generalHelp() {
         name.resize(12, ' ');
         h += "  " + name + c.summary + "\n";
     }
-    h += "\nPROG is a program number (decimal or 0x hexadecimal) or one of:";
+    h += "\nPROG is a program number (decimal or 0x hexadecimal), a name of the system's RPC program\n"
+         "database (/etc/rpc; Windows has none), or one of:";
     for (const auto& p : knownPrograms()) h += std::string(" ") + p.name;
     h += ".\nExit status: 0 success, 1 the operation failed (the library's status is shown with its\n"
          "meaning), 2 the command line is wrong.\n";
@@ -342,7 +398,11 @@ std::string commandHelp(const std::string& command) {
 
 bool parseCommandLine(const std::vector<std::string>& words, Invocation& out, std::string& error) {
     out = Invocation{};
-    if (words.empty() || words[0] == "--help" || words[0] == "-h") {
+    if (words.empty()) {
+        error = "no command given";
+        return false;
+    }
+    if (words[0] == "--help" || words[0] == "-h") {
         out.help = true;
         return true;
     }

@@ -21,9 +21,17 @@ struct GetportRequest {
 
 struct PingRequest {
     std::string host;
-    uint32_t prog = 0, vers = 0;
+    uint32_t prog = 0;
+    std::optional<uint32_t> vers;  // none: probe the versions the server has
     Transport transport = Transport::Any;
+    std::optional<uint16_t> port;  // -n: call this port, no portmapper (needs -t or -u)
     unsigned count = 1;
+    bool quiet = false;  // -q: the summary only
+};
+
+// The portmapper's whole table (version 2 DUMP).
+struct DumpRequest {
+    std::string host;
 };
 
 struct BroadcastRequest {
@@ -36,7 +44,7 @@ struct BroadcastRequest {
 struct IdsToNamesRequest {
     bool groups = false;
     std::string host;
-    std::vector<int32_t> ids;
+    std::vector<uint32_t> ids;  // the protocol's full unsigned range
 };
 
 // name2uid, name2gid
@@ -63,7 +71,7 @@ struct NetnameRequest {
 
 struct GssWhoamiRequest {};
 
-using Request = std::variant<GetportRequest, PingRequest, BroadcastRequest, IdsToNamesRequest, NamesToIdsRequest,
+using Request = std::variant<GetportRequest, PingRequest, DumpRequest, BroadcastRequest, IdsToNamesRequest, NamesToIdsRequest,
                              AuthorizeRequest, NetnameRequest, GssWhoamiRequest>;
 
 struct Invocation {
@@ -77,10 +85,14 @@ struct Invocation {
 // 128 ids a call).
 constexpr size_t kMaxListItems = 128;
 constexpr unsigned kMaxPings = 1000;
+// The most versions a probe calls: a server may claim any range in its
+// PROG_MISMATCH answer.
+constexpr uint32_t kMaxProbedVersions = 64;
 constexpr double kMaxWaitSeconds = 3600;
 
 // Parses the words after the program's name. False with an error text for
-// anything the command cannot run with; help is set for --help, -h and for
+// anything the command cannot run with (no words at all included: the
+// caller shows the usage); help is set for --help, -h and for
 // "help [COMMAND]".
 bool parseCommandLine(const std::vector<std::string>& words, Invocation& out, std::string& error);
 
