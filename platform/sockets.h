@@ -109,10 +109,4 @@ int receiveInTwo(NativeSocket s, void* first, std::size_t firstSize, void* secon
 enum : unsigned { kReadable = 1, kWritable = 2, kFailed = 4 };
 int waitFor(NativeSocket s, unsigned events, uint64_t timeoutMicros, unsigned& ready) noexcept;
 
-// What a socket is, asked of the socket itself: a kept client connection
-// carries no other record of where it leads. peerEndpoint fails (e.g.
-// sockerr::kNotConnected) for a socket that is not connected, or no longer.
-int socketTypeOf(NativeSocket s, SocketType& out) noexcept;
-int peerEndpoint(NativeSocket s, Endpoint& out) noexcept;
-
 }  // namespace qelrpc::platform

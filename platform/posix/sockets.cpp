@@ -208,27 +208,4 @@ int waitFor(NativeSocket s, unsigned events, uint64_t timeoutMicros, unsigned& r
     return 0;
 }
 
-int socketTypeOf(NativeSocket s, SocketType& out) noexcept {
-    int type = 0;
-    socklen_t len = sizeof type;
-    if (::getsockopt(fd(s), SOL_SOCKET, SO_TYPE, &type, &len) < 0) return lastError();
-    if (type == SOCK_STREAM) {
-        out = SocketType::Stream;
-    } else if (type == SOCK_DGRAM) {
-        out = SocketType::Datagram;
-    } else {
-        return sockerr::kOperationNotSupported;  // a socket this library never makes
-    }
-    return 0;
-}
-
-int peerEndpoint(NativeSocket s, Endpoint& out) noexcept {
-    sockaddr_in sin{};
-    socklen_t len = sizeof sin;
-    if (::getpeername(fd(s), reinterpret_cast<sockaddr*>(&sin), &len) < 0) return lastError();
-    if (sin.sin_family != AF_INET) return sockerr::kOperationNotSupported;
-    out = fromSockaddr(sin);
-    return 0;
-}
-
 }  // namespace qelrpc::platform

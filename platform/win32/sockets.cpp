@@ -189,28 +189,4 @@ int waitFor(NativeSocket s, unsigned events, uint64_t timeoutMicros, unsigned& r
     return 0;
 }
 
-int socketTypeOf(NativeSocket s, SocketType& out) noexcept {
-    int type = 0;
-    int len = sizeof type;
-    if (::getsockopt(sock(s), SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &len) == SOCKET_ERROR)
-        return lastError();
-    if (type == SOCK_STREAM) {
-        out = SocketType::Stream;
-    } else if (type == SOCK_DGRAM) {
-        out = SocketType::Datagram;
-    } else {
-        return sockerr::kOperationNotSupported;  // a socket this library never makes
-    }
-    return 0;
-}
-
-int peerEndpoint(NativeSocket s, Endpoint& out) noexcept {
-    sockaddr_in sin{};
-    int len = sizeof sin;
-    if (::getpeername(sock(s), reinterpret_cast<sockaddr*>(&sin), &len) == SOCKET_ERROR) return lastError();
-    if (sin.sin_family != AF_INET) return sockerr::kOperationNotSupported;
-    out = fromSockaddr(sin);
-    return 0;
-}
-
 }  // namespace qelrpc::platform
