@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "auth/des_cipher.h"
 
 #include <atomic>

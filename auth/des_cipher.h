@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The DES and Diffie-Hellman arithmetic of AUTH_DES, from the qeldes
 // library. Each call is true on success; a failed call leaves its output
 // as it was.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // AUTH_DES credentials (RFC 1057 section 9.3, RFC 2695): attaching one to
 // an operation and writing its credential and verifier into a call header.
 //

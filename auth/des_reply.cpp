@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The client's side of an AUTH_DES reply (RFC 1057 section 9.3): the server
 // answers with its verifier, the call's timestamp minus one second
 // encrypted under the conversation key, and the nickname the following

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the reply check needs from the AUTH_DES flavor: the verifier check
 // with the nickname the server assigns, and the return to the full-name
 // form before a new port look-up.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The time protocol (RFC 868): over TCP the server sends 4 bytes and closes;
 // over UDP it answers any datagram with one datagram of 4 bytes. Both carry
 // the seconds since 1900-01-01 00:00 UTC as a big-endian number.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server's clock for AUTH_DES timestamps, from its time service
 // (RFC 868 on port 37).
 #pragma once

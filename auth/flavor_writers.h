@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The credential writers and releases of the flavors whose records are not
 // plain data, behind the call engine's seam (auth/flavors.cpp). A writer
 // keeps flavor::writeCredential's contract (rpc/flavor.h); RPCSEC_GSS's,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GSS-API (RFC 2743, C bindings RFC 2744) as the library reaches it: the
 // few types it passes, declared here so that no GSS-API header or library is
 // needed at build time, and the process-wide table of entry points resolved

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The RPCSEC_GSS credential (RFC 2203): the record, the credential writer
 // with the header MIC as verifier, context set-up and destruction, and the
 // query of the default credential's principal.

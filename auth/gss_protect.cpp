@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RPCSEC_GSS message protection (RFC 2203 section 5.3.2), MICs and the error
 // text, all through the MIT back end.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The MIC and seal steps of RPCSEC_GSS as the library's own code calls
 // them: the header writer, the context set-up and destroy, and the reply
 // check use these rather than the exported names.

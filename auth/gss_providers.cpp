@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GSS-API back ends (docs/ARCHITECTURE.md, "RPCSEC_GSS (Kerberos)"):
 //   0  the MIT Kerberos GSS-API library, resolved by name, never linked;
 //   1  the Windows security interface, only asked whether it is there;

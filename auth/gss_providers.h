@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading and releasing the GSS-API back ends, once per process, from the
 // library's load and unload.
 #pragma once

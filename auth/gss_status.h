@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The status codes of the RPCSEC_GSS functions (0 success), and the offsets
 // that pass on the codes of the call header (s - 100) and of the call
 // (s - 200); platform/status_table.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "auth/gss_wire.h"
 
 namespace qelrpc::gss {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Readers of the RPCSEC_GSS bytes a server sends: the results of a
 // context-creation call (rpc_gss_init_res, RFC 2203 section 5.2.3.1) and the
 // verifier of a reply. Both take their bound from the bytes received and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's load and unload steps behind platform/library_entry.h
 // (docs/ARCHITECTURE.md, "Library load and unload").
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Secure RPC net names (RFC 1057 section 9.3): the operating system, a '.',
 // a host name or a numeric user id, an '@' and the naming domain, as in
 // "unix.pc1@corp" or "unix.1001@corp". A name and its NUL fit 255 bytes.

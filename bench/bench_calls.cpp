@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole null calls on loopback against one libtirpc server (tests/peers),
 // side by side: this library (a fresh socket per exchange, and a kept one:
 // rows .../Kept, set against libtirpc's kept client; TCP also from a

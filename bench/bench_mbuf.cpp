@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Message buffer words and strings, and call headers with AUTH_UNIX, beside
 // libtirpc's memory streams doing the same work.
 #include <benchmark/benchmark.h>

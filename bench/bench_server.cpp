@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server side against libtirpc's svc_tcp server, both answering the
 // same null procedure and driven by the same libtirpc client: calls on one
 // persistent connection, a connection per call, four clients calling at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // XDR primitives beside libtirpc's memory streams doing the same work: 1,000
 // uint32 words, 100 strings of 32 bytes, an array of 100 ints through the
 // array routine, 100 byte strings of 64 bytes; each encoded, and decoded

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """One ratio table from the benchmark programs' JSON output.
 
 Usage: summarize.py RESULT.json...   (files written with

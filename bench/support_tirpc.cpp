@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The libtirpc side of the benchmarks. Only this file sees libtirpc's
 // headers; every libtirpc routine is called through a pointer from dlsym, so
 // nothing here binds to the qelrpc routines of the same names.

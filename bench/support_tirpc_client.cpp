@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The libtirpc client calls of bench/tirpc_client.h. Only this file and
 // support_tirpc.cpp see libtirpc's headers; every routine comes from dlsym.
 #include <dlfcn.h>

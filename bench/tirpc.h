@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libtirpc, reached through dlopen so its xdr_* names never meet ours in one
 // link. Every benchmark program gets this; the side is loaded on first use.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libtirpc's client side for the call benchmarks, reached through dlopen
 // like the rest of bench/tirpc.h: clients per call or kept, a null call,
 // and pmap_getport.

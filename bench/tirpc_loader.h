@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libtirpc loaded once with dlopen for every benchmark program's libtirpc
 // side; its routines are reached only through the pointers this returns.
 #pragma once

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Turns an export list (one name a line, # comments) into a GNU ld version
 # script and a .def file.
 #   qelrpc_generate_exports(LIST MAP DEF [LIBRARY name] [NODE version-node])

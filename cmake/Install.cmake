@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What `cmake --install` puts in place, the CMake package and pkg-config file
 # that let other projects use the installed library, and the Debian package
 # (CPack, Linux only).

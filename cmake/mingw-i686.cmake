@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-build for 32-bit Windows with mingw-w64 (Debian g++-mingw-w64-i686-posix).
 # The -posix compilers are needed: the -win32 variant has no std::thread.
 set(CMAKE_SYSTEM_NAME Windows)

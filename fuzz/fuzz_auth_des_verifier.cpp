@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ProcessRPCResponse over arbitrary reply bytes for an operation carrying an
 // AUTH_DES credential whose last call had a known conversation key and
 // timestamp, so the inputs can reach the verifier check (DES decryption of

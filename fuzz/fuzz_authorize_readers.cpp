@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two authorisation reply readers over arbitrary results, through the
 // exported BuildQelnfsdAuthorizeResponse and BuildPcnfsdAuthorizeResponse.
 // The first byte picks the export and the gid capacity; the rest are the

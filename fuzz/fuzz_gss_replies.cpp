@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The RPCSEC_GSS readers of server bytes over arbitrary input: the results
 // of a context-creation call (handle, statuses, seq_window, token), a
 // reply's verifier, and the reply check of an established context, whose

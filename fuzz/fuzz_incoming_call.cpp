@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server side's CALL header check over arbitrary received bytes, through
 // the exported ProcessRPCCall. The bytes lie in read-only memory that ends
 // where a guard page begins, so a write into them or a read past them

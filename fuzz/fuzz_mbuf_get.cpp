@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // mbufGetLong and mbufGetString over arbitrary bytes. The first byte picks
 // the destination size and the order of reads; the rest is the window. Every
 // read must stay inside the window, and a refused read must not move it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every PCNFSD and Qelnfsd result reader over arbitrary results, through
 // the exports that reach them. The first byte picks the export and the
 // count; the rest are the results of an accepted reply (a fixed 24-byte

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ProcessRPCResponse over arbitrary reply bytes. The reply block is exactly
 // the input, in read-only memory that ends where a guard page begins, so a
 // write into the reply or a read past its end faults; the operation record

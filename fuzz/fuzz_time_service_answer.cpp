@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The time-service (RFC 868) answer reader over arbitrary bytes: it reads
 // only the bytes it is given, refuses fewer than 4, and turns 4 or more into
 // the first word less the seconds from 1900 to 1970. No exported function

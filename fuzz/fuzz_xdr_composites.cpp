@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // xdr_array, xdr_pointer, xdr_reference, xdr_bytes and xdr_string composed
 // the way callers compose them, over arbitrary bytes. The first byte picks
 // the composition, the second a maximum; the rest is the window, in

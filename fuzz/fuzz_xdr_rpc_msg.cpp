@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The RPC message record decoders over arbitrary bytes, each followed by the
 // free mode. The first byte picks the record; the rest is the window, in
 // read-only memory that ends where a guard page begins, so a write into it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * qelrpc — ONC RPC version 2 (RFC 5531) with XDR (RFC 4506).
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // User authorisation through Qelnfsd (procedure 3) or PCNFSD version 2
 // (procedure 13).
 //

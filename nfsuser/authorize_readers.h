@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The authorisation reply readers over a bounded window.
 //
 //   status   0 = accepted

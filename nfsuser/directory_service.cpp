@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "nfsuser/directory_service.h"
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bridge to the directory-service library (qelnis): no handle is kept
 // between calls.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NameList: names laid end to end, each followed by one NUL byte, at most
 // 255 characters a name.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Name-service dispatch (docs/ARCHITECTURE.md, "Name service").
 #include "nfsuser/name_service.h"
 

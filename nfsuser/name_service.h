@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Which name service answers this process's user and group questions: the
 // kind the last successful check found, remembered for the process.
 #pragma once

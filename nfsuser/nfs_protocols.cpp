@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "nfsuser/nfs_protocols.h"
 
 #include "rpc/call_header.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared pieces of the two user-service clients: the open/close discipline
 // of the byte flags and the AUTH_UNIX credential every name question
 // carries.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PCNFSD version 2 client's name and id mapping (MAPID, procedure 12).
 //
 // MAPID arguments:  comment (string, always empty)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Qelnfsd version 1 client's name and id procedures.
 //
 //   4  group names -> gids:  args  name (string) ...        results  { status, gid } per name

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two ways a password leaves the machine, as the daemons' protocols
 // prescribe. Neither is encryption: they keep the text from reading as
 // clear text on the wire, nothing more.

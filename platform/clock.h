@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Clocks: wall time for credential stamps, a monotonic clock for timeouts.
 #pragma once
 

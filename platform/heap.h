@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's own heap. Everything the library hands out or takes back
 // (blocks, credential records, XDR decodes) comes from here, so a caller
 // never mixes runtimes, and tests can make the next allocations fail.

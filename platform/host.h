@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // This host's name, and host names to IPv4 addresses.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The calling thread's window messages while it waits for a TCP connect, so
 // a dialog stays alive and its controls can set the caller's cancel flag.
 #pragma once

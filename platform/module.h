@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading a shared library at run time, resolving names in it and releasing
 // it: dlopen on POSIX systems, LoadLibraryA on Windows (with the system's
 // critical-error boxes suppressed while it loads).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Unpredictable bytes from the operating system, for keys.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Socket error numbers. Callers see the Windows Sockets numbers on every
 // system: the POSIX side maps errno through the one table below, and the
 // Windows side checks the same table against the WSAE* constants at compile

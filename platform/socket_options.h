@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Socket options the server side and the client's exchanges set.
 #pragma once
 

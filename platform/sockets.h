@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // IPv4 sockets for one exchange at a time. Every function returns 0 or a
 // Windows Sockets error number (platform/socket_errors.h) on both systems;
 // nothing depends on a thread's "last error", so a result can be carried from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Threads. std::thread works on both sides (the Windows build uses the
 // mingw-w64 "posix" thread model); this wrapper only makes sure a thread is
 // joined on every path, so no early return can leave one running.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's one piece of user interface: a warning shown when it cannot
 // start. A box on Windows; the standard error stream elsewhere.
 #pragma once

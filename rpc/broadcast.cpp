@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broadcast calls: one prepared call as a single datagram to the limited
 // broadcast address 255.255.255.255, and the good answers of every server.
 // An answer counts when it carries the call's xid, passes the reply check

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The call driver and the reply check.
 //
 // A reply (RFC 5531 section 9), as read from the start of the reply block:

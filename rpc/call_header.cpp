@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The RPC call header (RFC 5531 section 9), written as big-endian words into
 // the front of the request block:
 //

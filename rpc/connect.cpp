@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "rpc/connect.h"
 
 #include <atomic>

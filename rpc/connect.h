@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The TCP connect of an exchange, abandoned when the caller's cancel flag
 // becomes nonzero. All state of one connect lives in that connect, so any
 // number of threads may connect at once.

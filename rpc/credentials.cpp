@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two plain credential flavors: AUTH_NULL and AUTH_UNIX (RFC 5531
 // appendix A).
 //

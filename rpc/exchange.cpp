@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The UDP and TCP exchanges: one prepared call out of the request block, the
 // raw reply into the reply block, on a socket that lives for this exchange
 // only, or, when the operation keeps its connection

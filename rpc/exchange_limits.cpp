@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "rpc/exchange_limits.h"
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The time limits of the exchanges. Fixed for callers; tests shorten them
 // through the seam below so that most of them do not wait out real seconds.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Internals of rpcInitOperation(Ex), rpcCloseOperation, rpcAllocateBuffer,
 // InitRpcHeaderBuffer, InitDataBuffer and CopyRpcBuffer.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Port look-up through the server's portmapper (RFC 1833, version 2,
 // PMAPPROC_GETPORT), always over TCP to port 111. The question runs on a
 // temporary operation that borrows the caller's blocks, so it overwrites what

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "rpc/received_reply.h"
 
 namespace qelrpc::received {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the last checked reply of this thread lies. Readers that the
 // interface hands only a bare pointer into a reply take their bound from
 // here: a pointer inside that reply may read up to its end, any other

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Status codes of the call side (operation, call, portmapper look-up), as
 // platform/status_table.h numbers and describes them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "rpc/xid.h"
 
 #include <atomic>

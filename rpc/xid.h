@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The process-wide transaction-id counter (..., 4294967295, 1, ...; never 0).
 // The first id is random so that a peer cannot guess the id of a call it did
 // not see (replies over UDP are taken from any sender; only the xid ties them

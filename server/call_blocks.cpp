@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "server/call_blocks.h"
 
 #include <algorithm>

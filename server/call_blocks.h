@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The message blocks of the accept loop's per-call operations. Each call
 // gets an operation as fresh as rpcInitOperation makes it (two zero-filled
 // 65,536-byte blocks), but blocks are kept from call to call and only the

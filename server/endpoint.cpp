@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The listening endpoint; the accept loop that serves it is
 // server/accept_loop.cpp.
 #include <cstring>

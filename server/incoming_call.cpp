@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The check of an incoming CALL header (RFC 5531 section 9), read from the
 // start of the request block and bounded by the bytes received:
 //

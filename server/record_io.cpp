@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading one call record and sending one reply record on the server's
 // connections, and ending those connections.
 #include "server/record_io.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading one record-marked call from a connection and sending one reply
 // record (RFC 5531 section 11), each bounded in size and in time.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reply headers the server side writes (RFC 5531 section 9), from the
 // start of the reply block:
 //

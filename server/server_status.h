@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Status codes of the server side (platform/status_table.h).
 #pragma once
 

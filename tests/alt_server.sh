@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The second server of the authorisation tests, run by unshare in network
 # and mount namespaces of its own: loopback up, a private /run, and, once
 # the test has moved the veth end qelalt1 in, the address 10.213.0.2 on it;

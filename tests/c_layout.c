@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The exported header as a C caller sees it: the records keep the layout
  * callers compiled against, on 32-bit Windows and on 64-bit Linux and
  * Windows (LLP64 changes nothing: the header has no long, and a socket is

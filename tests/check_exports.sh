@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Compares the names a built library exports with the export list.
 #   check_exports.sh so|dll LIBRARY LIST
 set -eu

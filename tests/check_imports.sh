@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Checks that a Windows DLL (32- or 64-bit) imports only what a bare Windows
 # system has, plus the DLLs named after it (our own siblings): no C++ or GCC
 # runtime DLLs, no threading or libgcrypt DLLs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helper processes for the tests (real servers: rpcbind, the libtirpc
 // peers): started with their output on a pipe, stopped by their PID, every
 // wait bounded.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the command-line tool to its end for the tests: arguments, optional
 // text on standard input, extra environment; captures standard output and
 // standard error and the exit status. Every run is bounded (killed by its

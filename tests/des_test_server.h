@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An AUTH_DES server of the tests' own (RFC 1057 section 9, RFC 2695),
 // written apart from the library's client code and computing on libgcrypt
 // directly: it holds the server's secret key, derives the common key from a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Peers of the name-service dispatch and authorisation tests, beyond those
 // of nfsuser_peers.h: the libtirpc daemons with only some of their programs
 // left registered, a second server in a network namespace of its own

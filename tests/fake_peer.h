@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Scripted peers on 127.0.0.1 for the client exchanges: they produce the
 // faults real servers do not (silence, answers only to a later
 // transmission, odd fragmentation, stalls, early closes). Each runs on a

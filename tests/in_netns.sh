@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs a test program in network, host-name and mount namespaces of its own:
 # only loopback is up, the host name is "localhost" (so the host's own
 # address is 127.0.0.1), and /run is a private tmpfs (so a portmapper the

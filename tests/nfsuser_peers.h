@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real peers of the user-service tests, started inside the test's own
 // network namespace: Debian's rpcbind, the libtirpc test daemons (PCNFSD
 // version 2 and Qelnfsd version 1) and the reference daemon.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small pieces the client tests share: the null and echo calls of the test
 // peers (tests/peers/qelrpc_peer.x), and name lists taken apart.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whether something accepts TCP connections at a port: how the tests see
 // that a peer they started is up. Every wait is bounded.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // AUTH_DES on the client without a network: attaching the credential, the
 // bytes of the full-name and nickname credentials and verifiers, the check
 // of the server's verifier with the move to the nickname, the return to the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Secure RPC net names: building them for hosts and users, taking the host
 // out of one, and the length limits (a name and its NUL fit 255 bytes;
 // nothing is ever written past a field).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Call headers with AUTH_NULL and AUTH_UNIX, byte for byte, and the
 // transaction-id counter.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line tool without a network: argument errors and what a good
 // command line turns into, the program names, the number forms, the JSON
 // writer, and the table of the library's status codes and their meanings.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The UDP and TCP exchanges against scripted peers on loopback: the
 // retransmission schedule, record marking, replies that do not fit or stall,
 // peers that close early, failed and cancelled connects, and concurrent

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The GSS-API back ends: loading by name, the absent and the partial
 // library, the availability answers and the status mapping.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The RPCSEC_GSS credential writer and message protection over a scripted
 // GSS-API back end: header layouts, the sequence number's advance, the MIC's
 // coverage, failures of the back end, and the protected body forms.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the library does when a process loads it: start the socket layer,
 // and show the warning and refuse when that fails.
 #include <gtest/gtest.h>

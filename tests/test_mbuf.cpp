@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Message buffer word and string routines: wire bytes, the writers' 4-byte
 // reserve, bounds, and refusals that leave the window unchanged.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // AUTH_DES calls against the tests' own AUTH_DES server (des_test_server.h,
 // on libgcrypt apart from the client), with a time service on port 37 and
 // a scripted portmapper on port 111, both the test's own inside its network

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // User authorisation against real daemons on two servers: the test's own
 // namespace (127.0.0.1) and a second namespace reached over a veth pair
 // (the alternative server), each with Debian's rpcbind and the libtirpc

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Broadcast calls, only ever inside network namespaces this test creates:
 // three answering hosts (qbs1..qbs3) and the caller (qbc) joined by a
 // bridge, with addresses of the test's own and a route for the limited

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole client calls against real peers: Debian's rpcbind as the
 // portmapper and libtirpc servers built from tests/peers/qelrpc_peer.x, all
 // in this test's own network namespace (tests/in_netns.sh), so port 111 is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line tool against real peers in the test's own network
 // namespace: Debian's rpcbind, the reference daemon (PCNFSD and Qelnfsd on
 // the library's server side, TCP) and the libtirpc daemons (both

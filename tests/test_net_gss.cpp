@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RPCSEC_GSS against real peers: a throwaway Kerberos realm and NFS-Ganesha
 // (which keys contexts by handle, so a connection per exchange works).
 // Context set-up, NFS version 3 NULL and GETATTR at all three service

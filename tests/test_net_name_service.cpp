@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Name-service dispatch against real services: the directory-service
 // library (ours, answering through NSS from a test account database bound
 // over /etc/passwd and /etc/group), and the libtirpc PCNFSD and Qelnfsd

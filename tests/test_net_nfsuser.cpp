@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PCNFSD and Qelnfsd clients against real daemons (libtirpc test
 // daemons over TCP and over UDP, and the reference daemon on the library's
 // own server side), all registered with Debian's rpcbind in the test's own

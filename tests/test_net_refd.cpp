@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reference daemon, built on the library's server side, against real
 // peers: Debian's rpcbind (registration), libtirpc's rpcinfo, and a libtirpc
 // PCNFSD client from rpcgen, over one connection and a connection per call.

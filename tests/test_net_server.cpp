@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server side end to end on loopback (in a namespace of the test's own):
 // record reading, the handler's answers, replies, and clients that misbehave.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The authorisation messages without a network: both scramblings and the
 // reply readers over bounded windows and through the exported bare-pointer
 // forms.

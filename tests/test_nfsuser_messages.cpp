@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The PCNFSD and Qelnfsd argument writers and result readers, byte for
 // byte, including replies a real daemon would not send: lists that end
 // early, over-long names, truncated results, a refused item mid-list.

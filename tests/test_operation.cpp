@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Operation lifecycle: blocks, windows, borrowed blocks and release.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The module loader: load by full path, resolve, release, and the place of
 // the directory-service library.
 #include <gtest/gtest.h>

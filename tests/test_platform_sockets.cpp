@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The socket layer on real loopback sockets: the Windows Sockets numbers
 // callers see, the socket guard, and waits that are bounded and work for any
 // descriptor number.

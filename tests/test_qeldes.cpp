@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The DES and Diffie-Hellman library: published DES known answers (the
 // classic worked example, FIPS 81's ECB and CBC examples, entries of the
 // NBS validation tables, weak key included), the des_crypt conventions of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reply check, the call driver's choices that need no network, the
 // portmapper question's bytes and the connect-mode switch.
 #include <gtest/gtest.h>

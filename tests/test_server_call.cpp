@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server side's check of incoming CALL headers and its reply headers.
 #include <gtest/gtest.h>
 

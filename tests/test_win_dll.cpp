@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qelrpc.dll as a Windows program meets it: loaded with LoadLibraryA, its
 // entry point starting Windows Sockets 1.1 and the GSS-API back ends (no
 // "gssapi32" here, the security interface from secur32.dll), every exported

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows build against real peers on the Linux side, over loopback
 // (tests/wine/run_suite.sh starts them beside Wine, in namespaces that hold
 // only loopback): Debian's rpcbind, the libtirpc null/echo servers, the

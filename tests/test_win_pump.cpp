@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window messages of a caller that waits for a TCP connect: a real
 // dialog keeps receiving its messages (timer ticks, a button click through
 // the dialog's own handling) while the connect hangs, and its window

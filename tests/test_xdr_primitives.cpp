@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // XDR primitives: wire bytes, the three modes, the null-stream and unknown
 // operation rules, and what a refused or failed decode leaves in the window
 // and in the caller's pointers. Leaks show under the sanitizer build.

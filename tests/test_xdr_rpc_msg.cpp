@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RPC message records: layouts, the wire words of each arm, the arm chosen
 // by the discriminant, failures part-way, and that a decode (complete or
 // cut anywhere) followed by the free mode leaves nothing allocated.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The XDR routines against libtirpc, an independent implementation of the
 // same wire forms: bytes written by one are read by the other, both ways.
 // And with libtirpc loaded first and globally, the shared library still

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Paths of the Linux side as a Windows program under Wine names them: Wine's
 // drive Z: is the Linux root.
 #pragma once

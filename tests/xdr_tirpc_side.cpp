@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libtirpc's memory streams behind tests/xdr_tirpc_side.h. Only this file
 // sees libtirpc's headers, and every libtirpc routine is reached through
 // dlsym, so nothing here binds to the qelrpc routines of the same names.

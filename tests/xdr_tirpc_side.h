@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libtirpc's side of the XDR cross-checks: its memory streams encoding and
 // decoding plain values, so the tests compare wire bytes without ever
 // seeing libtirpc's declarations (its xdr_* names clash with ours). Every

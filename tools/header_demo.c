@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Builds one call with AUTH_UNIX credentials and prints its header bytes. */
 #include <stdio.h>
 #include <string.h>

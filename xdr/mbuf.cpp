@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The message buffer's word and string routines: the stream every mbuf* and
 // xdr_* routine reads and writes. Each but getString (see there) works on a
 // wire::Reader or wire::Writer over a copy of the stream and takes the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Wire words and space tests shared by every writer and reader of the
 // message block. Every integer on the wire is a 4-byte big-endian word; a
 // byte string is a length word, the bytes, and zero padding to 4.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The XDR primitives as inline internals. The exported xdr_* routines are
 // thin shells over these, and the composite and RPC message routines call
 // these directly, so no call between the library's own routines goes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The exported XDR primitives (RFC 4506): integers, opaque data, counted
 // bytes, strings, arrays, references and optional data, plus the heap
 // helpers callers use for what a decode hands out or a free takes back.

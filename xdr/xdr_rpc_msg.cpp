@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // XDR routines for the records of the ONC RPC message (RFC 5531 section 9),
 // the Secure RPC network object and the portmapper mapping (RFC 1833).
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/message_pump.h"
 
 namespace qelrpc::platform {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // errno to Windows Sockets numbers, for the POSIX side of the platform layer.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/socket_options.h"
 
 #include <sys/socket.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/sockets.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The DLL's entry point: start the socket layer and load the GSS-API back
 // ends when a process attaches; release them when it detaches. A socket
 // layer that cannot be started refuses the load after the warning box.

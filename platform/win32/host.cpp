@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/host.h"
 
 #include <winsock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/module.h"
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The error table of platform/socket_errors.h is the system's own numbering
 // here; these checks keep the table honest.
 #include "platform/socket_errors.h"

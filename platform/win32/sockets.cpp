@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Windows Sockets 1.1 (wsock32): the error numbers are the system's own.
 #include "platform/sockets.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // DES (ECB, CBC) and the Diffie-Hellman common key on libgcrypt. Nothing
 // here does cipher or big-number arithmetic itself.
 #include "qeldes.h"

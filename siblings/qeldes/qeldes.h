@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * qeldes: the suite's DES and Diffie-Hellman library for AUTH_DES
  * (RFC 1057 section 9, RFC 2695). The RPC library imports these five names.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * qelnis: the suite's directory-service library. The RPC library loads it
  * at run time for each user or group question and asks it through these

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The directory-service library on POSIX systems: every answer comes from
 // the name service switch through the reentrant getgr*_r / getpw*_r calls.
 #include <grp.h>

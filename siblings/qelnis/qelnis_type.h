@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The setting that says whether a directory service is configured, shared
 // by both systems' implementations.
 #pragma once

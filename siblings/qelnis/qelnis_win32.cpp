@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The directory-service library on Windows: the local machine's accounts
 // through the security account look-ups. A user's or group's id is the
 // relative id (the last sub-authority) of its security identifier; ids go

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds the Debian package of a build (cpack -G DEB), checks what it holds
 # (dpkg-deb -c) and its control fields, checks that the library looks for the
 # directory-service library exactly where the package puts libqelnis.so,

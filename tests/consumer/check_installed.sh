@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Installs a build into a temporary prefix (cmake --install BUILD --prefix),
 # checks the installed tree, moves it elsewhere (the CMake package and the
 # .pc file must follow) and builds and runs an outside consumer against it

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A program from outside the project, built only against an installed
  * qelrpc (find_package or pkg-config): it builds an AUTH_UNIX call header,
  * appends XDR arguments and decodes them again, without any network.

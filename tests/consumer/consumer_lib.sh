@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by check_installed.sh and check_deb.sh (sourced, POSIX sh).
 # Environment: CMAKE, CC, GENERATOR (optional), PKG_CONFIG (optional).
 

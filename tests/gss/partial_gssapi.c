@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A stand-in GSS-API library that exports every name the back end resolves
  * except the last one, gss_display_name: the loader must release it and
  * leave the back end unavailable. None of these is ever called. */

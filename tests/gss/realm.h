@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Real RPCSEC_GSS peers for the network tests, inside the test's own
 // network namespace: a throwaway MIT Kerberos realm (configuration,
 // database, keytabs and credential cache in a temporary directory, the KDC

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A libtirpc server that accepts RPCSEC_GSS for one program (NULL
  * procedure only), a second peer for context creation. libtirpc keeps its
  * contexts per connection. Prints "ready port N", then serves until it is

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A libtirpc client of PCNFSD version 2 (rpcgen stubs), the real peer that
  * calls the reference daemon in the server tests:

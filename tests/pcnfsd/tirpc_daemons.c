@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Test daemons on libtirpc's server side: PCNFSD version 2 (rpcgen stubs
  * from pcnfsd_v2.x) and Qelnfsd version 1 (hand-written XDR), answering

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A real ONC RPC server for the client tests and benchmarks, on libtirpc:
  * the null program (procedure 0, versions 1 and 3) and the echo program

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the Windows test suite under Wine.
 #
 #   tests/wine/run_suite.sh WINDOWS_BUILD LINUX_BUILD [ctest arguments...]

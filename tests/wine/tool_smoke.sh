@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The Windows build of the qelrpc tool (qelrpc.exe) under Wine, against the
 # Linux-side peers that tests/wine/run_suite.sh starts: port look-ups, null
 # calls over both transports, the portmapper's table beside rpcinfo -p's, a

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs one Windows test program under Wine (the cross-build's emulator).
 #
 # Wine 8's process exit has a race of its own: now and then, while a

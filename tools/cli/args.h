@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command-line options: a small parser shared by every command. Options may
 // stand before, between or after the positional arguments; "--" ends them;
 // "--name=value" and "--name value" are the same; a word such as "-1" that

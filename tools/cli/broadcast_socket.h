@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The broadcast socket that rpcBroadcastStart leaves open is the caller's to
 // close, with the system's own call.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // getport, ping, dump and broadcast: the portmapper and null calls.
 #include <algorithm>
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // netname and gss-whoami: Secure RPC net names and the Kerberos principal.
 #include <cstdio>
 #include <string>

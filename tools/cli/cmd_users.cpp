@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // uid2name, gid2name, name2uid, name2gid and authorize: the user services.
 #include <algorithm>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The commands, each on the library's exported interface only. Every one
 // returns the process's exit status: 0 success, 1 the operation failed.
 #pragma once

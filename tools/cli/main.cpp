@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qelrpc: ONC RPC tools on the qelrpc library, in the manner of rpcinfo.
 #include <cstdio>
 #include <string>

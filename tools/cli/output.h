@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Output for people and for scripts: plain lines, or JSON built with a small
 // writer (objects and arrays, strings escaped as JSON requires).
 #pragma once

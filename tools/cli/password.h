@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a password: from the terminal without echo, or one line from
 // standard input when that is not a terminal (scripts, pipes).
 #pragma once

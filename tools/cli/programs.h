@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Program numbers and the names people know them by: the system's RPC
 // program database first (/etc/rpc on Linux, as rpcinfo reads it), then the
 // tool's own table, which is all there is on Windows.

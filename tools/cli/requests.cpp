@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "requests.h"
 
 #include <span>

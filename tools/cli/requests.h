@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What each command asks for, checked from the command line before anything
 // touches the network: the command table with each command's options and
 // help, and one typed request per command.

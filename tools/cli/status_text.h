@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's status codes and what they mean, for the command-line tool
 // and the tests. A code means different things in different families (−1 is
 // "no reply" from a call and "no name service" from the dispatch), so every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reference daemon's table of users and groups, read from a small text
 // file:
 //

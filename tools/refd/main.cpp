@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // qelrpc-refd: a reference daemon built on the library's server side. It
 // answers PCNFSD version 2 and Qelnfsd version 1 over TCP from a table of
 // accounts, registers both programs with the local portmapper when one is

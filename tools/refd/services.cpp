@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "services.h"
 
 #include <string>

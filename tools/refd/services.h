@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The two programs the reference daemon answers on one TCP endpoint:
 // PCNFSD version 2 (null, MAPID, AUTH) and Qelnfsd version 1 (null and the
 // name, id and authorisation procedures).
