@@ -5,8 +5,16 @@
 // with whatever the decode allocated released again. Both libraries are
 // called across their shared-library boundary. The per_element counter is
 // the CPU time per value (3.4n = 3.4 ns).
+//
+// The decode-and-free rows also run as plain loops (Floor_*): the same bytes
+// decoded by hand, one word load, one bounds test, one allocation, one copy
+// and one free per item, with malloc (Floor_X) and with calloc
+// (Floor_X_Calloc, libtirpc's mem_alloc). They are the anchor check: a
+// libtirpc row far below its floor, or this library's far below the
+// allocator's own cost, would mean the harness measures itself.
 #include <benchmark/benchmark.h>
 
+#include <arpa/inet.h>
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -269,6 +277,74 @@ uint8_t g_opaque[64];
     return ok ? t.getpos(&x) : 0;
 }
 
+// --- the decode-and-free rows by hand: the anchor check -------------------------
+
+void* plainMalloc(size_t n) { return std::malloc(n); }
+void* plainCalloc(size_t n) { return std::calloc(1, n); }  // libtirpc's mem_alloc
+using Allocator = void* (*)(size_t);
+
+uint32_t plainWord(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return ntohl(v);
+}
+
+// Each returns the bytes it consumed, or 0 when the input was not what the
+// encoder wrote or an allocation failed.
+template <Allocator Alloc>
+[[gnu::noinline]] uint32_t plainStringDecodeFree(Block& b, uint32_t n) {
+    const uint8_t* p = b.bytes.data();
+    const uint8_t* const end = p + n;
+    for (int i = 0; i < kStrings; ++i) {
+        if (end - p < 4) return 0;
+        const uint32_t len = plainWord(p);
+        p += 4;
+        if (len > 255 || static_cast<size_t>(end - p) < ((len + 3) & ~3u)) return 0;
+        auto* text = static_cast<char*>(Alloc(len + 1));
+        if (text == nullptr) return 0;
+        std::memcpy(text, p, len);
+        text[len] = '\0';
+        p += (len + 3) & ~3u;
+        benchmark::DoNotOptimize(text);
+        std::free(text);
+    }
+    return static_cast<uint32_t>(p - b.bytes.data());
+}
+
+template <Allocator Alloc>
+[[gnu::noinline]] uint32_t plainIntArrayDecodeFree(Block& b, uint32_t n) {
+    const uint8_t* p = b.bytes.data();
+    if (n < 4) return 0;
+    const uint32_t count = plainWord(p);
+    p += 4;
+    if (count > kInts || count > (n - 4) / 4) return 0;
+    auto* ints = static_cast<int32_t*>(Alloc(size_t{count} * 4));
+    if (ints == nullptr) return 0;
+    for (uint32_t i = 0; i < count; ++i, p += 4) ints[i] = static_cast<int32_t>(plainWord(p));
+    benchmark::DoNotOptimize(ints);
+    std::free(ints);
+    return static_cast<uint32_t>(p - b.bytes.data());
+}
+
+template <Allocator Alloc>
+[[gnu::noinline]] uint32_t plainBytesDecodeFree(Block& b, uint32_t n) {
+    const uint8_t* p = b.bytes.data();
+    const uint8_t* const end = p + n;
+    for (int i = 0; i < kOpaques; ++i) {
+        if (end - p < 4) return 0;
+        const uint32_t len = plainWord(p);
+        p += 4;
+        if (len > 1024 || static_cast<size_t>(end - p) < ((len + 3) & ~3u)) return 0;
+        void* bytes = Alloc(len);
+        if (bytes == nullptr) return 0;
+        std::memcpy(bytes, p, len);
+        p += (len + 3) & ~3u;
+        benchmark::DoNotOptimize(bytes);
+        std::free(bytes);
+    }
+    return static_cast<uint32_t>(p - b.bytes.data());
+}
+
 // Encoded inputs for the decoders, in the block every decode pass reads.
 constexpr uint32_t kU32Bytes = kWords * 4;
 constexpr uint32_t kStringBytes = kStrings * (4 + 32);
@@ -313,6 +389,25 @@ void Tirpc_BytesDecodeFree(benchmark::State& st) {
     decodeBench<qelBytesEncode, tirpcBytesDecodeFree>(st, kOpaqueBytes, kOpaques);
 }
 
+void Floor_StringDecodeFree(benchmark::State& st) {
+    decodeBench<qelStringEncode, plainStringDecodeFree<plainMalloc>>(st, kStringBytes, kStrings);
+}
+void Floor_StringDecodeFree_Calloc(benchmark::State& st) {
+    decodeBench<qelStringEncode, plainStringDecodeFree<plainCalloc>>(st, kStringBytes, kStrings);
+}
+void Floor_IntArrayDecodeFree(benchmark::State& st) {
+    decodeBench<qelIntArrayEncode, plainIntArrayDecodeFree<plainMalloc>>(st, kArrayBytes, kInts);
+}
+void Floor_IntArrayDecodeFree_Calloc(benchmark::State& st) {
+    decodeBench<qelIntArrayEncode, plainIntArrayDecodeFree<plainCalloc>>(st, kArrayBytes, kInts);
+}
+void Floor_BytesDecodeFree(benchmark::State& st) {
+    decodeBench<qelBytesEncode, plainBytesDecodeFree<plainMalloc>>(st, kOpaqueBytes, kOpaques);
+}
+void Floor_BytesDecodeFree_Calloc(benchmark::State& st) {
+    decodeBench<qelBytesEncode, plainBytesDecodeFree<plainCalloc>>(st, kOpaqueBytes, kOpaques);
+}
+
 BENCHMARK(Qel_U32Encode);
 BENCHMARK(Tirpc_U32Encode);
 BENCHMARK(Qel_U32Decode);
@@ -329,6 +424,12 @@ BENCHMARK(Qel_BytesEncode);
 BENCHMARK(Tirpc_BytesEncode);
 BENCHMARK(Qel_BytesDecodeFree);
 BENCHMARK(Tirpc_BytesDecodeFree);
+BENCHMARK(Floor_StringDecodeFree);
+BENCHMARK(Floor_StringDecodeFree_Calloc);
+BENCHMARK(Floor_IntArrayDecodeFree);
+BENCHMARK(Floor_IntArrayDecodeFree_Calloc);
+BENCHMARK(Floor_BytesDecodeFree);
+BENCHMARK(Floor_BytesDecodeFree_Calloc);
 
 // The rows as plain passes, for instruction counts: each pass runs `runs`
 // times on its own input, so callgrind's count for a pass function divided
@@ -356,6 +457,12 @@ const Row kRows[] = {
     {"tirpcBytesEncode", nullptr, tirpcBytesEncode, 0},
     {"qelBytesDecodeFree", qelBytesEncode, qelBytesDecodeFree, kOpaqueBytes},
     {"tirpcBytesDecodeFree", qelBytesEncode, tirpcBytesDecodeFree, kOpaqueBytes},
+    {"plainStringDecodeFree<malloc>", qelStringEncode, plainStringDecodeFree<plainMalloc>, kStringBytes},
+    {"plainStringDecodeFree<calloc>", qelStringEncode, plainStringDecodeFree<plainCalloc>, kStringBytes},
+    {"plainIntArrayDecodeFree<malloc>", qelIntArrayEncode, plainIntArrayDecodeFree<plainMalloc>, kArrayBytes},
+    {"plainIntArrayDecodeFree<calloc>", qelIntArrayEncode, plainIntArrayDecodeFree<plainCalloc>, kArrayBytes},
+    {"plainBytesDecodeFree<malloc>", qelBytesEncode, plainBytesDecodeFree<plainMalloc>, kOpaqueBytes},
+    {"plainBytesDecodeFree<calloc>", qelBytesEncode, plainBytesDecodeFree<plainCalloc>, kOpaqueBytes},
 };
 
 }  // namespace

@@ -1,50 +1,19 @@
 // SPDX-License-Identifier: MIT
+// The heap's out-of-line half: malloc and free behind the per-thread cache
+// (platform/heap.h has the cache and its inline fast paths), the failure
+// seam's count, and the cache's life on each thread.
 #include "platform/heap.h"
 
-#include <atomic>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-// XDR decodes allocate and release many small blocks (strings, counted
-// bytes, arrays) in quick succession, and malloc/free dominated their cost.
-// Blocks of up to kLargestCached bytes therefore come from a per-thread
-// cache of free blocks, one list per 16-byte size class. Every block carries
-// a 16-byte header holding its class (0: not cached, straight to free), so
-// release needs no lookup and a block may go back on any thread: it simply
-// joins that thread's cache. Each list holds at most kPerClass blocks; the
-// rest go to free. A thread's cache is emptied when the thread ends.
-
-#if defined(__GNUC__) && !defined(_WIN32)
-// The library is linked, not loaded late, by its users; the small static TLS
-// block saves a __tls_get_addr call on every allocation.
-#define QELRPC_TLS_FAST __attribute__((tls_model("initial-exec")))
-#else
-#define QELRPC_TLS_FAST
-#endif
-
-#if defined(__SANITIZE_ADDRESS__)
-#define QELRPC_HEAP_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QELRPC_HEAP_ASAN 1
-#endif
-#endif
-#ifdef QELRPC_HEAP_ASAN
-#include <sanitizer/asan_interface.h>
-// A cached block's payload is poisoned, so AddressSanitizer still reports a
-// use after release that reuse would otherwise hide.
-#define QELRPC_HEAP_POISON(p, n) ASAN_POISON_MEMORY_REGION(p, n)
-#define QELRPC_HEAP_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION(p, n)
-#else
-#define QELRPC_HEAP_POISON(p, n) ((void)(p), (void)(n))
-#define QELRPC_HEAP_UNPOISON(p, n) ((void)(p), (void)(n))
-#endif
-
 namespace qelrpc::heap {
-namespace {
-// Negative: never fail. Otherwise the number of allocations still allowed.
+namespace cache {
+
+constinit thread_local Cache t_cache QELRPC_TLS_FAST{};
 std::atomic<long> g_budget{-1};
+
+namespace {
 
 bool mayAllocate() noexcept {
     long b = g_budget.load(std::memory_order_relaxed);
@@ -54,30 +23,6 @@ bool mayAllocate() noexcept {
     }
     return true;
 }
-
-constexpr std::size_t kHeader = 16;  // keeps malloc's alignment for the payload
-constexpr std::size_t kGranule = 16;
-constexpr std::size_t kLargestCached = 1024;
-constexpr std::size_t kClasses = kLargestCached / kGranule + 1;  // class 0 is "not cached"
-constexpr uint8_t kPerClass = 16;
-
-// The header in front of every payload; `next` links a cached block.
-struct Header {
-    std::size_t sizeClass;
-    Header* next;
-};
-static_assert(sizeof(Header) <= kHeader);
-
-enum class CacheState : uint8_t { Unused, Live, Gone };
-
-struct Cache {
-    Header* head[kClasses];
-    uint8_t count[kClasses];
-    CacheState state;
-};
-
-// Trivial, so the fast path reads it without an initialisation guard.
-constinit thread_local Cache t_cache QELRPC_TLS_FAST{};
 
 void drain(Cache& c) noexcept {
     for (std::size_t k = 0; k < kClasses; ++k) {
@@ -94,14 +39,14 @@ void drain(Cache& c) noexcept {
 struct Reaper {
     ~Reaper() {
         drain(t_cache);
-        t_cache.state = CacheState::Gone;
+        t_cache.state = State::Gone;
     }
 };
 
-[[gnu::noinline]] bool startCache() noexcept {
+bool startCache() noexcept {
     static thread_local Reaper reaper;
     (void)&reaper;
-    t_cache.state = CacheState::Live;
+    t_cache.state = State::Live;
     return true;
 }
 
@@ -109,10 +54,12 @@ inline std::size_t classOf(std::size_t size) noexcept {
     return size <= kLargestCached ? (size + kGranule - 1) / kGranule : 0;
 }
 
-inline void* payload(Header* h) noexcept { return reinterpret_cast<uint8_t*>(h) + kHeader; }
-inline Header* headerOf(void* p) noexcept { return reinterpret_cast<Header*>(static_cast<uint8_t*>(p) - kHeader); }
+}  // namespace
 
-void* take(std::size_t size) noexcept {
+// The inline path found no cached block, or the size is not cached, or the
+// failure seam is armed (then a cached block counts like any other).
+void* takeSlow(std::size_t size) noexcept {
+    if (size > SIZE_MAX - kHeader - kGranule) return nullptr;
     if (!mayAllocate()) return nullptr;
     if (size == 0) size = 1;
     const std::size_t k = classOf(size);
@@ -132,26 +79,14 @@ void* take(std::size_t size) noexcept {
     h->sizeClass = k;
     return payload(h);
 }
-}  // namespace
 
-void* raw(std::size_t size) noexcept {
-    if (size > SIZE_MAX - kHeader - kGranule) return nullptr;
-    return take(size);
-}
-
-void* zeroed(std::size_t size) noexcept {
-    void* p = raw(size);
-    // Only the asked-for bytes: the rest of the class is never read.
-    if (p != nullptr) std::memset(p, 0, size);
-    return p;
-}
-
-void release(void* p) noexcept {
-    if (p == nullptr) return;
+// The inline path could not cache the block: not of a cached class, its
+// list full, or the thread's cache not started yet or already gone.
+void releaseSlow(void* p) noexcept {
     Header* h = headerOf(p);
     const std::size_t k = h->sizeClass;
     Cache& c = t_cache;
-    if (k != 0 && c.count[k] < kPerClass && (c.state == CacheState::Live || (c.state == CacheState::Unused && startCache()))) {
+    if (k != 0 && c.count[k] < kPerClass && (c.state == State::Live || (c.state == State::Unused && startCache()))) {
         QELRPC_HEAP_POISON(p, k * kGranule);
         h->next = c.head[k];
         c.head[k] = h;
@@ -161,6 +96,17 @@ void release(void* p) noexcept {
     std::free(h);
 }
 
-void failAfter(long successes) noexcept { g_budget.store(successes < 0 ? -1 : successes, std::memory_order_relaxed); }
+}  // namespace cache
+
+void* zeroed(std::size_t size) noexcept {
+    void* p = raw(size);
+    // Only the asked-for bytes: the rest of the class is never read.
+    if (p != nullptr) std::memset(p, 0, size);
+    return p;
+}
+
+void failAfter(long successes) noexcept {
+    cache::g_budget.store(successes < 0 ? -1 : successes, std::memory_order_relaxed);
+}
 
 }  // namespace qelrpc::heap

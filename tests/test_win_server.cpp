@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The server side on Windows (under Wine, on loopback): the listening port is
 // this server's own, a connection the handler ends delivers its whole reply,
-// and the loop serves many connections at once (more than the 64 sockets of
-// the system's default select set) while others sit idle or stall.
+// the loop serves many connections at once (more than the 64 sockets of
+// the system's default select set) while others sit idle or stall, and at
+// its cap of open connections it makes room by closing the oldest idle one.
 #include <windows.h>
 #include <winsock.h>
 
@@ -14,12 +15,15 @@
 #include <thread>
 #include <vector>
 
+#include "platform/socket_wait.h"
 #include "platform/sockets.h"
 #include "qelrpc.h"
+#include "server/server.h"
 
 namespace {
 
-constexpr int kAddressInUse = 10048;  // WSAEADDRINUSE
+constexpr int kAddressInUse = 10048;     // WSAEADDRINUSE
+constexpr int kConnectionReset = 10054;  // WSAECONNRESET
 
 using Bytes = std::vector<uint8_t>;
 
@@ -241,6 +245,140 @@ TEST_F(WinServer, TheLoopServesEveryConnectionAtOnce) {
     for (SOCKET s : clients) closesocket(s);
     closesocket(idle);
     closesocket(stalled);
+    closesocket(static_cast<SOCKET>(listening.sock));
+}
+
+// The open connections of a test, closed whatever happens to it.
+struct Clients {
+    std::vector<SOCKET> s;
+    ~Clients() {
+        for (SOCKET c : s)
+            if (c != INVALID_SOCKET) closesocket(c);
+    }
+};
+
+bool sendAll(SOCKET s, const Bytes& b, size_t from = 0, size_t to = SIZE_MAX) {
+    to = std::min(to, b.size());
+    const int n = static_cast<int>(to - from);
+    return send(s, reinterpret_cast<const char*>(b.data() + from), n, 0) == n;
+}
+
+// One call of proc 1 answered on s.
+bool callAnswered(SOCKET s, uint32_t xid) { return sendAll(s, callRecord(xid, 1)) && readReply(s, 28, xid); }
+
+// The loop on a thread of its own; stopped at the end by a call answered 0
+// on a fresh connection (with every client closed first, there is room for
+// it), unless the test stopped it already.
+class LoopThread {
+  public:
+    LoopThread(RpcOperation& listening, RpcCallHandler h)
+        : listening_(listening), thread_([this, h] { result = rpcAcceptIncoming(&listening_, h); }) {}
+    ~LoopThread() {
+        if (thread_.joinable()) {
+            if (result.load() == kRunning) {
+                const SOCKET s = connectTo(listening_.localAddr.addr, ntohs(listening_.localAddr.port), 0);
+                if (s != INVALID_SOCKET) {
+                    sendAll(s, callRecord(0x5709, 0));
+                    Bytes rest;
+                    int ignored = 0;
+                    readToEnd(s, rest, ignored);
+                    closesocket(s);
+                }
+            }
+            thread_.join();
+        }
+    }
+    void join() { thread_.join(); }
+
+    static constexpr int kRunning = 99;
+    std::atomic<int> result{kRunning};
+
+  private:
+    RpcOperation& listening_;
+    std::thread thread_;
+};
+
+// At the cap of open connections, 1,023 under Windows (the loop's raised
+// select set less the listening socket), a newcomer takes the place of the
+// oldest idle connection, never of one in the middle of a call or of one
+// used more recently, and is answered; with every connection busy, a
+// newcomer is ended at once and the others are still served. The cap is reached
+// with real connections, as many as the cap.
+TEST_F(WinServer, AtTheCapTheOldestIdleConnectionMakesRoom) {
+    const std::size_t cap = qelrpc::server::connectionCap();
+    ASSERT_EQ(cap, qelrpc::platform::kWindowsSetSize - 1);
+    RpcOperation listening{};
+    ASSERT_EQ(rpcInitServerOperation(&listening, 0), 0);
+    const uint16_t port = ntohs(listening.localAddr.port);
+    const uint32_t addr = listening.localAddr.addr;
+    {
+        LoopThread loop(listening, keepingHandler);
+        Clients clients;  // closed before the loop is stopped, if a check ends the test early
+
+        // The first three make a call each in turn; the rest connect, all
+        // call, then read their replies. Every one is then idle between
+        // calls, the earlier ones longer.
+        auto& c = clients.s;
+        for (std::size_t i = 0; i < cap; ++i) {
+            c.push_back(connectTo(addr, port, 0));
+            ASSERT_NE(c.back(), INVALID_SOCKET) << i;
+            if (i < 3) {
+                ASSERT_TRUE(callAnswered(c[i], 0x1000 + static_cast<uint32_t>(i))) << i;
+            }
+        }
+        for (std::size_t i = 3; i < cap; ++i) ASSERT_TRUE(sendAll(c[i], callRecord(0x1000 + static_cast<uint32_t>(i), 1)));
+        int answered = 0;
+        for (std::size_t i = 3; i < cap; ++i) answered += readReply(c[i], 28, 0x1000 + static_cast<uint32_t>(i));
+        ASSERT_EQ(answered, static_cast<int>(cap - 3));
+
+        // The oldest calls again and the second oldest is in the middle of
+        // a call: the third oldest is now the oldest idle connection.
+        ASSERT_TRUE(callAnswered(c[0], 0x2000));
+        const Bytes midCall = callRecord(0x2001, 1);
+        ASSERT_TRUE(sendAll(c[1], midCall, 0, 10));
+
+        // One more: answered, and the third oldest closed in order for it.
+        c.push_back(connectTo(addr, port, 0));
+        ASSERT_NE(c.back(), INVALID_SOCKET);
+        EXPECT_TRUE(callAnswered(c.back(), 0x2002));
+        Bytes rest;
+        int error = 0;
+        EXPECT_TRUE(readToEnd(c[2], rest, error)) << "the oldest idle connection was not closed in order: " << error;
+        EXPECT_TRUE(rest.empty());
+        closesocket(c[2]);
+        c[2] = INVALID_SOCKET;
+        // The others kept their places: the one in the middle of its call
+        // finishes it, and the newest, the most recent and a middle one are
+        // answered.
+        EXPECT_TRUE(sendAll(c[1], midCall, 10) && readReply(c[1], 28, 0x2001));
+        for (std::size_t i : {std::size_t{0}, cap / 2, cap - 1})
+            EXPECT_TRUE(callAnswered(c[i], 0x3000 + static_cast<uint32_t>(i))) << i;
+
+        // Every connection in the middle of a call (the oldest's a call
+        // that stops the loop): a newcomer is reset, not given a place.
+        const Bytes stop = callRecord(0x4000, 0);
+        for (std::size_t i = 0; i < c.size(); ++i)
+            if (c[i] != INVALID_SOCKET) {
+                ASSERT_TRUE(sendAll(c[i], i == 0 ? stop : midCall, 0, 10)) << i;
+            }
+        const SOCKET refused = connectTo(addr, port, 0);
+        ASSERT_NE(refused, INVALID_SOCKET);
+        rest.clear();
+        error = 0;
+        // Ended at once with nothing sent: a reset (the loop closes it with
+        // linger 0; Wine 8 here delivers an orderly end instead). A newcomer
+        // given a place would stay open with nothing to read (a timeout).
+        const bool ended = readToEnd(refused, rest, error);
+        EXPECT_TRUE(ended || error == kConnectionReset) << "the newcomer was not ended: " << error;
+        EXPECT_TRUE(rest.empty());
+        closesocket(refused);
+        // The busy ones are still served: one finishes its call, then the
+        // oldest's call stops the loop.
+        EXPECT_TRUE(sendAll(c[1], midCall, 10) && readReply(c[1], 28, 0x2001));
+        ASSERT_TRUE(sendAll(c[0], stop, 10));
+        loop.join();
+        EXPECT_EQ(loop.result.load(), 0);
+    }
     closesocket(static_cast<SOCKET>(listening.sock));
 }
 
