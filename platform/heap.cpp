@@ -10,7 +10,9 @@
 namespace qelrpc::heap {
 namespace cache {
 
+#if QELRPC_HEAP_CACHE
 constinit thread_local Cache t_cache QELRPC_TLS_FAST{};
+#endif
 std::atomic<long> g_budget{-1};
 
 namespace {
@@ -24,6 +26,7 @@ bool mayAllocate() noexcept {
     return true;
 }
 
+#if QELRPC_HEAP_CACHE
 void drain(Cache& c) noexcept {
     for (std::size_t k = 0; k < kClasses; ++k) {
         while (Header* b = c.head[k]) {
@@ -49,6 +52,7 @@ bool startCache() noexcept {
     t_cache.state = State::Live;
     return true;
 }
+#endif
 
 inline std::size_t classOf(std::size_t size) noexcept {
     return size <= kLargestCached ? (size + kGranule - 1) / kGranule : 0;
@@ -63,6 +67,7 @@ void* takeSlow(std::size_t size) noexcept {
     if (!mayAllocate()) return nullptr;
     if (size == 0) size = 1;
     const std::size_t k = classOf(size);
+#if QELRPC_HEAP_CACHE
     if (k != 0) {
         Cache& c = t_cache;
         if (Header* b = c.head[k]) {
@@ -72,6 +77,7 @@ void* takeSlow(std::size_t size) noexcept {
             return payload(b);
         }
     }
+#endif
     // A cached class is allocated at its full size so every block of the
     // class can serve every request of it.
     auto* h = static_cast<Header*>(std::malloc(kHeader + (k != 0 ? k * kGranule : size)));
@@ -84,6 +90,7 @@ void* takeSlow(std::size_t size) noexcept {
 // list full, or the thread's cache not started yet or already gone.
 void releaseSlow(void* p) noexcept {
     Header* h = headerOf(p);
+#if QELRPC_HEAP_CACHE
     const std::size_t k = h->sizeClass;
     Cache& c = t_cache;
     if (k != 0 && c.count[k] < kPerClass && (c.state == State::Live || (c.state == State::Unused && startCache()))) {
@@ -93,6 +100,7 @@ void releaseSlow(void* p) noexcept {
         ++c.count[k];
         return;
     }
+#endif
     std::free(h);
 }
 

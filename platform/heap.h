@@ -20,6 +20,16 @@
 // thread) is out of line in heap.cpp.
 #pragma once
 
+// Windows has no cache: a thread-exit destructor is the only way to empty a
+// thread's cache there, and the C runtime pins a DLL that registers one, so
+// FreeLibrary could never unload the library. Every block goes to malloc
+// and free, its header still in front.
+#if defined(_WIN32)
+#define QELRPC_HEAP_CACHE 0
+#else
+#define QELRPC_HEAP_CACHE 1
+#endif
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -86,9 +96,11 @@ struct Cache {
     State state;
 };
 
+#if QELRPC_HEAP_CACHE
 // Trivial and constinit, so the inline paths read it without an
 // initialisation guard or a TLS wrapper call.
 extern constinit thread_local Cache t_cache QELRPC_TLS_FAST;
+#endif
 // Negative: never fail. Otherwise the number of allocations still allowed.
 extern std::atomic<long> g_budget;
 
@@ -102,6 +114,7 @@ inline Header* headerOf(void* p) noexcept { return reinterpret_cast<Header*>(sta
 }  // namespace cache
 
 inline void* raw(std::size_t size) noexcept {
+#if QELRPC_HEAP_CACHE
     using namespace cache;
     // 1 to kLargestCached bytes with no failure seam armed and a block of
     // the class at hand; anything else (0 included) takes the long way.
@@ -115,12 +128,14 @@ inline void* raw(std::size_t size) noexcept {
             return payload(b);
         }
     }
-    return takeSlow(size);
+#endif
+    return cache::takeSlow(size);
 }
 
 inline void release(void* p) noexcept {
     using namespace cache;
     if (p == nullptr) return;
+#if QELRPC_HEAP_CACHE
     Header* h = headerOf(p);
     const std::size_t k = h->sizeClass;
     Cache& c = t_cache;
@@ -131,6 +146,7 @@ inline void release(void* p) noexcept {
         ++c.count[k];
         return;
     }
+#endif
     releaseSlow(p);
 }
 
