@@ -69,13 +69,7 @@ void* takeSlow(std::size_t size) noexcept {
     const std::size_t k = classOf(size);
 #if QELRPC_HEAP_CACHE
     if (k != 0) {
-        Cache& c = t_cache;
-        if (Header* b = c.head[k]) {
-            c.head[k] = b->next;
-            --c.count[k];
-            QELRPC_HEAP_UNPOISON(payload(b), k * kGranule);
-            return payload(b);
-        }
+        if (void* p = popCached(k)) return p;
     }
 #endif
     // A cached class is allocated at its full size so every block of the
@@ -94,10 +88,7 @@ void releaseSlow(void* p) noexcept {
     const std::size_t k = h->sizeClass;
     Cache& c = t_cache;
     if (k != 0 && c.count[k] < kPerClass && (c.state == State::Live || (c.state == State::Unused && startCache()))) {
-        QELRPC_HEAP_POISON(p, k * kGranule);
-        h->next = c.head[k];
-        c.head[k] = h;
-        ++c.count[k];
+        pushCached(h, k);
         return;
     }
 #endif

@@ -111,6 +111,28 @@ void releaseSlow(void* p) noexcept;
 inline void* payload(Header* h) noexcept { return reinterpret_cast<uint8_t*>(h) + kHeader; }
 inline Header* headerOf(void* p) noexcept { return reinterpret_cast<Header*>(static_cast<uint8_t*>(p) - kHeader); }
 
+#if QELRPC_HEAP_CACHE
+// A block of class k from this thread's list, or null when it is empty.
+inline void* popCached(std::size_t k) noexcept {
+    Cache& c = t_cache;
+    Header* b = c.head[k];
+    if (b == nullptr) return nullptr;
+    c.head[k] = b->next;
+    --c.count[k];
+    QELRPC_HEAP_UNPOISON(payload(b), k * kGranule);
+    return payload(b);
+}
+
+// Puts block h of class k on this thread's list; the caller checked room.
+inline void pushCached(Header* h, std::size_t k) noexcept {
+    Cache& c = t_cache;
+    QELRPC_HEAP_POISON(payload(h), k * kGranule);
+    h->next = c.head[k];
+    c.head[k] = h;
+    ++c.count[k];
+}
+#endif
+
 }  // namespace cache
 
 inline void* raw(std::size_t size) noexcept {
@@ -119,14 +141,7 @@ inline void* raw(std::size_t size) noexcept {
     // 1 to kLargestCached bytes with no failure seam armed and a block of
     // the class at hand; anything else (0 included) takes the long way.
     if (size - 1 < kLargestCached && g_budget.load(std::memory_order_relaxed) < 0) {
-        const std::size_t k = (size + kGranule - 1) / kGranule;
-        Cache& c = t_cache;
-        if (Header* b = c.head[k]) {
-            c.head[k] = b->next;
-            --c.count[k];
-            QELRPC_HEAP_UNPOISON(payload(b), k * kGranule);
-            return payload(b);
-        }
+        if (void* p = popCached((size + kGranule - 1) / kGranule)) return p;
     }
 #endif
     return cache::takeSlow(size);
@@ -140,10 +155,7 @@ inline void release(void* p) noexcept {
     const std::size_t k = h->sizeClass;
     Cache& c = t_cache;
     if (k != 0 && c.count[k] < kPerClass && c.state == State::Live) {
-        QELRPC_HEAP_POISON(p, k * kGranule);
-        h->next = c.head[k];
-        c.head[k] = h;
-        ++c.count[k];
+        pushCached(h, k);
         return;
     }
 #endif
