@@ -898,6 +898,17 @@ QELRPC_API int rpcSetKeepConnection(RpcOperation* op, int enable);
  * other flags. 0; 1208 null operation. */
 QELRPC_API int rpcSetReservedPort(RpcOperation* op, int enable);
 
+/* The library's version, as its packages, the CMake package and qelrpc.pc
+ * give it: major.minor.patch, the same as a string, and as one number for
+ * comparisons (#if QELRPC_VERSION_NUMBER >= 0x000100 for 0.1.0). The
+ * library's file name carries the major version (libqelrpc.so.0). */
+#define QELRPC_VERSION_MAJOR 0
+#define QELRPC_VERSION_MINOR 1
+#define QELRPC_VERSION_PATCH 0
+#define QELRPC_VERSION_STRING "0.1.0"
+#define QELRPC_VERSION_NUMBER \
+    ((QELRPC_VERSION_MAJOR << 16) | (QELRPC_VERSION_MINOR << 8) | QELRPC_VERSION_PATCH)
+
 #ifdef __cplusplus
 }
 #endif

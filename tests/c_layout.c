@@ -5,6 +5,7 @@
  * pointer-wide), and the library links and answers from plain C. */
 #include <stddef.h>
 #include <stdio.h>
+#include <string.h>
 
 #include "qelrpc.h"
 
@@ -94,9 +95,17 @@ AT(AuthGssCred, handle, O(32, 48));
 AT(AuthGssCred, provider, O(36, 56));
 _Static_assert(sizeof(AuthGssCred) == O(40, 64), "AuthGssCred size");
 
+/* The version's string says what its numbers say (the build reads the numbers). */
+#define STR_(x) #x
+#define STR(x) STR_(x)
+static const char kComposedVersion[] =
+    STR(QELRPC_VERSION_MAJOR) "." STR(QELRPC_VERSION_MINOR) "." STR(QELRPC_VERSION_PATCH);
+_Static_assert(QELRPC_VERSION_NUMBER >= 0x000100, "QELRPC_VERSION_NUMBER composes the three numbers");
+
 int main(void) {
     RpcOperation op;
     int failures = 0;
+    if (strcmp(QELRPC_VERSION_STRING, kComposedVersion) != 0) failures++;
     if (rpcInitOperationEx(&op, NULL, 0xFFFFFFFFu) != 0) return 1;
     op.prog = 100000;
     op.vers = 2;
