@@ -1,4 +1,4 @@
-// SPDX-License-Identifier: MIT
+/* SPDX-License-Identifier: MIT */
 /*
  * qelrpc — ONC RPC version 2 (RFC 5531) with XDR (RFC 4506).
  *
@@ -7,7 +7,12 @@
  * function reports failure by its return value only; nothing is logged and no
  * exception leaves the library.
  *
- * This header compiles as C11 and as C++.
+ * This header compiles as C11 and as C++. It cannot be included in the same
+ * translation unit as <rpc/rpc.h> (or <rpc/xdr.h>): the XDR routines here
+ * carry the published names (xdr_int, xdr_string, ...) with this library's
+ * types (MbufCursor, XdrOp), so the two declarations conflict. A program that
+ * uses both libraries keeps them in separate source files; at run time the
+ * shared library binds its own names first (-Bsymbolic).
  */
 #ifndef QELRPC_H
 #define QELRPC_H
