@@ -900,6 +900,19 @@ TEST_F(CliTwoServers, BroadcastHearsTheHostThatKnowsTheProgram) {
                                std::to_string(alt_->server().ports().tcp) + "}\n"))
         << r.out;
 
+    // --trace: the GETPORT call once, each answer with its sender; the
+    // results word is the port.
+    r = cli({"broadcast", "-w", "1", "--trace", "pcnfsd", "2"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(has(r.err, "trace: broadcast to 255.255.255.255 port 111\n--> call, UDP datagram of 56 bytes\n"))
+        << r.err;
+    EXPECT_TRUE(has(r.err, "  prog         100000")) << r.err;
+    EXPECT_TRUE(has(r.err, "  proc         3\n")) << r.err;
+    EXPECT_TRUE(has(r.err, "trace: answer from 10.213.0.2 port 111\n<-- reply")) << r.err;
+    char portWord[16];
+    std::snprintf(portWord, sizeof portWord, "%02x %02x", (std::stoi(udp) >> 8) & 0xFF, std::stoi(udp) & 0xFF);
+    EXPECT_TRUE(has(r.err, std::string("0000: 00 00 ") + portWord + "\n")) << r.err;
+
     // Nobody knows this program: the portmappers answer 0 and are not heard.
     r = cli({"broadcast", "-w", "0.5", "0x20000F99", "1"});
     EXPECT_EQ(r.exitCode, 1);

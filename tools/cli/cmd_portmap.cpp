@@ -505,6 +505,7 @@ int runBroadcast(const BroadcastRequest& r, const Output& out) {
     const mapping question{r.prog, r.vers, tcp ? kIpprotoTcp : kIpprotoUdp, 0};
     BuildPmapGetPort(&op.request.data, &question);
     rc = rpcBroadcastStart(&op);
+    traceBroadcast(op, true, nullptr);
     if (rc != 0) {
         rpcCloseOperation(&op);
         return reportFailure(out, what, StatusFamily::Broadcast, rc);
@@ -530,6 +531,7 @@ int runBroadcast(const BroadcastRequest& r, const Output& out) {
             failure = rc;
             break;
         }
+        traceBroadcast(op, false, &sender);
         // The answer passed the reply check and its first word is nonzero;
         // run the check again to read that word, the port.
         uint32_t port = 0;

@@ -32,7 +32,7 @@ const OptionSpec kBroadcastOptions[] = {
     {"tcp", 't', nullptr, "ask for the program's TCP registration"},
     {"udp", 'u', nullptr, "ask for the program's UDP registration (the default)"},
     {"wait", 'w', "SECONDS", "collect answers for SECONDS (default 3, at most 3600)"},
-    kJson, kHelp};
+    kJson, kTrace, kHelp};
 const OptionSpec kAuthorizeOptions[] = {
     {"alt", 0, "ADDR", "an alternative server (order letters b and d)"},
     {"order", 0, "ORDER", "daemons and servers to try, up to 4 letters (default ca): a Qelnfsd at HOST, "

@@ -302,6 +302,24 @@ void traceExchange(const RpcOperation& op, int status, const char* what) {
     std::fflush(stderr);
 }
 
+void traceBroadcast(const RpcOperation& op, bool call, const RpcSockAddrIn* sender) {
+    if (!g_tracing) return;
+    if (call) {
+        std::fprintf(stderr, "trace: broadcast to 255.255.255.255 port %u\n", op.udpPort);
+        const uint64_t sent = uint64_t{op.request.header.count} + op.request.data.count;
+        if (op.request.block.pos != nullptr && sent <= op.request.block.limit)
+            writeCall(stderr, op.request.block.pos, static_cast<uint32_t>(sent), false);
+    } else {
+        const uint8_t* ab = reinterpret_cast<const uint8_t*>(&sender->addr);
+        const uint8_t* pb = reinterpret_cast<const uint8_t*>(&sender->port);
+        std::fprintf(stderr, "trace: answer from %u.%u.%u.%u port %u\n", ab[0], ab[1], ab[2], ab[3],
+                     (unsigned{pb[0]} << 8) | pb[1]);
+        const uint32_t got = op.reply.block.count < op.reply.block.limit ? op.reply.block.count : op.reply.block.limit;
+        if (op.reply.block.pos != nullptr && got != 0) writeReply(stderr, op.reply.block.pos, got, op.prog, op.proc);
+    }
+    std::fflush(stderr);
+}
+
 void traceNote(const std::string& text) {
     if (!g_tracing) return;
     std::fprintf(stderr, "trace: %s\n", text.c_str());

@@ -24,6 +24,10 @@ bool tracing();
 // call", "PMAPPROC_DUMP", ...). Nothing when tracing is off.
 void traceExchange(const RpcOperation& op, int status, const char* what);
 
+// A broadcast: its call once (call true), then each answer with its
+// sender (call false).
+void traceBroadcast(const RpcOperation& op, bool call, const RpcSockAddrIn* sender);
+
 // A note in the trace (a step the library makes on an operation of its
 // own, whose bytes the tool cannot see).
 void traceNote(const std::string& text);
