@@ -903,6 +903,21 @@ QELRPC_API int rpcSetKeepConnection(RpcOperation* op, int enable);
  * other flags. 0; 1208 null operation. */
 QELRPC_API int rpcSetReservedPort(RpcOperation* op, int enable);
 
+/* A server endpoint on a chosen address: rpcInitServerOperation with the
+ * address to listen on given instead of looked up from the host name.
+ * address is an IPv4 address in network byte order, as GetHostIP returns
+ * and hostAddr holds: 0 (INADDR_ANY) listens on every interface, so the
+ * port a portmapper hands out answers on 127.0.0.1 and on every address of
+ * the host; htonl(INADDR_LOOPBACK) on loopback only; any other address on
+ * that address only (it must be one of the host's). No host name is looked
+ * up, so a host whose name does not resolve starts at once. Everything else
+ * as rpcInitServerOperation: udpPort = port; localAddr holds the address
+ * and port bound (network order; address 0 for every interface); the same
+ * socket options and backlog. 0; -1 null operation; -2 no socket; -4 bind
+ * (an address not the host's included); -5 getsockname; -6 listen. After
+ * -4 ... -6 the socket is in op->sock for the caller to close. */
+QELRPC_API int rpcInitServerOperationAt(RpcOperation* op, uint32_t address, uint16_t port);
+
 /* The library's version, as its packages, the CMake package and qelrpc.pc
  * give it: major.minor.patch, the same as a string, and as one number for
  * comparisons (#if QELRPC_VERSION_NUMBER >= 0x000100 for 0.1.0). The

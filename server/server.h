@@ -23,6 +23,9 @@ bool writeRpcMismatchHeader(Mbuf& rep, uint32_t xid) noexcept;
 
 // server/endpoint.cpp: the listening endpoint.
 int initServerOperation(RpcOperation& op, uint16_t port) noexcept;
+// The same on a given address (network order; 0 for every interface),
+// without the host name look-up.
+int initServerOperationAt(RpcOperation& op, uint32_t address, uint16_t port) noexcept;
 // server/accept_loop.cpp: the loop, and the most connections it keeps open
 // at once (the system's wait set less the listening socket).
 int acceptIncoming(RpcOperation& listening, RpcCallHandler handler);

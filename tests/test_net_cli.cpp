@@ -12,9 +12,11 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli_run.h"
@@ -238,6 +240,127 @@ TEST_F(CliRefd, AuthorizeSucceedsAndFails) {
     r = cli({"authorize", "127.0.0.1", "alice", "--order", "bd", "--json"}, "wonderland\n");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(has(r.out, "\"status\":1311,")) << r.out;
+}
+
+// --trace: the authorisation's call and reply decoded on standard error,
+// the password by its length only, never its bytes (clear, scrambled, or
+// as hex); standard output and the outcome exactly as without it.
+TEST_F(CliRefd, TraceOfAnAuthorisationMasksThePassword) {
+    const std::string password = "wonderland";
+    std::string pcnfsdForm;  // each byte ^ 0x5B & 0x7F
+    for (char c : password) pcnfsdForm.push_back(static_cast<char>((static_cast<uint8_t>(c) ^ 0x5B) & 0x7F));
+    std::string qelnfsdForm;  // the chained form of "\0\0alice\0wonderland\0", the password's part
+    {
+        std::string block = std::string(2, '\0') + "alice" + '\0' + password + '\0';
+        uint8_t running = 0xFF;
+        for (char& c : block) running = static_cast<uint8_t>(c = static_cast<char>(static_cast<uint8_t>(c) ^ running));
+        qelnfsdForm = block.substr(8, password.size());
+    }
+    auto hexOf = [](const std::string& bytes) {
+        std::string h;
+        char x[4];
+        for (char c : bytes) {
+            std::snprintf(x, sizeof x, "%02x ", static_cast<uint8_t>(c));
+            h += x;
+        }
+        return h.substr(0, h.empty() ? 0 : h.size() - 1);
+    };
+    struct Case {
+        const char* order;
+        const char* proc;      // the trace's heading
+        const char* masked;    // the password's line
+    };
+    for (const Case& c : {Case{"c", "PCNFSD AUTH", "    password     10 bytes (masked)\n"},
+                          Case{"a", "Qelnfsd AUTHORIZE", "user \"alice\", password 10 bytes (masked)\n"}}) {
+        for (const char* json : {"", "--json"}) {
+            SCOPED_TRACE(std::string(c.order) + " " + json);
+            std::vector<std::string> args{"authorize", "127.0.0.1", "alice", "--order", c.order};
+            if (*json) args.push_back(json);
+            const auto plain = cli(args, password + "\n");
+            args.push_back("--trace");
+            const auto traced = cli(args, password + "\n");
+            EXPECT_EQ(traced.exitCode, 0) << traced.err;
+            EXPECT_EQ(traced.out, plain.out);  // stdout, JSON included, untouched
+            EXPECT_TRUE(has(traced.err, std::string("trace: ") + c.proc + ": TCP to 127.0.0.1 port " +
+                                            std::to_string(port_) + ", status 0\n"))
+                << traced.err;
+            EXPECT_TRUE(has(traced.err, c.masked)) << traced.err;
+            EXPECT_TRUE(has(traced.err, "accept_stat  0 (SUCCESS)\n")) << traced.err;
+            for (const std::string& form : {password, pcnfsdForm, qelnfsdForm, hexOf(password), hexOf(pcnfsdForm),
+                                            hexOf(qelnfsdForm), hexOf(pcnfsdForm.substr(0, 3)),
+                                            hexOf(qelnfsdForm.substr(0, 3))})
+                EXPECT_FALSE(has(traced.out + traced.err, form)) << "'" << form << "' in:\n" << traced.err;
+        }
+    }
+    // A refusal is traced and reported as without --trace.
+    const auto plain = cli({"authorize", "127.0.0.1", "alice", "--order", "a"}, "wrong\n");
+    const auto traced = cli({"authorize", "127.0.0.1", "alice", "--order", "a", "--trace"}, "wrong\n");
+    EXPECT_EQ(traced.exitCode, plain.exitCode);
+    EXPECT_TRUE(has(traced.err, "status 1317 (authorisation): Qelnfsd refused")) << traced.err;
+    EXPECT_TRUE(has(traced.err, "password 5 bytes (masked)")) << traced.err;
+}
+
+// The null call's header decoded over both transports, checked against
+// what tshark reads of the same exchange on the wire.
+TEST_F(CliRefd, TraceOfTcpAndUdpPingsAgreesWithTshark) {
+    const char* tshark = "/usr/bin/tshark";
+    if (access(tshark, X_OK) != 0) QELRPC_SKIP_UNLESS_REQUIRED("tshark is not installed");
+    const std::string pcap = "/tmp/qelrpc-trace-" + std::to_string(getpid()) + ".pcap";
+    clirun::Run tcp, udp;
+    {
+        testproc::Child capture;
+        ASSERT_TRUE(capture.start({"/bin/sh", "-c", std::string("exec ") + tshark + " -i lo -f 'tcp port " +
+                                                        std::to_string(port_) + " or udp port 111' -w " + pcap +
+                                                        " 2>&1"}));
+        std::string line;
+        bool capturing = false;
+        for (int i = 0; i < 100 && !capturing; ++i)
+            capturing = capture.readLine(line, std::chrono::milliseconds(300)) &&
+                        line.find("Capture started") != std::string::npos;
+        ASSERT_TRUE(capturing) << line;
+        tcp = cli({"ping", "-t", "127.0.0.1", "pcnfsd", "2", "--trace", "--json"});
+        udp = cli({"ping", "-u", "127.0.0.1", "portmapper", "2", "--trace"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        capture.stop();
+    }
+    ASSERT_EQ(tcp.exitCode, 0) << tcp.err;
+    ASSERT_EQ(udp.exitCode, 0) << udp.err;
+    EXPECT_EQ(tcp.out.rfind("{\"command\":\"ping\"", 0), 0u) << tcp.out;  // JSON alone on stdout
+    EXPECT_TRUE(has(tcp.err, "--> call, TCP record of 40 bytes\n  record mark  0x80000028 (last fragment, 40 bytes)\n"))
+        << tcp.err;
+    EXPECT_TRUE(has(udp.err, "--> call, UDP datagram of 40 bytes\n  xid")) << udp.err;
+    EXPECT_FALSE(has(udp.err, "record mark")) << udp.err;
+
+    // xid, prog, vers, proc of each call as the trace shows them.
+    auto field = [](const std::string& text, const std::string& name) {
+        const auto at = text.find("\n  " + name);
+        if (at == std::string::npos) return std::string();
+        const auto start = text.find_first_not_of(' ', at + 3 + name.size());
+        return text.substr(start, text.find_first_of(" \n", start) - start);
+    };
+    std::string fromTrace;
+    for (const auto* r : {&tcp, &udp}) {
+        const std::string call = r->err.substr(r->err.find("--> call"));
+        const std::string reply = r->err.substr(r->err.find("<-- reply"));
+        EXPECT_EQ(field(call, "xid"), field(reply, "xid")) << r->err;
+        EXPECT_TRUE(has(reply, "reply_stat   0 (MSG_ACCEPTED)\n")) << reply;
+        EXPECT_TRUE(has(reply, "accept_stat  0 (SUCCESS)\n  results      0 bytes\n")) << reply;
+        fromTrace += std::to_string(std::stoul(field(call, "xid"), nullptr, 16)) + "|" + field(call, "prog") + "|" +
+                     field(call, "vers") + "|" + field(call, "proc") + "\n";
+    }
+    testproc::Child reader;
+    std::string fromTshark, line;
+    ASSERT_TRUE(reader.start({tshark, "-r", pcap, "-d", "tcp.port==" + std::to_string(port_) + ",rpc", "-Y",
+                              "rpc.msgtyp == 0", "-T", "fields", "-E", "separator=|", "-E", "occurrence=f", "-e", "rpc.xid", "-e",
+                              "rpc.program", "-e", "rpc.programversion", "-e", "rpc.procedure"}));
+    for (int i = 0; i < 50 && reader.readLine(line, std::chrono::seconds(20)); ++i) {
+        // tshark shows the xid in hex: to decimal, as the trace's.
+        const auto bar = line.find('|');
+        if (bar == std::string::npos) continue;
+        fromTshark += std::to_string(std::stoul(line.substr(0, bar), nullptr, 0)) + line.substr(bar) + "\n";
+    }
+    std::remove(pcap.c_str());
+    EXPECT_EQ(fromTshark, fromTrace);
 }
 
 // ---------------------------------------------------------------------------
@@ -776,6 +899,19 @@ TEST_F(CliTwoServers, BroadcastHearsTheHostThatKnowsTheProgram) {
                            "\"program_name\":\"qelnfsd\",\"version\":1,\"protocol\":\"tcp\",\"port\":" +
                                std::to_string(alt_->server().ports().tcp) + "}\n"))
         << r.out;
+
+    // --trace: the GETPORT call once, each answer with its sender; the
+    // results word is the port.
+    r = cli({"broadcast", "-w", "1", "--trace", "pcnfsd", "2"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(has(r.err, "trace: broadcast to 255.255.255.255 port 111\n--> call, UDP datagram of 56 bytes\n"))
+        << r.err;
+    EXPECT_TRUE(has(r.err, "  prog         100000")) << r.err;
+    EXPECT_TRUE(has(r.err, "  proc         3\n")) << r.err;
+    EXPECT_TRUE(has(r.err, "trace: answer from 10.213.0.2 port 111\n<-- reply")) << r.err;
+    char portWord[16];
+    std::snprintf(portWord, sizeof portWord, "%02x %02x", (std::stoi(udp) >> 8) & 0xFF, std::stoi(udp) & 0xFF);
+    EXPECT_TRUE(has(r.err, std::string("0000: 00 00 ") + portWord + "\n")) << r.err;
 
     // Nobody knows this program: the portmappers answer 0 and are not heard.
     r = cli({"broadcast", "-w", "0.5", "0x20000F99", "1"});

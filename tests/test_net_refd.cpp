@@ -9,15 +9,21 @@
 #include <unistd.h>
 
 #include <poll.h>
+#include <sys/mount.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "cli_run.h"
 #include "nfsuser_peers.h"
+#include "qelrpc.h"
 #include "peer_skip.h"
 
 namespace {
@@ -298,6 +304,165 @@ TEST_F(RefDaemonUnderALimit, AboveTheCapTheOldestIdleConnectionIsDropped) {
         EXPECT_EQ(ended && ::recv(fds[i], &c, 1, 0) == 0, i < dropped);
         ::close(fds[i]);
     }
+}
+
+// ---------------------------------------------------------------------------
+// Where the daemon listens (--addr) and what it registers. The test's
+// namespaces (tests/in_netns.sh) give it the host name and, bound over
+// /etc/hosts in its private mount namespace, the host table: a stock Debian
+// host names itself 127.0.1.1 there.
+
+class RefDaemonAddress : public ::testing::Test {
+  protected:
+    testproc::Child rpcbind, refd;
+    char savedName[256] = {};
+    bool hostsBound = false;
+
+    void SetUp() override {
+        ASSERT_EQ(gethostname(savedName, sizeof savedName - 1), 0);
+        if (!nfspeers::startRpcbind(rpcbind)) QELRPC_SKIP_UNLESS_REQUIRED("rpcbind is not available");
+    }
+    void TearDown() override {
+        refd.stop();
+        if (hostsBound) ::umount("/etc/hosts");
+        sethostname(savedName, std::strlen(savedName));
+    }
+    // The host's name, and the host table the resolver reads.
+    void hostIs(const std::string& name, const std::string& hosts) {
+        ASSERT_EQ(sethostname(name.data(), name.size()), 0);
+        char path[] = "/tmp/qelrpc-refd-hosts-XXXXXX";
+        const int fd = mkstemp(path);
+        ASSERT_GE(fd, 0);
+        close(fd);
+        std::ofstream(path) << hosts;
+        hostsBound = ::mount(path, "/etc/hosts", nullptr, MS_BIND, nullptr) == 0;
+        unlink(path);  // the mount keeps the file while it is bound
+        ASSERT_TRUE(hostsBound) << "cannot bind a host table over /etc/hosts";
+    }
+    // Starts the daemon with the options given; its first line.
+    std::string start(const std::vector<std::string>& options) {
+        std::vector<std::string> cmd{QELRPC_REFD_PATH, "--accounts", QELRPC_REFD_ACCOUNTS};
+        cmd.insert(cmd.end(), options.begin(), options.end());
+        std::string line;
+        if (!refd.start(cmd) || !refd.readLine(line, std::chrono::seconds(20))) return "(no line)";
+        return line;
+    }
+    static uint16_t portOf(const std::string& line) {
+        const auto at = line.find(" port ");
+        return at == std::string::npos ? 0 : static_cast<uint16_t>(std::atoi(line.c_str() + at + 6));
+    }
+    static bool connects(const char* addr, uint16_t port) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        inet_pton(AF_INET, addr, &a.sin_addr);
+        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        ::close(fd);
+        return ok;
+    }
+    static clirun::Run uid2name(const char* host) {
+        return clirun::run(QELRPC_CLI_PATH, {"uid2name", host, "1001"}, {}, {}, std::chrono::seconds(30));
+    }
+};
+
+// Set up as Debian sets a host up, the daemon answers a client of
+// 127.0.0.1 that finds it through the portmapper, where an endpoint on the
+// host name's address (rpcInitServerOperation) would listen on 127.0.1.1.
+TEST_F(RefDaemonAddress, ADebianHostAnswersOnLoopback) {
+    hostIs("qelrpc-debian", "127.0.0.1\tlocalhost\n127.0.1.1\tqelrpc-debian\n");
+    RpcOperation byName;
+    ASSERT_EQ(rpcInitServerOperation(&byName, 0), 0);
+    EXPECT_EQ(byName.localAddr.addr, inet_addr("127.0.1.1"));  // the set-up is the one that failed
+    ::close(static_cast<int>(byName.sock));
+
+    const std::string line = start({});
+    EXPECT_NE(line.find("listening on 0.0.0.0 port "), std::string::npos) << line;
+    EXPECT_NE(line.find("registered with the portmapper"), std::string::npos) << line;
+    for (const char* host : {"127.0.0.1", "127.0.1.1"}) {
+        SCOPED_TRACE(host);
+        const auto r = uid2name(host);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find("alice"), std::string::npos) << r.out;
+    }
+}
+
+// A host name that resolves nowhere: the daemon on every interface looks no
+// name up and starts at once.
+TEST_F(RefDaemonAddress, AnUnresolvableHostNameDoesNotStopTheStart) {
+    hostIs("qelrpc-unresolvable.invalid", "127.0.0.1\tlocalhost\n");
+    const auto begin = std::chrono::steady_clock::now();
+    const std::string line = start({});
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));  // not stalled
+    EXPECT_NE(line.find("registered with the portmapper"), std::string::npos) << line;
+    const auto r = uid2name("127.0.0.1");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
+// On one address the daemon takes connections there only, and registers
+// with rpcbind version 3 and that address, so the table says where it is.
+TEST_F(RefDaemonAddress, OneAddressIsRegisteredWithThatAddress) {
+    struct Case {
+        const char* option;
+        const char* listens;
+        const char* refuses;
+    };
+    for (const Case& c : {Case{"loopback", "127.0.0.1", "127.0.1.1"}, Case{"127.0.1.1", "127.0.1.1", "127.0.0.1"}}) {
+        SCOPED_TRACE(c.option);
+        const std::string line = start({"--addr", c.option});
+        EXPECT_NE(line.find(std::string("listening on ") + c.listens + " port "), std::string::npos) << line;
+        EXPECT_NE(line.find("registered with the portmapper"), std::string::npos) << line;
+        const uint16_t port = portOf(line);
+        ASSERT_NE(port, 0);
+        EXPECT_TRUE(connects(c.listens, port));
+        EXPECT_FALSE(connects(c.refuses, port));
+        const std::string uaddr = std::string(c.listens) + "." + std::to_string(port >> 8) + "." +
+                                  std::to_string(port & 0xFF);
+        const std::string table = run("/usr/sbin/rpcinfo 127.0.0.1");  // version 3/4 DUMP: addresses
+        EXPECT_NE(table.find(uaddr), std::string::npos) << table;
+        EXPECT_EQ(table.find("0.0.0.0." + std::to_string(port >> 8)), std::string::npos) << table;
+        const auto r = uid2name(c.listens);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find("alice"), std::string::npos) << r.out;
+
+        refd.stop();  // unregisters
+        const std::string after = run("/usr/sbin/rpcinfo 127.0.0.1");
+        EXPECT_EQ(after.find(uaddr), std::string::npos) << after;
+    }
+}
+
+// Options it cannot honour end the daemon at once (exit 2, a message),
+// never a listener on a port or address nobody asked for.
+TEST(RefDaemonOptions, BadPortsAndAddressesAreRefused) {
+    struct Case {
+        std::vector<std::string> options;
+        const char* message;
+    };
+    const Case cases[] = {
+        {{"--port", "abc"}, "--port: 'abc' is not a port number (0 to 65535)"},
+        {{"--port", "70000"}, "--port: '70000' is not a port number"},
+        {{"--port", "65536"}, "--port: '65536' is not a port number"},
+        {{"--port", "-1"}, "--port: '-1' is not a port number"},
+        {{"--port", "12ab"}, "--port: '12ab' is not a port number"},
+        {{"--port", ""}, "--port: '' is not a port number"},
+        {{"--addr", "nowhere"}, "--addr: 'nowhere' is not any, loopback or an IPv4 address"},
+        {{"--addr", "127.0.0.256"}, "--addr: '127.0.0.256' is not"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options[1]);
+        std::vector<std::string> args{"--accounts", QELRPC_REFD_ACCOUNTS, "--no-register"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const auto r = clirun::run(QELRPC_REFD_PATH, args, {}, {}, std::chrono::seconds(10));
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("listening"), std::string::npos) << r.out;
+    }
+    // The whole range is taken: 65535 is a port.
+    const auto r = clirun::run(QELRPC_REFD_PATH,
+                               {"--accounts", QELRPC_REFD_ACCOUNTS, "--no-register", "--port", "65535", "--addr",
+                                "loopback"},
+                               {}, {}, std::chrono::seconds(2));
+    EXPECT_NE(r.out.find("listening on 127.0.0.1 port 65535"), std::string::npos) << r.out << r.err;
 }
 
 }  // namespace

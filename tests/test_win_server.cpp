@@ -61,6 +61,35 @@ TEST_F(WinServer, ItsPortCannotBeTakenOrShared) {
     closesocket(static_cast<SOCKET>(first.sock));
 }
 
+// rpcInitServerOperationAt: every interface (0) and loopback take
+// connections on 127.0.0.1 (under Wine the host name's address is the
+// machine's external one, which tests never use); an address that is not
+// the host's fails the bind with WSAEADDRNOTAVAIL and leaves the socket.
+TEST_F(WinServer, ListensOnTheAddressGiven) {
+    for (const uint32_t address : {htonl(INADDR_ANY), htonl(INADDR_LOOPBACK)}) {
+        RpcOperation listening{};
+        ASSERT_EQ(rpcInitServerOperationAt(&listening, address, 0), 0);
+        EXPECT_EQ(listening.localAddr.addr, address);
+        const uint16_t port = ntohs(listening.localAddr.port);
+        ASSERT_NE(port, 0);
+        const SOCKET c = socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_NE(c, INVALID_SOCKET);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        EXPECT_EQ(connect(c, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0) << address;
+        closesocket(c);
+        closesocket(static_cast<SOCKET>(listening.sock));
+    }
+    RpcOperation foreign{};
+    EXPECT_EQ(rpcInitServerOperationAt(&foreign, inet_addr("192.0.2.1"), 0), -4);
+    EXPECT_EQ(WSAGetLastError(), 10049);  // WSAEADDRNOTAVAIL
+    ASSERT_NE(foreign.sock, RPC_INVALID_SOCKET);
+    closesocket(static_cast<SOCKET>(foreign.sock));
+    EXPECT_EQ(rpcInitServerOperationAt(nullptr, 0, 0), -1);
+}
+
 // Proc 8: a 60,000-byte record, then the handler ends the connection (2).
 // Anything else: an empty reply, and the loop stops (0).
 constexpr uint32_t kLongReplyWords = (60000 - 4 - 24) / 4;

@@ -4,7 +4,8 @@
 # Linux-side peers that tests/wine/run_suite.sh starts: port look-ups, null
 # calls over both transports, the portmapper's table beside rpcinfo -p's, a
 # call to a given port, a version probe, id mapping and authorisation
-# through the PCNFSD daemon, and a refused password with its status. Outside the runner
+# through the PCNFSD daemon (once with --trace, the password masked), and a
+# refused password with its status. Outside the runner
 # it reports itself skipped (77), or fails where the suite must run
 # everything (QELRPC_REQUIRE_PEERS, set by ./run test).
 #   tool_smoke.sh QELRPC_EXE DLL_FOLDER
@@ -50,6 +51,14 @@ check 0 'uid 1001' 'wonderland
 ' -- authorize 127.0.0.1 alice
 check 1 'status 5' 'guess
 ' -- authorize 127.0.0.1 alice
+# --trace: the call and reply decoded on standard error, the password by
+# its length only: neither it nor its scrambled form (as text or hex) shows.
+check 0 'password     10 bytes (masked)' 'wonderland
+' -- authorize 127.0.0.1 alice --order c --trace
+if printf '%s\n' "$out" | grep -q -F -e wonderland -e ',45?>)7:5?' -e '2c 34 35 3f'; then
+    echo "!! the trace shows the password or its scrambled form"
+    failures=$((failures + 1))
+fi
 check 2 'qelrpc getport --help' '' -- getport 127.0.0.1
 check 2 'usage: qelrpc COMMAND' '' --
 

@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "requests.h"
+#include "trace.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
         std::printf("%s", inv.command.empty() ? generalHelp().c_str() : commandHelp(inv.command).c_str());
         return 0;
     }
+    setTracing(inv.trace);
     const Output out{inv.json, inv.command};
     const int status = std::visit(Overloaded{
                                       [&](const GetportRequest& r) { return runGetport(r, out); },

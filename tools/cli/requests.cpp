@@ -12,30 +12,33 @@ namespace {
 
 constexpr OptionSpec kJson{"json", 0, nullptr, "print the result as JSON (for scripts)"};
 constexpr OptionSpec kHelp{"help", 'h', nullptr, "show this help"};
+constexpr OptionSpec kTrace{"trace", 0, nullptr,
+                            "show every message sent and received, decoded, on standard error (passwords masked)"};
 
 const OptionSpec kCommonOptions[] = {kJson, kHelp};
+const OptionSpec kCallingOptions[] = {kJson, kTrace, kHelp};
 const OptionSpec kGetportOptions[] = {
     {"tcp", 't', nullptr, "ask only for the TCP port"},
     {"udp", 'u', nullptr, "ask only for the UDP port"},
-    kJson, kHelp};
+    kJson, kTrace, kHelp};
 const OptionSpec kPingOptions[] = {
     {"tcp", 't', nullptr, "call over TCP"},
     {"udp", 'u', nullptr, "call over UDP"},
     {"port", 'n', "PORT", "call PORT, without asking the portmapper (with -t or -u)"},
     {"count", 'c', "COUNT", "make COUNT calls (1 to 1000, default 1)"},
     {"quiet", 'q', nullptr, "print only the summary of the calls"},
-    kJson, kHelp};
+    kJson, kTrace, kHelp};
 const OptionSpec kBroadcastOptions[] = {
     {"tcp", 't', nullptr, "ask for the program's TCP registration"},
     {"udp", 'u', nullptr, "ask for the program's UDP registration (the default)"},
     {"wait", 'w', "SECONDS", "collect answers for SECONDS (default 3, at most 3600)"},
-    kJson, kHelp};
+    kJson, kTrace, kHelp};
 const OptionSpec kAuthorizeOptions[] = {
     {"alt", 0, "ADDR", "an alternative server (order letters b and d)"},
     {"order", 0, "ORDER", "daemons and servers to try, up to 4 letters (default ca): a Qelnfsd at HOST, "
                           "b Qelnfsd at the alternative server, c PCNFSD at HOST, d PCNFSD at the alternative server"},
     {"comment", 0, "TEXT", "free text sent with the request"},
-    kJson, kHelp};
+    kJson, kTrace, kHelp};
 
 using Parser = bool (*)(const ParsedOptions&, Request&, std::string&);
 
@@ -316,7 +319,7 @@ const Command kCommands[] = {
     {"dump", "dump HOST", "every registration of HOST's portmapper",
      "Lists the portmapper's table on HOST (version 2 DUMP over TCP port 111): program, version,\n"
      "protocol, port and the program's name, laid out as rpcinfo -p lays it out.",
-     kCommonOptions, 1, 1, parseDump},
+     kCallingOptions, 1, 1, parseDump},
     {"broadcast", "broadcast [-t|-u] [-w SECONDS] PROG VERS", "which portmappers on the network know a program",
      "Broadcasts one portmapper question (GETPORT for PROG version VERS) to port 111 of every host on\n"
      "the local network (255.255.255.255) and shows each host that knows the program, with its port,\n"
@@ -327,14 +330,14 @@ const Command kCommands[] = {
      "Asks the name service for the user names of up to 128 uids (0 to 4294967295): the local\n"
      "directory service when one is configured, else PCNFSD version 2 on HOST, else Qelnfsd version 1\n"
      "on HOST. A uid nobody knows shows as (unknown), in JSON as null.",
-     kCommonOptions, 2, kMany, parseUid2name},
+     kCallingOptions, 2, kMany, parseUid2name},
     {"gid2name", "gid2name HOST GID...", "group names of gids, through the name service",
-     "As uid2name, for group ids.", kCommonOptions, 2, kMany, parseGid2name},
+     "As uid2name, for group ids.", kCallingOptions, 2, kMany, parseGid2name},
     {"name2uid", "name2uid HOST NAME...", "uids of user names, through the name service",
-     "As uid2name, the other way: up to 128 user names to uids.", kCommonOptions, 2, kMany,
+     "As uid2name, the other way: up to 128 user names to uids.", kCallingOptions, 2, kMany,
      parseName2uid},
     {"name2gid", "name2gid HOST NAME...", "gids of group names, through the name service",
-     "As name2uid, for group names.", kCommonOptions, 2, kMany, parseName2gid},
+     "As name2uid, for group names.", kCallingOptions, 2, kMany, parseName2gid},
     {"authorize", "authorize HOST USER [--alt ADDR] [--order ORDER] [--comment TEXT]",
      "check a user's password with PCNFSD or Qelnfsd",
      "Authorises USER with a password and shows the uid, gid and groups the daemon answers. The\n"
@@ -426,6 +429,7 @@ bool parseCommandLine(const std::vector<std::string>& words, Invocation& out, st
     const std::vector<std::string> rest(words.begin() + 1, words.end());
     if (!parseOptions(c->options, rest, parsed, error)) return false;
     out.json = parsed.has("json");
+    out.trace = parsed.has("trace");
     if (parsed.has("help")) {
         out.help = true;
         return true;

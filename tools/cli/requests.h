@@ -78,6 +78,7 @@ using Request = std::variant<GetportRequest, PingRequest, DumpRequest, Broadcast
 struct Invocation {
     std::string command;  // empty: general help
     bool json = false;
+    bool trace = false;  // --trace: the messages on standard error
     bool help = false;
     Request request;
 };
