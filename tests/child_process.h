@@ -96,4 +96,19 @@ class Child {
     int out_ = -1;
 };
 
+// Starts tshark capturing on loopback with `filter` into `pcap` and waits
+// (bounded, 30 s) until it says it captures: tshark tells that on stderr,
+// which sh puts on the pipe. False, with tshark's last line in `line`, if
+// it never does.
+inline bool startLoopbackCapture(Child& capture, const char* tshark, const std::string& filter,
+                                 const std::string& pcap, std::string& line) {
+    if (!capture.start({"/bin/sh", "-c",
+                        std::string("exec ") + tshark + " -i lo -f '" + filter + "' -w " + pcap + " 2>&1"}))
+        return false;
+    for (int i = 0; i < 100; ++i)
+        if (capture.readLine(line, std::chrono::milliseconds(300)) && line.find("Capture started") != std::string::npos)
+            return true;
+    return false;
+}
+
 }  // namespace testproc

@@ -329,16 +329,9 @@ TEST_F(DesCalls, TsharkDecodesCredentialAndVerifier) {
                               ("qelrpc-authdes-" + std::to_string(getpid()) + ".pcap")).string();
     const std::string port = std::to_string(service.port());
     {
-        // tshark tells on stderr when it captures; sh puts that on the pipe.
         testproc::Child capture;
-        ASSERT_TRUE(capture.start({"/bin/sh", "-c", std::string("exec ") + tshark + " -i lo -f 'tcp port " + port +
-                                                        "' -w " + pcap + " 2>&1"}));
         std::string line;
-        bool capturing = false;
-        for (int i = 0; i < 100 && !capturing; ++i)
-            capturing = capture.readLine(line, std::chrono::milliseconds(300)) &&
-                        line.find("Capture started") != std::string::npos;
-        ASSERT_TRUE(capturing) << line;
+        ASSERT_TRUE(testproc::startLoopbackCapture(capture, tshark, "tcp port " + port, pcap, line)) << line;
         ASSERT_EQ(call(), 0);  // full name
         ASSERT_EQ(call(), 0);  // nickname
         std::this_thread::sleep_for(std::chrono::milliseconds(500));

@@ -309,15 +309,10 @@ TEST_F(CliRefd, TraceOfTcpAndUdpPingsAgreesWithTshark) {
     clirun::Run tcp, udp;
     {
         testproc::Child capture;
-        ASSERT_TRUE(capture.start({"/bin/sh", "-c", std::string("exec ") + tshark + " -i lo -f 'tcp port " +
-                                                        std::to_string(port_) + " or udp port 111' -w " + pcap +
-                                                        " 2>&1"}));
         std::string line;
-        bool capturing = false;
-        for (int i = 0; i < 100 && !capturing; ++i)
-            capturing = capture.readLine(line, std::chrono::milliseconds(300)) &&
-                        line.find("Capture started") != std::string::npos;
-        ASSERT_TRUE(capturing) << line;
+        ASSERT_TRUE(testproc::startLoopbackCapture(capture, tshark,
+                                                   "tcp port " + std::to_string(port_) + " or udp port 111", pcap, line))
+            << line;
         tcp = cli({"ping", "-t", "127.0.0.1", "pcnfsd", "2", "--trace", "--json"});
         udp = cli({"ping", "-u", "127.0.0.1", "portmapper", "2", "--trace"});
         std::this_thread::sleep_for(std::chrono::milliseconds(500));

@@ -160,6 +160,16 @@ class GssPeers : public ::testing::Test {
         return ::testing::AssertionSuccess();
     }
 
+    // One GETATTR of the export's root, answered NFS3_OK with a directory.
+    void getattrOfTheRoot() {
+        ASSERT_EQ(call(kProcGetattr, getattrArgs()), 0);
+        std::vector<uint8_t> res;
+        ASSERT_TRUE(results(res));
+        ASSERT_GE(res.size(), 8u);
+        EXPECT_EQ(loadWord(res.data()), 0u);           // NFS3_OK
+        EXPECT_EQ(loadWord(res.data() + 4), kNf3Dir);  // the export's root
+    }
+
     RpcOperation op_{};
 };
 
@@ -184,12 +194,7 @@ TEST_F(GssPeers, GetattrAtEveryServiceLevel) {
         SCOPED_TRACE(service);
         establish(service);
         for (int i = 0; i < 5; ++i) {
-            ASSERT_EQ(call(kProcGetattr, getattrArgs()), 0);
-            std::vector<uint8_t> res;
-            ASSERT_TRUE(results(res));
-            ASSERT_GE(res.size(), 8u);
-            EXPECT_EQ(loadWord(res.data()), 0u);           // NFS3_OK
-            EXPECT_EQ(loadWord(res.data() + 4), kNf3Dir);  // the export's root
+            ASSERT_NO_FATAL_FAILURE(getattrOfTheRoot());
         }
         EXPECT_EQ(RPCSEC_GSS_DestroySecurityContext(&op_), 0);
         rpcCloseOperation(&op_);
@@ -205,12 +210,7 @@ TEST_F(GssPeers, GetattrOnAKeptConnectionAtEveryServiceLevel) {
         const RpcSocket kept = op_.sock;
         ASSERT_NE(kept, RPC_INVALID_SOCKET);
         for (int i = 0; i < 5; ++i) {
-            ASSERT_EQ(call(kProcGetattr, getattrArgs()), 0);
-            std::vector<uint8_t> res;
-            ASSERT_TRUE(results(res));
-            ASSERT_GE(res.size(), 8u);
-            EXPECT_EQ(loadWord(res.data()), 0u);           // NFS3_OK
-            EXPECT_EQ(loadWord(res.data() + 4), kNf3Dir);  // the export's root
+            ASSERT_NO_FATAL_FAILURE(getattrOfTheRoot());
             EXPECT_EQ(op_.sock, kept);
         }
         EXPECT_EQ(RPCSEC_GSS_DestroySecurityContext(&op_), 0);
