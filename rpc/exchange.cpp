@@ -75,12 +75,6 @@ class KeptRegistry {
         out = it->second;
         return true;
     }
-    // Another operation holds s: it is not op's to close.
-    bool heldByAnother(NativeSocket s, const RpcOperation& op) {
-        std::lock_guard<std::mutex> hold(lock_);
-        const auto it = entries_.find(s);
-        return it != entries_.end() && it->second.owner != &op;
-    }
     // Without memory the socket goes unremembered: the next call replaces it.
     void remember(NativeSocket s, const KeptEntry& e) noexcept {
         try {
@@ -89,10 +83,15 @@ class KeptRegistry {
         } catch (...) {
         }
     }
-    void forget(NativeSocket s, const RpcOperation& op) noexcept {
+    // Forgets op's entry for s. False when another operation holds s: then
+    // it is not op's to close.
+    bool forget(NativeSocket s, const RpcOperation& op) noexcept {
         std::lock_guard<std::mutex> hold(lock_);
         const auto it = entries_.find(s);
-        if (it != entries_.end() && it->second.owner == &op) entries_.erase(it);
+        if (it == entries_.end()) return true;
+        if (it->second.owner != &op) return false;
+        entries_.erase(it);
+        return true;
     }
 
   private:
@@ -110,12 +109,8 @@ KeptRegistry& registry() {
 // operation's socket was closed behind its back): that one is not touched.
 void release(RpcOperation& op, Socket& s) {
     if (!s.valid()) return;
-    if (registry().heldByAnother(s.get(), op)) {
-        s.release();
-        return;
-    }
-    registry().forget(s.get(), op);
-    s.close();
+    if (registry().forget(s.get(), op)) s.close();
+    else s.release();
 }
 
 // The operation's socket for one exchange: op.sock when the operation keeps
