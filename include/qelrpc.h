@@ -918,6 +918,46 @@ QELRPC_API int rpcSetReservedPort(RpcOperation* op, int enable);
  * -4 ... -6 the socket is in op->sock for the caller to close. */
 QELRPC_API int rpcInitServerOperationAt(RpcOperation* op, uint32_t address, uint16_t port);
 
+/* The exchange observer: a function of the caller's shown every exchange
+ * the library makes on the calling thread, right after it, on the caller's
+ * operations (DoTCPRPCGram, DoUDPRPCGram, CallRPC and everything built on
+ * them) and on the operations the library makes for itself (GetProgramPort's
+ * portmapper questions, PerformNfsdCheck, the name-service and
+ * authorisation calls): the call message as sent and the reply as
+ * received, for tracing and support. Broadcasts and the server side are
+ * not exchanges and are not shown.
+ *
+ * The view and the bytes it points to are valid only during the call; the
+ * observer must not change them, must return (no exception, no longjmp)
+ * and may make calls of its own, which are not shown to it. The call bytes
+ * of an authorisation carry the user's password, scrambled as its protocol
+ * scrambles it, which anyone can undo: an observer that keeps or shows
+ * them masks it. rpcSetExchangeObserver installs observer and context for
+ * the calling thread only (other threads keep theirs), replacing the
+ * previous one; a null observer removes it. */
+#define RPC_EXCHANGE_TCP 6
+#define RPC_EXCHANGE_UDP 17
+typedef struct RpcExchangeView {
+    const RpcOperation* op;  /* the operation of the exchange */
+    int transport;           /* RPC_EXCHANGE_TCP or RPC_EXCHANGE_UDP */
+    int status;              /* the exchange's status, as DoTCPRPCGram and
+                                DoUDPRPCGram return it: 0 when a reply came
+                                (its header not yet checked) */
+    uint32_t hostAddr;       /* the server's address, network order */
+    uint16_t port;           /* the server's port */
+    uint16_t reserved;
+    uint32_t recordMark;     /* TCP: the record mark sent ahead of the call
+                                (one record, the last-fragment bit set);
+                                UDP: 0 */
+    uint32_t callLength;
+    const uint8_t* call;     /* the call message as sent (after the mark) */
+    uint32_t replyLength;    /* 0 when nothing was received */
+    const uint8_t* reply;    /* the reply message as received (TCP: the
+                                record's fragments joined), or null */
+} RpcExchangeView;
+typedef void (*RpcExchangeObserver)(const RpcExchangeView* view, void* context);
+QELRPC_API void rpcSetExchangeObserver(RpcExchangeObserver observer, void* context);
+
 /* The library's version, as its packages, the CMake package and qelrpc.pc
  * give it: major.minor.patch, the same as a string, and as one number for
  * comparisons (#if QELRPC_VERSION_NUMBER >= 0x000100 for 0.1.0). The

@@ -26,6 +26,7 @@
 #include "rpc/deadline.h"
 #include "rpc/exchange.h"
 #include "rpc/exchange_limits.h"
+#include "rpc/exchange_observer.h"
 #include "rpc/record_marking.h"
 #include "rpc/reserved_port.h"
 #include "rpc/status.h"
@@ -213,15 +214,10 @@ int connectNew(RpcOperation& op, const Endpoint& server, Socket& s) {
     }
 }
 
-}  // namespace
+using exchange::ReservedPortSearch;
 
-namespace qelrpc::exchange {
-
-int udpExchange(RpcOperation& op) noexcept {
-    ExchangeSocket s(op);
-    uint32_t total = 0;
-    int rc = prepared(op, total);
-    if (rc != 0) return rc;
+int exchangeDatagram(RpcOperation& op, ExchangeSocket& s, uint32_t total) noexcept {
+    int rc = 0;
     // A kept UDP socket is tied to no peer (as libtirpc's kept datagram
     // client): any datagram socket this operation made will do, stale
     // datagrams are dropped by xid.
@@ -267,12 +263,8 @@ int udpExchange(RpcOperation& op) noexcept {
     return status::kExchangeTimeout;
 }
 
-int tcpExchange(RpcOperation& op) noexcept {
-    ExchangeSocket s(op);
-    if (op.hostAddr == 0) return status::kNoServerAddress;
-    uint32_t total = 0;
-    int rc = prepared(op, total);
-    if (rc != 0) return rc;
+int exchangeRecord(RpcOperation& op, ExchangeSocket& s, uint32_t total) noexcept {
+    int rc = 0;
     const Endpoint server{op.hostAddr, op.tcpPort};
     s.keepOnlyIf(SocketType::Stream, &server);
     if (s.valid() && !quiet(s.get())) s.letGo();
@@ -324,6 +316,41 @@ int tcpExchange(RpcOperation& op) noexcept {
     }
     op.reply.block.count = 0;
     return status::kExchangeTimeout;
+}
+
+}  // namespace
+
+namespace qelrpc::exchange {
+
+// A prepared call is exchanged and then shown to the thread's observer,
+// whatever came of it (the socket already kept or closed); one that was
+// never prepared went nowhere and is not. Every failure, these included,
+// closes a kept socket.
+int udpExchange(RpcOperation& op) noexcept {
+    uint32_t total = 0;
+    int rc;
+    {
+        ExchangeSocket s(op);
+        rc = prepared(op, total);
+        if (rc != 0) return rc;
+        rc = exchangeDatagram(op, s, total);
+    }
+    observe(op, false, total, rc);
+    return rc;
+}
+
+int tcpExchange(RpcOperation& op) noexcept {
+    uint32_t total = 0;
+    int rc;
+    {
+        ExchangeSocket s(op);
+        if (op.hostAddr == 0) return status::kNoServerAddress;
+        rc = prepared(op, total);
+        if (rc != 0) return rc;
+        rc = exchangeRecord(op, s, total);
+    }
+    observe(op, true, total, rc);
+    return rc;
 }
 
 void keepConnection(RpcOperation& op, bool on) noexcept {

@@ -54,6 +54,19 @@ AT(AuthDesCred, lastUseconds, 284);
 AT(AuthDesCred, commonKey, 288);
 _Static_assert(sizeof(AuthDesCred) == 296, "AuthDesCred size");
 
+/* The exchange observer's view (an extension). */
+AT(RpcExchangeView, op, 0);
+AT(RpcExchangeView, transport, O(4, 8));
+AT(RpcExchangeView, status, O(8, 12));
+AT(RpcExchangeView, hostAddr, O(12, 16));
+AT(RpcExchangeView, port, O(16, 20));
+AT(RpcExchangeView, recordMark, O(20, 24));
+AT(RpcExchangeView, callLength, O(24, 28));
+AT(RpcExchangeView, call, O(28, 32));
+AT(RpcExchangeView, replyLength, O(32, 40));
+AT(RpcExchangeView, reply, O(36, 48));
+_Static_assert(sizeof(RpcExchangeView) == O(40, 56), "RpcExchangeView size");
+
 AT(RpcSockAddrIn, family, 0);
 AT(RpcSockAddrIn, port, 2);
 AT(RpcSockAddrIn, addr, 4);

@@ -284,6 +284,10 @@ TEST_F(CliRefd, TraceOfAnAuthorisationMasksThePassword) {
             EXPECT_TRUE(has(traced.err, std::string("trace: ") + c.proc + ": TCP to 127.0.0.1 port " +
                                             std::to_string(port_) + ", status 0\n"))
                 << traced.err;
+            // The library's own port look-up, ahead of the call it made.
+            EXPECT_LT(traced.err.find("trace: PMAPPROC_GETPORT: TCP to 127.0.0.1 port 111, status 0\n"),
+                      traced.err.find(std::string("trace: ") + c.proc))
+                << traced.err;
             EXPECT_TRUE(has(traced.err, c.masked)) << traced.err;
             EXPECT_TRUE(has(traced.err, "accept_stat  0 (SUCCESS)\n")) << traced.err;
             for (const std::string& form : {password, pcnfsdForm, qelnfsdForm, hexOf(password), hexOf(pcnfsdForm),
@@ -300,8 +304,34 @@ TEST_F(CliRefd, TraceOfAnAuthorisationMasksThePassword) {
     EXPECT_TRUE(has(traced.err, "password 5 bytes (masked)")) << traced.err;
 }
 
-// The null call's header decoded over both transports, checked against
-// what tshark reads of the same exchange on the wire.
+// The name questions the library asks on operations of its own are traced
+// exchange by exchange: the port look-ups of the name-service choice, then
+// the question itself; standard output exactly as without --trace.
+TEST_F(CliRefd, TraceOfNameQuestionsShowsTheLibrarysExchanges) {
+    for (const char* command : {"name2uid", "uid2name"}) {
+        SCOPED_TRACE(command);
+        const std::vector<std::string> args = std::string(command) == "name2uid"
+                                                  ? std::vector<std::string>{command, "127.0.0.1", "alice", "bob"}
+                                                  : std::vector<std::string>{command, "127.0.0.1", "1001", "1002"};
+        const auto plain = cli(args);
+        auto tracedArgs = args;
+        tracedArgs.push_back("--trace");
+        const auto traced = cli(tracedArgs);
+        EXPECT_EQ(traced.exitCode, 0) << traced.err;
+        EXPECT_EQ(traced.out, plain.out);
+        const size_t lookUp = traced.err.find("trace: PMAPPROC_GETPORT: TCP to 127.0.0.1 port 111, status 0\n");
+        const size_t chosen = traced.err.find("trace: name service chosen: ");
+        const size_t question = traced.err.find("TCP to 127.0.0.1 port " + std::to_string(port_) + ", status 0\n");
+        EXPECT_LT(lookUp, chosen) << traced.err;
+        EXPECT_LT(chosen, question) << traced.err;
+        EXPECT_NE(question, std::string::npos) << traced.err;
+        EXPECT_TRUE(has(traced.err, "<-- reply")) << traced.err;
+    }
+}
+
+// Every exchange of a TCP and a UDP ping decoded (the library's own port
+// look-up included), checked against what tshark reads of the same
+// exchanges on the wire.
 TEST_F(CliRefd, TraceOfTcpAndUdpPingsAgreesWithTshark) {
     const char* tshark = "/usr/bin/tshark";
     if (access(tshark, X_OK) != 0) QELRPC_SKIP_UNLESS_REQUIRED("tshark is not installed");
@@ -311,7 +341,7 @@ TEST_F(CliRefd, TraceOfTcpAndUdpPingsAgreesWithTshark) {
         testproc::Child capture;
         std::string line;
         ASSERT_TRUE(testproc::startLoopbackCapture(capture, tshark,
-                                                   "tcp port " + std::to_string(port_) + " or udp port 111", pcap, line))
+                                                   "tcp port " + std::to_string(port_) + " or port 111", pcap, line))
             << line;
         tcp = cli({"ping", "-t", "127.0.0.1", "pcnfsd", "2", "--trace", "--json"});
         udp = cli({"ping", "-u", "127.0.0.1", "portmapper", "2", "--trace"});
@@ -333,16 +363,26 @@ TEST_F(CliRefd, TraceOfTcpAndUdpPingsAgreesWithTshark) {
         const auto start = text.find_first_not_of(' ', at + 3 + name.size());
         return text.substr(start, text.find_first_of(" \n", start) - start);
     };
+    // Every exchange in order, the library's port look-up for the TCP ping
+    // first: each reply answers its call, and the null calls succeed.
     std::string fromTrace;
     for (const auto* r : {&tcp, &udp}) {
-        const std::string call = r->err.substr(r->err.find("--> call"));
-        const std::string reply = r->err.substr(r->err.find("<-- reply"));
-        EXPECT_EQ(field(call, "xid"), field(reply, "xid")) << r->err;
-        EXPECT_TRUE(has(reply, "reply_stat   0 (MSG_ACCEPTED)\n")) << reply;
-        EXPECT_TRUE(has(reply, "accept_stat  0 (SUCCESS)\n  results      0 bytes\n")) << reply;
-        fromTrace += std::to_string(std::stoul(field(call, "xid"), nullptr, 16)) + "|" + field(call, "prog") + "|" +
-                     field(call, "vers") + "|" + field(call, "proc") + "\n";
+        for (size_t at = r->err.find("trace: "); at != std::string::npos;) {
+            const size_t next = r->err.find("trace: ", at + 1);
+            const std::string exchange = r->err.substr(at, next == std::string::npos ? next : next - at);
+            at = next;
+            const std::string call = exchange.substr(0, exchange.find("<-- reply"));
+            const std::string reply = exchange.substr(call.size());
+            EXPECT_EQ(field(call, "xid"), field(reply, "xid")) << exchange;
+            EXPECT_TRUE(has(reply, "reply_stat   0 (MSG_ACCEPTED)\n")) << exchange;
+            if (field(call, "proc") == "0") {
+                EXPECT_TRUE(has(reply, "accept_stat  0 (SUCCESS)\n  results      0 bytes\n")) << exchange;
+            }
+            fromTrace += std::to_string(std::stoul(field(call, "xid"), nullptr, 16)) + "|" + field(call, "prog") + "|" +
+                         field(call, "vers") + "|" + field(call, "proc") + "\n";
+        }
     }
+    EXPECT_TRUE(has(tcp.err, "trace: PMAPPROC_GETPORT: TCP to 127.0.0.1 port 111, status 0\n")) << tcp.err;
     testproc::Child reader;
     std::string fromTshark, line;
     ASSERT_TRUE(reader.start({tshark, "-r", pcap, "-d", "tcp.port==" + std::to_string(port_) + ",rpc", "-Y",

@@ -22,6 +22,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <algorithm>
 
 #include "des_test_server.h"
 #include "fake_peer.h"
@@ -87,6 +88,44 @@ TEST_F(LinuxPeers, NullAndEchoOverTcpAndUdpThroughRpcbind) {
     EXPECT_EQ(back, "hello over UDP from Windows");
     ASSERT_EQ(GetProgramPort(&op, kNullProg, 1, 0), 0);
     EXPECT_EQ(null(), 0);
+}
+
+// The exchange observer (an extension) sees the library's own port look-up
+// and the caller's call, each with the bytes that went and came.
+struct SeenExchange {
+    const RpcOperation* op;
+    int transport, status;
+    uint32_t callXid, proc, replyXid;
+};
+
+void keepExchange(const RpcExchangeView* v, void* context) {
+    // Copied, and padded with 0xFF so that a short message reads as no word.
+    Bytes call(v->call, v->call + v->callLength), reply;
+    if (v->reply != nullptr) reply.assign(v->reply, v->reply + v->replyLength);
+    call.resize(std::max<size_t>(call.size(), 24), 0xFF);
+    reply.resize(std::max<size_t>(reply.size(), 4), 0xFF);
+    static_cast<std::vector<SeenExchange>*>(context)->push_back(
+        SeenExchange{v->op, v->transport, v->status, wordAt(call, 0), wordAt(call, 20), wordAt(reply, 0)});
+}
+
+TEST_F(LinuxPeers, TheExchangeObserverSeesPortLookUpsAndCalls) {
+    std::vector<SeenExchange> seen;
+    rpcSetExchangeObserver(keepExchange, &seen);
+    const int found = GetProgramPort(&op, kNullProg, 1, 0);
+    const int called = found == 0 ? null() : -1;
+    rpcSetExchangeObserver(nullptr, nullptr);
+    ASSERT_EQ(found, 0);
+    ASSERT_EQ(called, 0);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_NE(seen[0].op, &op);  // the library's own operation
+    EXPECT_EQ(seen[0].proc, 3u);  // PMAPPROC_GETPORT
+    EXPECT_EQ(seen[1].op, &op);
+    EXPECT_EQ(seen[1].proc, 0u);
+    for (const SeenExchange& s : seen) {
+        EXPECT_EQ(s.transport, RPC_EXCHANGE_TCP);
+        EXPECT_EQ(s.status, 0);
+        EXPECT_EQ(s.replyXid, s.callXid);
+    }
 }
 
 // --- kept connections (rpcSetKeepConnection) ----------------------------------

@@ -59,6 +59,11 @@ if printf '%s\n' "$out" | grep -q -F -e wonderland -e ',45?>)7:5?' -e '2c 34 35 
     echo "!! the trace shows the password or its scrambled form"
     failures=$((failures + 1))
 fi
+# ... and the library's own port look-up ahead of the call.
+if ! printf '%s\n' "$out" | grep -q -F 'trace: PMAPPROC_GETPORT: TCP to 127.0.0.1 port 111, status 0'; then
+    echo "!! the trace does not show the library's own port look-up"
+    failures=$((failures + 1))
+fi
 check 2 'qelrpc getport --help' '' -- getport 127.0.0.1
 check 2 'usage: qelrpc COMMAND' '' --
 

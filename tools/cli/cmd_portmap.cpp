@@ -67,9 +67,6 @@ int lookUp(RpcOperation& op, uint32_t prog, uint32_t vers, Transport t, StatusFa
     if (t == Transport::Udp) op.protocol = RPC_PROTOCOL_UDP_ONLY;
     family = StatusFamily::PortLookup;
     const int rc = GetProgramPort(&op, prog, vers, 0);
-    traceNote("GETPORT of " + programLabel(prog) + " version " + std::to_string(vers) +
-              " at the portmapper (on the library's own operation, not shown): status " + std::to_string(rc) +
-              ", TCP port " + std::to_string(op.tcpPort) + ", UDP port " + std::to_string(op.udpPort));
     if (rc != 0) return rc;
     // The portmapper itself is on 111 both ways; keep only the transport asked for.
     if (t == Transport::Udp) op.tcpPort = 0;
@@ -141,7 +138,6 @@ DumpTable dumpTable(const std::string& host) {
     if (d.status != 0) return d;
     InitDataBuffer(&op.request);
     d.status = CallRPC(&op, 0);
-    traceExchange(op, d.status, "PMAPPROC_DUMP");
     if (d.status != 0) return d;
     if (!readPmapList(op.reply.data, d.entries)) {
         d.entries.clear();
@@ -191,7 +187,6 @@ int nullCall(RpcOperation& op, uint32_t vers, double& ms) {
     const int status = CallRPC(&op, 0);
     const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
     ms = took.count();
-    traceExchange(op, status, "null call");
     return status;
 }
 

@@ -6,12 +6,6 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <winsock2.h>  // gethostname
-#else
-#include <unistd.h>  // gethostname
-#endif
-
 #include "commands.h"
 #include "password.h"
 #include "trace.h"
@@ -62,8 +56,7 @@ int choose(Dispatch& d, const std::string& host, const Output& out) {
     d.op.hostName = host.c_str();
     d.op.hostAddr = addr;
     const int rc = PerformNfsdCheck(&d.op, 1, 1, &d.kind);
-    // The check's questions go through port look-ups on the library's own
-    // operations: only its outcome can be shown.
+    // Its questions are traced as the library makes them; its verdict here.
     traceNote(std::string("name service chosen: ") + (rc == 0 ? serviceName(d.kind) : "none") + ", status " +
               std::to_string(rc) + (rc == 0 && d.kind == NameServiceDirectory ? " (no messages)" : ""));
     if (rc != 0) return reportFailure(out, host + ": choosing the name service", StatusFamily::NameService, rc);
@@ -74,107 +67,6 @@ int choose(Dispatch& d, const std::string& host, const Output& out) {
 void serviceFields(JsonWriter& j, const char* command, const std::string& host, const Dispatch& d) {
     j.beginObject().key("command").value(command).key("ok").value(true);
     j.key("host").value(host).key("service").value(serviceName(d.kind));
-}
-
-// --trace: PerformAuthorizeUser makes its call on operations of its own
-// and wipes their blocks, so with --trace the tool makes the same call on
-// an operation it owns, through the exported routines, and traces it: the
-// same order letters and daemons, arguments and scrambling (the daemons'
-// protocols), the same reply readers and statuses.
-constexpr int kInternalError = 1359, kNoLogonServers = 1311, kNoSuchUser = 1317, kQelnfsdRefused = -1;
-
-void wipeBytes(void* p, size_t n) {
-    volatile uint8_t* b = static_cast<volatile uint8_t*>(p);
-    for (size_t i = 0; i < n; ++i) b[i] = 0;
-}
-
-int writeAuthorizeArguments(RpcOperation& op, bool qelnfsd, uint32_t server, const std::string& user,
-                            const std::string& password, const std::string& comment) {
-    InitDataBuffer(&op.request);
-    if (qelnfsd) {
-        // Two zero bytes, name, NUL, password, NUL; chain-scrambled from 0xFF.
-        if (user.size() > 60 || password.size() > 60 - user.size()) return kInternalError;
-        uint8_t block[64] = {};
-        std::memcpy(block + 2, user.data(), user.size());
-        std::memcpy(block + 3 + user.size(), password.data(), password.size());
-        const size_t length = user.size() + password.size() + 4;
-        uint8_t running = 0xFF;
-        for (size_t i = 0; i < length; ++i) running = block[i] = static_cast<uint8_t>(block[i] ^ running);
-        const uint8_t* a = reinterpret_cast<const uint8_t*>(&server);  // octets in network order
-        int rc = mbufAddLong(&op.request.data, static_cast<int32_t>((uint32_t{a[0]} << 24) | (uint32_t{a[1]} << 16) |
-                                                                    (uint32_t{a[2]} << 8) | a[3]));
-        if (rc == 0) rc = mbufAddLong(&op.request.data, 4);
-        if (rc == 0)
-            rc = mbufAddStringEx(&op.request.data, comment.data(),
-                                 static_cast<uint32_t>(std::min<size_t>(comment.size(), 64)));
-        if (rc == 0) rc = mbufAddStringEx(&op.request.data, reinterpret_cast<const char*>(block), static_cast<uint32_t>(length));
-        wipeBytes(block, sizeof block);
-        return rc == 0 ? 0 : kInternalError;
-    }
-    // PCNFSD version 2: client name, user and password each byte ^ 0x5B & 0x7F
-    // (sent up to a first zero byte), comment.
-    if (user.size() > 32 || password.size() > 64) return kInternalError;
-    char host[256] = {};
-    if (gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
-    host[64] = '\0';
-    char su[33] = {}, sp[65] = {};
-    for (size_t i = 0; i < user.size(); ++i) su[i] = static_cast<char>((static_cast<uint8_t>(user[i]) ^ 0x5B) & 0x7F);
-    for (size_t i = 0; i < password.size(); ++i)
-        sp[i] = static_cast<char>((static_cast<uint8_t>(password[i]) ^ 0x5B) & 0x7F);
-    int rc = mbufAddString(&op.request.data, host);
-    if (rc == 0) rc = mbufAddString(&op.request.data, su);
-    if (rc == 0) rc = mbufAddString(&op.request.data, sp);
-    if (rc == 0) rc = mbufAddString(&op.request.data, comment.c_str());
-    wipeBytes(sp, sizeof sp);
-    return rc == 0 ? 0 : kInternalError;
-}
-
-int tracedAuthorize(const std::string& user, const std::string& password, const std::string& comment,
-                    uint32_t server, uint32_t alt, const std::string& order, int32_t* uid, int32_t* gid,
-                    int32_t* gids, int32_t* groupCount, uint32_t* flags) {
-    RpcOperation op;
-    if (rpcInitOperationEx(&op, nullptr, server) != 0) return kInternalError;
-    struct Closer {
-        RpcOperation& op;
-        ~Closer() {
-            // The request carried the scrambled password, which anyone can undo.
-            if (op.request.block.pos != nullptr) wipeBytes(op.request.block.pos, op.request.block.limit);
-            rpcCloseOperation(&op);
-        }
-    } closer{op};
-    bool tried[4] = {};
-    for (size_t i = 0; i < 4 && i < order.size(); ++i) {
-        char letter = static_cast<char>(order[i] >= 'A' && order[i] <= 'Z' ? order[i] - 'A' + 'a' : order[i]);
-        if (alt != 0 && letter == 'a') letter = 'b';
-        if (alt != 0 && letter == 'c') letter = 'd';
-        if (letter < 'a' || letter > 'd') continue;
-        const size_t k = static_cast<size_t>(letter - 'a');
-        const bool viaAlt = letter == 'b' || letter == 'd';
-        if (viaAlt && (alt == 0 || tried[k])) continue;
-        tried[k] = true;
-        const bool qelnfsd = letter == 'a' || letter == 'b';
-        op.hostAddr = viaAlt ? alt : server;
-        op.tcpPort = op.udpPort = 0;
-        const uint32_t prog = qelnfsd ? QELNFSD_PROGRAM : PCNFSD_PROGRAM;
-        const int found = GetProgramPort(&op, prog, qelnfsd ? QELNFSD_VERSION : PCNFSD_VERSION, 0);
-        traceNote(std::string("GETPORT of ") + (qelnfsd ? "Qelnfsd" : "PCNFSD") +
-                  " (on the library's own operation, not shown): status " + std::to_string(found));
-        if (found != 0) continue;
-        *flags |= (qelnfsd ? AUTH_BY_QELNFSD : AUTH_BY_PCNFSD) | (viaAlt ? AUTH_VIA_ALT_SERVER : 0u);
-        if (!rpcCreateAuthNull(&op)) return kInternalError;
-        int rc = rpcPrepareRPCHeader(&op, qelnfsd ? QELNFSD_PROC_AUTHORIZE : PCNFSD_PROC_AUTH);
-        if (rc == 0) rc = writeAuthorizeArguments(op, qelnfsd, server, user, password, comment);
-        if (rc != 0) return rc;
-        rc = CallRPC(&op, 0);
-        traceExchange(op, rc, qelnfsd ? "Qelnfsd AUTHORIZE" : "PCNFSD AUTH");
-        if (rc != 0) return rc;
-        if (qelnfsd) {
-            rc = BuildQelnfsdAuthorizeResponse(op.reply.data.pos, uid, gid, gids, groupCount);
-            return rc == kQelnfsdRefused ? kNoSuchUser : rc;
-        }
-        return BuildPcnfsdAuthorizeResponse(op.reply.data.pos, uid, gid, gids, groupCount);
-    }
-    return kNoLogonServers;
 }
 
 }  // namespace
@@ -190,7 +82,6 @@ int runIdsToNames(const IdsToNamesRequest& r, const Output& out) {
     std::vector<char> names(count * kNameRoom + 1, 0);
     const int rc = r.groups ? PerformGetGNamesFromGids(&d.op, 0, 0, count, names.data(), ids.data())
                             : PerformGetUserNamesFromUids(&d.op, 0, 0, count, names.data(), ids.data());
-    if (d.open) traceExchange(d.op, rc, r.groups ? "gids to group names" : "uids to user names");
     if (rc != 0)
         return reportFailure(out, r.host + ": " + (r.groups ? "gids to group names" : "uids to user names"),
                              StatusFamily::NameService, rc);
@@ -234,7 +125,6 @@ int runNamesToIds(const NamesToIdsRequest& r, const Output& out) {
     std::vector<int32_t> ids(count, -1);
     const int rc = r.groups ? PerformGetGidsFromGNames(&d.op, 0, 0, count, list.data(), ids.data())
                             : PerformGetUidsFromUNames(&d.op, 0, 0, count, list.data(), ids.data());
-    if (d.open) traceExchange(d.op, rc, r.groups ? "group names to gids (the last exchange)" : "user names to uids");
     if (rc != 0)
         return reportFailure(out, r.host + ": " + (r.groups ? "group names to gids" : "user names to uids"),
                              StatusFamily::NameService, rc);
@@ -277,10 +167,8 @@ int runAuthorize(const AuthorizeRequest& r, const Output& out) {
     int32_t uid = -1, gid = -1, groupCount = kGroupRoom;
     int32_t gids[kGroupRoom];
     uint32_t flags = 0;
-    const int rc = tracing() ? tracedAuthorize(r.user, password, r.comment, server, alt, r.order, &uid, &gid, gids,
-                                               &groupCount, &flags)
-                             : PerformAuthorizeUser(r.user.c_str(), password.c_str(), r.comment.c_str(), server, alt,
-                                                    r.order.c_str(), &uid, &gid, gids, &groupCount, &flags);
+    const int rc = PerformAuthorizeUser(r.user.c_str(), password.c_str(), r.comment.c_str(), server, alt,
+                                        r.order.c_str(), &uid, &gid, gids, &groupCount, &flags);
     wipe(password);
     const char* daemon = (flags & AUTH_BY_QELNFSD) ? "qelnfsd" : (flags & AUTH_BY_PCNFSD) ? "pcnfsd" : nullptr;
     const bool viaAlt = (flags & AUTH_VIA_ALT_SERVER) != 0;

@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     setTracing(inv.trace);
+    if (inv.trace) rpcSetExchangeObserver(traceExchange, nullptr);
     const Output out{inv.json, inv.command};
     const int status = std::visit(Overloaded{
                                       [&](const GetportRequest& r) { return runGetport(r, out); },

@@ -14,6 +14,7 @@ bool g_tracing = false;
 
 constexpr uint32_t kPcnfsdAuth = 13;     // PCNFSD version 2 AUTH
 constexpr uint32_t kQelnfsdAuthorize = 3;
+constexpr uint32_t kPortmapperProgram = 100000;
 
 // A bounds-checked reader of XDR words and opaque bodies: a message cut
 // short reads as not ok, never past its end.
@@ -191,21 +192,21 @@ const char* authStatName(uint32_t s) {
 
 }  // namespace
 
-void setTracing(bool on) { g_tracing = on; }
-bool tracing() { return g_tracing; }
 
-void writeCall(std::FILE* f, const uint8_t* block, uint32_t length, bool tcp) {
-    if (block == nullptr || length < 8) {
+namespace {
+
+// One call message (after the record mark, if any); mark is the TCP record
+// mark it was sent behind, null for a UDP datagram.
+void writeCallMessage(std::FILE* f, const uint8_t* message, uint32_t length, const uint32_t* mark) {
+    if (message == nullptr || length < 4) {
         std::fprintf(f, "--> call: nothing prepared\n");
         return;
     }
-    Words mark{block, 4};
-    const uint32_t m = mark.word();
-    if (tcp)
-        std::fprintf(f, "--> call, TCP record of %u bytes\n  record mark  0x%08x (%s fragment, %u bytes)\n",
-                     length - 4, m, (m & 0x80000000u) ? "last" : "not the last", m & 0x7FFFFFFFu);
-    else std::fprintf(f, "--> call, UDP datagram of %u bytes\n", length - 4);
-    Words r{block + 4, length - 4};
+    if (mark != nullptr)
+        std::fprintf(f, "--> call, TCP record of %u bytes\n  record mark  0x%08x (%s fragment, %u bytes)\n", length,
+                     *mark, (*mark & 0x80000000u) ? "last" : "not the last", *mark & 0x7FFFFFFFu);
+    else std::fprintf(f, "--> call, UDP datagram of %u bytes\n", length);
+    Words r{message, length};
     const uint32_t xid = r.word(), type = r.word(), rpcvers = r.word(), prog = r.word(), vers = r.word(),
                    proc = r.word();
     if (!r.ok) {
@@ -230,7 +231,19 @@ void writeCall(std::FILE* f, const uint8_t* block, uint32_t length, bool tcp) {
         return;
     }
     std::fprintf(f, "  arguments    %u bytes\n", left);
-    hexLines(f, block + 4 + r.at, left, "    ");
+    hexLines(f, message + r.at, left, "    ");
+}
+
+}  // namespace
+
+void writeCall(std::FILE* f, const uint8_t* block, uint32_t length, bool tcp) {
+    if (block == nullptr || length < 8) {
+        std::fprintf(f, "--> call: nothing prepared\n");
+        return;
+    }
+    Words slot{block, 4};
+    const uint32_t mark = slot.word();
+    writeCallMessage(f, block + 4, length - 4, tcp ? &mark : nullptr);
 }
 
 void writeReply(std::FILE* f, const uint8_t* message, uint32_t length, uint32_t prog, uint32_t proc) {
@@ -283,22 +296,44 @@ void writeReply(std::FILE* f, const uint8_t* message, uint32_t length, uint32_t 
     }
 }
 
-void traceExchange(const RpcOperation& op, int status, const char* what) {
-    if (!g_tracing) return;
-    const bool tcp = op.protocol != RPC_PROTOCOL_UDP_ONLY && op.tcpPort != 0 && op.tcpPort != 0xFFFF;
-    const uint32_t a = op.hostAddr;
-    const uint8_t* ab = reinterpret_cast<const uint8_t*>(&a);  // network order: first octet first
-    std::fprintf(stderr, "trace: %s: %s to %u.%u.%u.%u port %u, status %d\n", what, tcp ? "TCP" : "UDP", ab[0],
-                 ab[1], ab[2], ab[3], tcp ? op.tcpPort : op.udpPort, status);
-    const uint64_t sent = uint64_t{op.request.header.count} + op.request.data.count;
-    if (op.request.block.pos == nullptr || sent > op.request.block.limit) {
-        std::fprintf(stderr, "--> call: no request in the operation\n");
-    } else {
-        writeCall(stderr, op.request.block.pos, static_cast<uint32_t>(sent), tcp);
+namespace {
+
+// What a call is, for the trace's heading: the procedures the tool and the
+// library call by their protocols' names, any other by its number.
+std::string callLabel(uint32_t prog, uint32_t vers, uint32_t proc) {
+    static const char* const portmapper[] = {"NULL", "SET", "UNSET", "GETPORT", "DUMP", "CALLIT"};
+    if (proc == 0) return programText(prog) + " null call";
+    if (prog == kPortmapperProgram && proc < 6) return std::string("PMAPPROC_") + portmapper[proc];
+    if (prog == PCNFSD_PROGRAM && vers == PCNFSD_VERSION && proc == PCNFSD_PROC_AUTH) return "PCNFSD AUTH";
+    if (prog == PCNFSD_PROGRAM && vers == PCNFSD_VERSION && proc == PCNFSD_PROC_MAPID) return "PCNFSD MAPID";
+    if (prog == QELNFSD_PROGRAM) {
+        switch (proc) {
+            case QELNFSD_PROC_AUTHORIZE: return "Qelnfsd AUTHORIZE";
+            case QELNFSD_PROC_GROUPNAME_TO_GID: return "Qelnfsd GROUPNAME_TO_GID";
+            case QELNFSD_PROC_GIDS_TO_GROUPNAMES: return "Qelnfsd GIDS_TO_GROUPNAMES";
+            case QELNFSD_PROC_UIDS_TO_USERNAMES: return "Qelnfsd UIDS_TO_USERNAMES";
+            case QELNFSD_PROC_USERNAMES_TO_UIDS: return "Qelnfsd USERNAMES_TO_UIDS";
+        }
     }
-    const uint32_t got = op.reply.block.count < op.reply.block.limit ? op.reply.block.count : op.reply.block.limit;
-    if (op.reply.block.pos == nullptr || got == 0) std::fprintf(stderr, "<-- no reply\n");
-    else writeReply(stderr, op.reply.block.pos, got, op.prog, op.proc);
+    return programText(prog) + " version " + std::to_string(vers) + " procedure " + std::to_string(proc);
+}
+
+}  // namespace
+
+void traceExchange(const RpcExchangeView* v, void* /*context*/) {
+    const bool tcp = v->transport == RPC_EXCHANGE_TCP;
+    Words header{v->call, v->call != nullptr ? v->callLength : 0};
+    header.word();  // xid
+    header.word();  // msg_type
+    header.word();  // rpcvers
+    const uint32_t prog = header.word(), vers = header.word(), proc = header.word();
+    const uint8_t* ab = reinterpret_cast<const uint8_t*>(&v->hostAddr);  // network order: first octet first
+    std::fprintf(stderr, "trace: %s: %s to %u.%u.%u.%u port %u, status %d\n",
+                 header.ok ? callLabel(prog, vers, proc).c_str() : "call", tcp ? "TCP" : "UDP", ab[0], ab[1], ab[2],
+                 ab[3], v->port, v->status);
+    writeCallMessage(stderr, v->call, v->callLength, tcp ? &v->recordMark : nullptr);
+    if (v->reply == nullptr || v->replyLength == 0) std::fprintf(stderr, "<-- no reply\n");
+    else writeReply(stderr, v->reply, v->replyLength, prog, proc);
     std::fflush(stderr);
 }
 
@@ -319,6 +354,9 @@ void traceBroadcast(const RpcOperation& op, bool call, const RpcSockAddrIn* send
     }
     std::fflush(stderr);
 }
+
+void setTracing(bool on) { g_tracing = on; }
+bool tracing() { return g_tracing; }
 
 void traceNote(const std::string& text) {
     if (!g_tracing) return;

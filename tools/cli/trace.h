@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // --trace: every message a command sends and receives, decoded field by
 // field on standard error (standard output, --json included, stays as it
-// is), for a user to send to support instead of a capture. Read from the
-// operation's own request and reply blocks after each exchange, through
-// the public record fields only. Passwords (PCNFSD version 2 AUTH, Qelnfsd
+// is), for a user to send to support instead of a capture. Each exchange
+// is shown by the library right after it (rpcSetExchangeObserver), its
+// call as sent and its reply as received. Passwords (PCNFSD version 2 AUTH, Qelnfsd
 // AUTHORIZE) are masked: their length is shown, never their bytes, clear
 // or scrambled.
 #pragma once
@@ -19,10 +19,11 @@ namespace qelrpc::cli {
 void setTracing(bool on);
 bool tracing();
 
-// The exchange just made on op (its request block as sent, its reply block
-// as received). status is the call's result; what names the step ("null
-// call", "PMAPPROC_DUMP", ...). Nothing when tracing is off.
-void traceExchange(const RpcOperation& op, int status, const char* what);
+// The exchange observer the tool installs with --trace
+// (rpcSetExchangeObserver): the library shows it every exchange made on
+// the thread, on the tool's operations and on its own (port look-ups, the
+// name-service choice and questions, the authorisation), right after it.
+void traceExchange(const RpcExchangeView* view, void* context);
 
 // A broadcast: its call once (call true), then each answer with its
 // sender (call false).
