@@ -14,12 +14,21 @@ foreach(_rel IN LISTS QELRPC_SPLIT_FILES)
   endif()
   get_filename_component(_dir "${_file}" DIRECTORY)
   get_filename_component(_name "${_file}" NAME)
-  # A binary that is already stripped (a second install that found it up
-  # to date) keeps the debug file made the first time.
-  execute_process(COMMAND "${QELRPC_SPLIT_OBJDUMP}" -h "${_file}" OUTPUT_VARIABLE _sections ERROR_QUIET)
-  if(_sections MATCHES "\\.gnu_debuglink" AND EXISTS "${_file}.debug")
-    message(STATUS "Up-to-date: ${_file}.debug")
-    list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${_file}.debug")
+  # Nothing to split off a binary without debug sections or symbols: one already
+  # split (a second install that found it up to date keeps the .debug file
+  # made the first time) or one stripped by `cmake --install --strip`.
+  execute_process(COMMAND "${QELRPC_SPLIT_OBJDUMP}" -f -h "${_file}" OUTPUT_VARIABLE _sections
+    RESULT_VARIABLE _rc ERROR_QUIET)
+  if(NOT _rc EQUAL 0)
+    message(FATAL_ERROR "${QELRPC_SPLIT_OBJDUMP} cannot read ${_file}")
+  endif()
+  if(NOT _sections MATCHES "\\.debug_|HAS_SYMS")
+    if(EXISTS "${_file}.debug" AND _sections MATCHES "\\.gnu_debuglink")
+      message(STATUS "Up-to-date: ${_file}.debug")
+      list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${_file}.debug")
+    else()
+      message(STATUS "No debug data to split off: ${_file}")
+    endif()
     continue()
   endif()
   message(STATUS "Splitting: ${_file} -> ${_name}.debug")

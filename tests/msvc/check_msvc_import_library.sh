@@ -80,9 +80,8 @@ sort "$work/imported_by_lib.unsorted" >"$work/imported_by_lib"
 if ! diff -u "$work/want" "$work/imported_by_lib"; then
     fail "the names $lib imports differ from the export list (- list, + library)"
 fi
-echo "$lib: $(wc -l <"$work/want") import members ($machine, $(
-    awk '/^Name type:/{print $3}' "$work/members.txt" | sort -u | tr '\n' ' '
-)name type), the export list exactly"
+nametypes=$(awk '/^Name type:/{print $3}' "$work/members.txt" | sort -u | tr '\n' ' ')
+echo "$lib: $(wc -l <"$work/want") import members ($machine, name type ${nametypes% }), the export list exactly"
 
 # 2. A program built and linked as Microsoft's tools do. Every exported
 #    function's address is taken through the header's dllimport
