@@ -5,8 +5,8 @@
 #
 #   <prefix>/<libdir>/libqelrpc.so.0.1.0, libqelrpc.so.0 (SONAME), libqelrpc.so
 #   <prefix>/<libdir>/libqeldes.so, libqelnis.so        (the siblings)
-#   <prefix>/bin/qelrpc.dll, qeldes.dll, qelnis.dll      (Windows)
-#   <prefix>/lib/libqelrpc.dll.a                         (Windows import library)
+#   <prefix>/bin/qelrpc.dll, qeldes.dll                  (Windows; the whole
+#                                                          Windows tree: cmake/WindowsKit.cmake)
 #   <prefix>/include/qelrpc.h
 #   <prefix>/<libdir>/cmake/qelrpc/                      (find_package(qelrpc))
 #   <prefix>/<libdir>/pkgconfig/qelrpc.pc
@@ -87,6 +87,12 @@ else()
 endif()
 configure_file(${CMAKE_SOURCE_DIR}/cmake/qelrpc.pc.in ${CMAKE_BINARY_DIR}/qelrpc.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/qelrpc.pc DESTINATION ${QELRPC_INSTALL_PKGCONFIGDIR})
+
+if(WIN32)
+  # The import library for Microsoft's linker, the .def, the notes and the
+  # stripped binaries with their debug data beside them.
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsKit.cmake)
+endif()
 
 # ---------------------------------------------------------------------------
 # Debian package: cpack -G DEB (--config <build>/CPackConfig.cmake).
