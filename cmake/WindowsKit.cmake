@@ -68,9 +68,9 @@ there, so a 32-bit qelnis.dll in System32 is not found (and does not
 belong among the 64-bit DLLs).")
 endif()
 set(QELRPC_KIT_MSVC_MACHINE ${_qelrpc_msvc_machine})
-configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/README.txt.in
+configure_file(${CMAKE_SOURCE_DIR}/cmake/windows-kit/README.txt.in
   ${CMAKE_BINARY_DIR}/windows-kit/README.txt @ONLY NEWLINE_STYLE CRLF)
-configure_file(${CMAKE_SOURCE_DIR}/packaging/windows/system-directory.txt.in
+configure_file(${CMAKE_SOURCE_DIR}/cmake/windows-kit/system-directory.txt.in
   ${CMAKE_BINARY_DIR}/windows-kit/system-directory/README.txt @ONLY NEWLINE_STYLE CRLF)
 configure_file(${CMAKE_SOURCE_DIR}/LICENSE ${CMAKE_BINARY_DIR}/windows-kit/LICENSE.txt
   @ONLY NEWLINE_STYLE CRLF)
