@@ -17,11 +17,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli_run.h"
+#include "fake_peer.h"
 #include "nfsuser_peers.h"
 #include "qelrpc.h"
 #include "peer_skip.h"
@@ -428,6 +430,56 @@ TEST_F(RefDaemonAddress, OneAddressIsRegisteredWithThatAddress) {
         refd.stop();  // unregisters
         const std::string after = run("/usr/sbin/rpcinfo 127.0.0.1");
         EXPECT_EQ(after.find(uaddr), std::string::npos) << after;
+    }
+}
+
+// A portmapper that speaks version 2 only (a scripted one on port 111, in
+// place of rpcbind): the daemon on one address asks with version 3, is
+// refused with PROG_MISMATCH and stays unregistered rather than claim every
+// address with a version-2 SET; on every interface its version-2 SET is
+// taken.
+TEST(RefDaemonVersion2Portmapper, OneAddressStaysUnregisteredEveryInterfaceRegisters) {
+    using namespace testpeer;
+    std::mutex m;
+    std::vector<uint32_t> versions;  // of every call it was sent
+    TcpPeer portmapper(
+        [&](int, Conn& c) {
+            Bytes call;
+            while (c.readRecord(call) && call.size() >= 24) {
+                const uint32_t vers = wordAt(call, 16);
+                {
+                    std::lock_guard<std::mutex> lock(m);
+                    versions.push_back(vers);
+                }
+                // Version 3 is not spoken here: PROG_MISMATCH, versions 2 to 2.
+                c.sendFragment(vers == 2 ? successReply(wordAt(call, 0), words({1}))
+                                         : words({wordAt(call, 0), 1, 0, 0, 0, 2, 2, 2}),
+                               true);
+            }
+        },
+        Endpoint{htonl(INADDR_LOOPBACK), 111});
+    ASSERT_TRUE(portmapper.ok());
+    struct Case {
+        const char* addr;
+        bool registered;
+        uint32_t version;  // of every call the daemon made
+    };
+    for (const Case& c : {Case{"loopback", false, 3}, Case{"any", true, 2}}) {
+        SCOPED_TRACE(c.addr);
+        {
+            std::lock_guard<std::mutex> lock(m);
+            versions.clear();
+        }
+        testproc::Child refd;
+        std::string line;
+        ASSERT_TRUE(refd.start({QELRPC_REFD_PATH, "--accounts", QELRPC_REFD_ACCOUNTS, "--addr", c.addr}));
+        ASSERT_TRUE(refd.readLine(line, std::chrono::seconds(20)));
+        EXPECT_NE(line.find("listening on "), std::string::npos) << line;
+        EXPECT_EQ(line.find("registered with the portmapper") != std::string::npos, c.registered) << line;
+        refd.stop();
+        std::lock_guard<std::mutex> lock(m);
+        EXPECT_FALSE(versions.empty());
+        for (uint32_t v : versions) EXPECT_EQ(v, c.version);
     }
 }
 
