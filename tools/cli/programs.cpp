@@ -49,9 +49,11 @@ std::optional<uint32_t> parseProgram(std::string_view text) {
 }
 
 std::optional<std::string> programName(uint32_t number) {
-    if (auto n = systemProgramName(number)) return n;
+    // The suite's own programs by the names the tool takes and its users
+    // know, whatever another entry in the database calls their numbers
+    // (for the portmapper and PCNFSD the two agree).
     if (const char* n = builtInProgramName(number)) return std::string(n);
-    return std::nullopt;
+    return systemProgramName(number);
 }
 
 }  // namespace qelrpc::cli

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Program numbers and the names people know them by: the system's RPC
-// program database first (/etc/rpc on Linux, as rpcinfo reads it), then the
-// tool's own table, which is all there is on Windows.
+// Program numbers and the names people know them by: the tool's own table
+// of the suite's programs, and the system's RPC program database (/etc/rpc
+// on Linux, as rpcinfo reads it), which is all there is for the others
+// (on Windows only the table).
 #pragma once
 
 #include <cstdint>
@@ -25,8 +26,8 @@ std::span<const ProgramName> knownPrograms();
 // of the tool's own table (case-insensitive).
 std::optional<uint32_t> parseProgram(std::string_view text);
 
-// The name shown for a program number: the database's official name, else
-// the tool's own, else nothing.
+// The name shown for a program number: the tool's own for the programs of
+// its table, else the database's official name, else nothing.
 std::optional<std::string> programName(uint32_t number);
 
 // The tool's own table alone (what Windows shows).
