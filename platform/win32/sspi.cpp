@@ -6,10 +6,14 @@
 //
 // Buffer layouts, so that the bytes on the wire are the RFC 4121 tokens a
 // GSS-API peer makes and takes:
-//   MakeSignature / VerifySignature   DATA (the message) | TOKEN (the MIC token)
+//   MakeSignature / VerifySignature   DATA (the message) | TOKEN (the MIC token);
+//                                     DATA without SECBUFFER_READONLY, which
+//                                     a package may not take for DATA
 //   EncryptMessage                    TOKEN | DATA (sealed in place) | PADDING;
-//                                     the token is their concatenation in
-//                                     the order the package wrote it
+//                                     the token is TOKEN | DATA | PADDING as
+//                                     the package filled them, or DATA | TOKEN
+//                                     from a package built over a GSS-API
+//                                     library, which leaves PADDING untouched
 //                                     (wrapOrder, platform/sspi.h)
 //   DecryptMessage                    STREAM (the whole token) | DATA (the clear
 //                                     text, pointing into the stream); a package
@@ -165,7 +169,7 @@ SecStatus sign(const void* table, Session* session, const void* data, size_t len
         session->haveSizes && session->sizes.cbMaxSignature > kMicRoom ? session->sizes.cbMaxSignature : kMicRoom;
     auto* token = static_cast<uint8_t*>(heap::raw(room));
     if (token == nullptr) return kInsufficientMemory;
-    SecBuffer b[2] = {{static_cast<unsigned long>(length), SECBUFFER_DATA | SECBUFFER_READONLY,
+    SecBuffer b[2] = {{static_cast<unsigned long>(length), SECBUFFER_DATA,
                        const_cast<void*>(data)},
                       {room, SECBUFFER_TOKEN, token}};
     SecBufferDesc d{SECBUFFER_VERSION, 2, b};
@@ -189,7 +193,7 @@ SecStatus verify(const void* table, Session* session, const void* data, size_t l
     // caller's reply.
     Bytes copy;
     if (!take(copy, mic, micLength)) return kInsufficientMemory;
-    SecBuffer b[2] = {{static_cast<unsigned long>(length), SECBUFFER_DATA | SECBUFFER_READONLY,
+    SecBuffer b[2] = {{static_cast<unsigned long>(length), SECBUFFER_DATA,
                        const_cast<void*>(data)},
                       {static_cast<unsigned long>(micLength), SECBUFFER_TOKEN, copy.data}};
     SecBufferDesc d{SECBUFFER_VERSION, 2, b};
@@ -224,7 +228,10 @@ SecStatus seal(const void* table, Session* session, const void* data, size_t len
         heap::release(work);
         return r;
     }
-    const size_t n = size_t{b[0].cbBuffer} + b[1].cbBuffer + padLength;
+    // The GSS-library form is whole without the padding buffer, which such
+    // a package leaves untouched (its length still the room given).
+    const unsigned long padUsed = order == WrapOrder::TokenFirst ? padLength : 0;
+    const size_t n = size_t{b[0].cbBuffer} + b[1].cbBuffer + padUsed;
     auto* out = static_cast<uint8_t*>(heap::raw(n));
     if (out == nullptr) {
         heap::release(work);
@@ -241,8 +248,6 @@ SecStatus seal(const void* table, Session* session, const void* data, size_t len
         std::memcpy(p, dataArea, b[1].cbBuffer);
         p += b[1].cbBuffer;
         std::memcpy(p, work, b[0].cbBuffer);
-        p += b[0].cbBuffer;
-        if (padLength != 0) std::memcpy(p, dataArea + length, padLength);
     }
     heap::release(work);
     token.data = out;
