@@ -14,6 +14,10 @@ bool isGssAvailable(int provider) noexcept;
 // answered at load, else null (back end 1 cannot carry RPCSEC_GSS).
 const void* sspiKerberosTable() noexcept;
 
+// Test seam: back end 1 stops carrying RPCSEC_GSS until the next load
+// (IsGSSAvailable keeps its answer).
+void hideSecurityInterfaceForTesting() noexcept;
+
 }  // namespace qelrpc::gss
 
 namespace qelrpc::auth {

@@ -17,6 +17,7 @@
 #include "gss/nfs_calls.h"
 #include "gss/realm.h"
 #include "peer_skip.h"
+#include "platform/sspi.h"
 #include "qelrpc.h"
 #include "xdr/wire.h"
 
@@ -142,6 +143,33 @@ TEST_F(GssPeers, AWrongMicIsTold) {
     EXPECT_EQ(RPCSEC_GSS_VerifyMIC(&op_, body.data(), n, p + 8 + qelrpc::wire::padded(n), q), 0);
     body[body.size() - 1] ^= 1;
     EXPECT_EQ(RPCSEC_GSS_VerifyMIC(&op_, body.data(), n, p + 8 + qelrpc::wire::padded(n), q), -23);
+}
+
+// The security interface's back end finds where the clear text of a peer's
+// wrap token ends from the token's header and the checksum length of a MIC
+// token (platform/sspi.h). Checked here on the MIT library's real tokens of
+// an established context, text lengths around the cipher's block size.
+TEST_F(GssPeers, WrapTokenLayoutMatchesTheMitLibrarysTokens) {
+    establish(RPCSEC_GSS_SVC_PRIVACY);
+    uint8_t mic[RPCSEC_GSS_MAX_MIC];
+    uint32_t micLength = sizeof mic;
+    const uint8_t text[4] = {1, 2, 3, 4};
+    ASSERT_EQ(RPCSEC_GSS_GetMIC(&op_, text, 4, mic, &micLength), 0);
+    const size_t checksum = qelrpc::platform::sspi::micChecksumLength(mic, micLength);
+    ASSERT_GT(checksum, 0u);
+    for (uint32_t length : {0u, 1u, 11u, 12u, 16u, 17u, 100u, 1000u}) {
+        SCOPED_TRACE(length);
+        const std::vector<uint8_t> in(length, 0x3C);
+        std::vector<uint8_t> out(length + 256);
+        uint32_t n = 0;
+        ASSERT_EQ(RPCSEC_GSS_EncryptBufferEx(in.data(), length, out.data(), &n, RPCSEC_GSS_SVC_PRIVACY, 9, &op_), 0);
+        const uint32_t tokenLength = loadWord(out.data());
+        ASSERT_EQ(qelrpc::platform::sspi::wrapOrder(nullptr, 0, out.data() + 4, tokenLength),
+                  qelrpc::platform::sspi::WrapOrder::DataFirst);
+        size_t clear = 0;
+        ASSERT_TRUE(qelrpc::platform::sspi::wrapClearLength(out.data() + 4, tokenLength, checksum, clear));
+        EXPECT_EQ(clear, length + 4u);  // the sequence number and the text
+    }
 }
 
 // Anyone who reaches the client can answer a call on an established

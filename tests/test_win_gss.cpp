@@ -158,6 +158,8 @@ TEST_F(WinGss, AnUnknownServicePrincipalIsRefused) {
     ASSERT_NO_FATAL_FAILURE(open(kNfsPort, kNfsProgram, kNfsV3, false));
     ASSERT_EQ(rpcCreateAuthRPCSEC_GSS(&op_, "nosuch@localhost", RPCSEC_GSS_SVC_NONE), 1);
     EXPECT_EQ(RPCSEC_GSS_InitSecurityContext(&op_), -6);
+    std::printf("unknown service: major 0x%08X, SECURITY_STATUS 0x%08X\n", record(op_).majorStatus,
+                record(op_).minorStatus);
     EXPECT_NE(record(op_).majorStatus, 0u);
     EXPECT_NE(record(op_).minorStatus, 0u);  // the SECURITY_STATUS
     EXPECT_EQ(record(op_).handleLength, 0u);
