@@ -15,6 +15,7 @@
 
 #include "auth/flavor_writers.h"
 #include "auth/gss_api.h"
+#include "auth/gss_mechanism.h"
 #include "auth/gss_protect.h"
 #include "auth/gss_providers.h"
 #include "auth/gss_status.h"
@@ -46,27 +47,10 @@ void releaseHandle(AuthGssCred& c) {
 }
 
 void deleteContext(AuthGssCred& c) {
-    const EntryPoints* g = mit();
-    if (c.context != nullptr && g != nullptr) {
-        OM_uint32 minor = 0;
-        g->deleteSecContext(&minor, &c.context, nullptr);
-    }
+    const Mechanism* m = forProvider(c.provider);
+    if (m != nullptr) m->deleteContext(c.context);
     c.context = nullptr;
 }
-
-// A name or an OID set the back end made; handed back to it on every path.
-template <class T, auto Release>
-struct Held {
-    T v = nullptr;
-    Held() = default;
-    Held(const Held&) = delete;
-    Held& operator=(const Held&) = delete;
-    ~Held() {
-        OM_uint32 minor = 0;
-        if (v != nullptr && mit() != nullptr) (mit()->*Release)(&minor, &v);
-    }
-};
-using HeldName = Held<gss_name_t, &EntryPoints::releaseName>;
 
 // Sends one INIT call carrying `token` and reads the server's answer into
 // the record; the server's token, seq_window and verifier are copied out.
@@ -77,12 +61,12 @@ struct SetupReply {
     uint32_t verifierLength = 0;
 };
 
-int exchangeInit(RpcOperation& op, AuthGssCred& c, const gss_buffer_desc& token, SetupReply& out) {
+int exchangeInit(RpcOperation& op, AuthGssCred& c, const Token& token, SetupReply& out) {
     const int h = rpc::prepareHeader(op, 0);
     if (h != 0) return h + rc::kHeaderBase;
     operation::initDataBuffer(op.request);
     wire::Writer w(op.request.data);
-    if (token.length > UINT32_MAX || !w.opaque(token.value, static_cast<uint32_t>(token.length))) {
+    if (token.length > UINT32_MAX || !w.opaque(token.data, static_cast<uint32_t>(token.length))) {
         return rc::kSetupFailed;
     }
     op.request.data = w.window();
@@ -122,8 +106,8 @@ int initSecurityContext(RpcOperation* op) {
     auto& c = *static_cast<AuthGssCred*>(op->auth->body);
     // A credential set up before starts over: old handle and context go.
     releaseHandle(c);
-    const EntryPoints* g = mit();
-    if (g == nullptr) return rc::kUnavailable;
+    const Mechanism* m = forProvider(c.provider);
+    if (m == nullptr) return rc::kUnavailable;
     deleteContext(c);
     c.gssProc = RPCSEC_GSS_PROC_INIT;
     c.seqNum = 0;
@@ -131,40 +115,30 @@ int initSecurityContext(RpcOperation* op) {
     op->auth->verfLength = 0;
     if (c.principal == nullptr) return rc::kImportName;
 
-    HeldName name;
-    OM_uint32 minor = 0;
-    gss_buffer_desc text{std::strlen(c.principal), c.principal};
-    OM_uint32 major = g->importName(&minor, &text, *g->ntServiceName, &name.v);
-    if (major != kComplete) {
-        c.majorStatus = major;
-        c.minorStatus = minor;
-        return rc::kImportName;
-    }
-
     SetupReply last;
     std::vector<uint8_t> input;
     bool haveInput = false;
     bool sent = false;
     for (int pass = 0; pass < kMaxSetupPasses; ++pass) {
-        gss_buffer_desc in{input.size(), input.data()};
-        OwnedBuffer out;
-        OM_uint32 flags = 0;
-        major = g->initSecContext(&minor, nullptr, &c.context, name.v, nullptr, kMutualFlag | kReplayFlag, 0,
-                                  nullptr, haveInput ? &in : nullptr, nullptr, &out.b, &flags, nullptr);
-        c.majorStatus = major;
-        c.minorStatus = minor;
-        if (major != kComplete && major != kContinueNeeded) break;
+        Token out;
+        bool badName = false;
+        const Status s = m->initContext(c.context, c.principal, haveInput ? input.data() : nullptr, input.size(),
+                                        out, badName);
+        c.majorStatus = s.major;
+        c.minorStatus = s.minor;
+        if (badName) return rc::kImportName;
+        if (s.major != kComplete && s.major != kContinueNeeded) break;
         bool fresh = false;
-        if (out.b.length != 0) {
-            const int r = exchangeInit(*op, c, out.b, last);
+        if (out.length != 0) {
+            const int r = exchangeInit(*op, c, out, last);
             if (r != 0) return r;
             sent = true;
             fresh = true;
         }
-        if (major == kComplete) {
+        if (s.major == kComplete) {
             // Without an exchange there is no server answer to authenticate.
             if (!sent) return rc::kSetupFailed;
-            const int r = verifyMic(c.context, last.seqWindow, 4, last.verifier, last.verifierLength);
+            const int r = verifyMic(*m, c.context, last.seqWindow, 4, last.verifier, last.verifierLength);
             if (r != 0) return r;
             c.gssProc = RPCSEC_GSS_PROC_DATA;
             return 0;
@@ -184,8 +158,8 @@ int destroySecurityContext(RpcOperation* op) {
     if (op == nullptr || op->auth == nullptr || op->auth->body == nullptr) return rc::kNoRecord;
     if (op->auth->flavor != RPC_RPCSEC_GSS) return rc::kNotGss;
     auto& c = *static_cast<AuthGssCred*>(op->auth->body);
-    if (!isGssAvailable(c.provider) || mit() == nullptr) return rc::kUnavailable;
-    const EntryPoints& g = *mit();
+    const Mechanism* m = forProvider(c.provider);
+    if (m == nullptr) return rc::kUnavailable;
     c.gssProc = RPCSEC_GSS_PROC_DESTROY;
     const int h = rpc::prepareHeader(*op, 0);
     if (h != 0) return h + rc::kHeaderBase;
@@ -193,28 +167,25 @@ int destroySecurityContext(RpcOperation* op) {
     wire::Writer w(op->request.data);
     uint8_t seq[4];
     wire::storeWord(seq, c.seqNum);
-    gss_buffer_desc msg{4, seq};
-    OM_uint32 minor = 0;
     switch (c.service) {
         case RPCSEC_GSS_SVC_NONE: break;
         case RPCSEC_GSS_SVC_INTEGRITY: {
-            OwnedBuffer mic;
-            const OM_uint32 major = g.getMic(&minor, c.context, 0, &msg, &mic.b);
-            if (major != kComplete) return mapMajorStatus(major, rc::kMicFailed);
+            Token mic;
+            const Status s = m->getMic(c.context, seq, 4, mic);
+            if (s.major != kComplete) return mapMajorStatus(s.major, rc::kMicFailed);
             // rpc_gss_integ_data over the sequence number alone: its length
             // (4), the number, the MIC.
-            if (mic.b.length > UINT32_MAX || !w.word(4) || !w.word(c.seqNum) ||
-                !w.opaque(mic.b.value, static_cast<uint32_t>(mic.b.length))) {
+            if (mic.length > UINT32_MAX || !w.word(4) || !w.word(c.seqNum) ||
+                !w.opaque(mic.data, static_cast<uint32_t>(mic.length))) {
                 return rc::kMicFailed;
             }
             break;
         }
         case RPCSEC_GSS_SVC_PRIVACY: {
-            OwnedBuffer sealed;
-            int conf = 0;
-            const OM_uint32 major = g.wrap(&minor, c.context, 1, 0, &msg, &conf, &sealed.b);
-            if (major != kComplete || sealed.b.length > UINT32_MAX ||
-                !w.opaque(sealed.b.value, static_cast<uint32_t>(sealed.b.length))) {
+            Token sealed;
+            const Status s = m->wrap(c.context, seq, 4, sealed);
+            if (s.major != kComplete || sealed.length > UINT32_MAX ||
+                !w.opaque(sealed.data, static_cast<uint32_t>(sealed.length))) {
                 return rc::kUnsealFailed;
             }
             break;
@@ -231,27 +202,20 @@ int destroySecurityContext(RpcOperation* op) {
 int inquireCred(char* out, uint32_t* length) noexcept {
     if (out == nullptr || length == nullptr) return rc::kNullArgument;
     out[0] = '\0';
-    const EntryPoints* g = mit();
-    if (g == nullptr) return rc::kUnavailable;
-    OM_uint32 minor = 0;
-    HeldName name;
-    OM_uint32 lifetime = 0;
-    gss_cred_usage_t usage = 0;
-    Held<gss_OID_set, &EntryPoints::releaseOidSet> mechs;
-    const OM_uint32 major = g->inquireCred(&minor, nullptr, &name.v, &lifetime, &usage, &mechs.v);
-    switch (major) {
+    const Mechanism* m = active();
+    if (m == nullptr) return rc::kUnavailable;
+    Token text;
+    const Status s = m->defaultPrincipal(text);
+    switch (s.major) {
         case kComplete: break;
         case kNoCred: return rc::kNoCred;
         case kDefectiveCredential: return rc::kDefectiveCred;
         case kCredentialsExpired: return rc::kCredExpired;
         default: return rc::kInquireFailed;
     }
-    OwnedBuffer text;
-    gss_OID type = nullptr;
-    if (g->displayName(&minor, name.v, &text.b, &type) != kComplete) return rc::kInquireFailed;
-    const size_t n = text.b.length;
+    const size_t n = text.length;
     if (n > *length) return rc::kTooSmall;
-    if (n != 0) std::memcpy(out, text.b.value, n);
+    if (n != 0) std::memcpy(out, text.data, n);
     out[n] = '\0';
     // user@REALM and user/instance@REALM both lose only the realm; the text
     // never grows, so it stays inside the caller's buffer.
@@ -281,8 +245,9 @@ int writeRpcsecGssCred(RpcOperation& op, uint8_t* p, const uint8_t* end) noexcep
     const uint32_t credLength = kCredFixedBytes + static_cast<uint32_t>(wire::padded(c.handleLength));
     const uint64_t verfRoom = 8 + (init ? 0 : RPCSEC_GSS_MAX_MIC);
     if (credLength + verfRoom > static_cast<uint64_t>(end - p)) return status::kInvalidParameter;
+    const Mechanism* m = forProvider(c.provider);
     if (!init) {
-        if (mit() == nullptr) return rc::kUnavailable;
+        if (m == nullptr) return rc::kUnavailable;
         if (c.seqNum >= kMaxSeq - 1) return rc::kContextExpired;
         // Every DATA and DESTROY call carries a number of its own, so a
         // server that drops repeats (RFC 2203 section 5.3.3.1) takes it.
@@ -313,7 +278,7 @@ int writeRpcsecGssCred(RpcOperation& op, uint8_t* p, const uint8_t* end) noexcep
     // The MIC covers the call from the xid (behind the record mark's slot)
     // to the end of the credential body.
     const uint8_t* const xid = base + 4;
-    const int r = getMic(c.context, xid, static_cast<uint32_t>(w.window().pos - xid), mic, sizeof mic, micLength);
+    const int r = getMic(*m, c.context, xid, static_cast<uint32_t>(w.window().pos - xid), mic, sizeof mic, micLength);
     if (r != 0) return r;
     w.opaqueAuth(RPC_RPCSEC_GSS, mic, micLength);
     a->verfFlavor = RPC_RPCSEC_GSS;
@@ -338,7 +303,8 @@ using namespace qelrpc::gss;
 extern "C" {
 
 int rpcCreateAuthRPCSEC_GSS(RpcOperation* op, const char* serviceName, int service) {
-    if (mit() == nullptr) return 0;
+    const Mechanism* m = active();
+    if (m == nullptr) return 0;
     if (op == nullptr || serviceName == nullptr) return 0;
     const bool full = std::strchr(serviceName, '@') != nullptr;
     if (!full && (op->hostName == nullptr || op->hostName[0] == '\0')) return 0;
@@ -351,7 +317,7 @@ int rpcCreateAuthRPCSEC_GSS(RpcOperation* op, const char* serviceName, int servi
     c->principal = static_cast<char*>(heap::raw(n + 1));
     if (c->principal == nullptr) return 0;
     std::snprintf(c->principal, n + 1, full ? "%s" : "%s@%s", serviceName, op->hostName);
-    c->provider = GssProviderMit;
+    c->provider = m->provider();
     c->gssProc = RPCSEC_GSS_PROC_INIT;
     c->service = static_cast<uint32_t>(service);
     c->seqNum = 0;

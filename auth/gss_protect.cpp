@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // RPCSEC_GSS message protection (RFC 2203 section 5.3.2), MICs and the error
-// text, all through the MIT back end.
+// text, all through the back-end seam (auth/gss_mechanism.h). The exports
+// that name only a context use the back end new credentials use.
 //
 // Integrity (rpc_gss_integ_data):   Privacy (rpc_gss_priv_data):
 //   4 + P            length word       w       length of the sealed token
@@ -14,6 +15,7 @@
 #include <cstring>
 
 #include "auth/gss_api.h"
+#include "auth/gss_mechanism.h"
 #include "auth/gss_providers.h"
 #include "auth/gss_status.h"
 #include "platform/heap.h"
@@ -26,14 +28,12 @@ namespace {
 // only, but a record may say either.
 constexpr uint32_t kProcContinueInit = 2;
 
-gss_buffer_desc view(const void* p, uint32_t n) { return gss_buffer_desc{n, const_cast<void*>(p)}; }
-
 // The exports' own steps. None of them allocates through C++ or throws, so
 // they need no exception barrier.
 int protect(const void* in, uint32_t len, void* out, uint32_t* outLen, int service, uint32_t seqNum,
             RpcGssContext context) noexcept {
-    const EntryPoints* g = mit();
-    if (g == nullptr) return rc::kUnavailable;
+    const Mechanism* m = active();
+    if (m == nullptr) return rc::kUnavailable;
     if (service < RPCSEC_GSS_SVC_NONE || service > RPCSEC_GSS_SVC_PRIVACY) return 0;  // nothing written
     if (outLen == nullptr || out == nullptr || (in == nullptr && len != 0)) return rc::kNullArgument;
     auto* o = static_cast<uint8_t*>(out);
@@ -46,8 +46,7 @@ int protect(const void* in, uint32_t len, void* out, uint32_t* outLen, int servi
     // Privacy: the sealed number and data. Either ends in the token.
     const bool integrity = service == RPCSEC_GSS_SVC_INTEGRITY;
     wire::Writer w(MbufCursor{0, UINT32_MAX, o}, 0);
-    OwnedBuffer token;
-    OM_uint32 minor = 0;
+    Token token;
     if (integrity) {
         // The data is padded to 4 before it is signed, so the length word,
         // the bytes sent and the bytes the MIC covers always agree.
@@ -59,9 +58,8 @@ int protect(const void* in, uint32_t len, void* out, uint32_t* outLen, int servi
         uint8_t* data = w.reserve(static_cast<uint32_t>(p));
         if (len != 0) std::memmove(data, in, len);
         if (p > len) std::memset(data + len, 0, static_cast<size_t>(p - len));
-        gss_buffer_desc msg = view(o + 4, static_cast<uint32_t>(4 + p));
-        const OM_uint32 major = g->getMic(&minor, context, 0, &msg, &token.b);
-        if (major != kComplete) return mapMajorStatus(major, rc::kMicFailed);
+        const Status s = m->getMic(context, o + 4, static_cast<size_t>(4 + p), token);
+        if (s.major != kComplete) return mapMajorStatus(s.major, rc::kMicFailed);
     } else {
         if (len > UINT32_MAX - 4) return rc::kSealFailed;
         auto* clear = static_cast<uint8_t*>(heap::raw(size_t{len} + 4));
@@ -69,13 +67,11 @@ int protect(const void* in, uint32_t len, void* out, uint32_t* outLen, int servi
         wire::Writer clearText(MbufCursor{0, len + 4, clear}, 0);
         clearText.word(seqNum);
         if (len != 0) std::memcpy(clearText.reserve(len), in, len);
-        int conf = 0;
-        gss_buffer_desc msg = view(clear, len + 4);
-        const OM_uint32 major = g->wrap(&minor, context, 1, 0, &msg, &conf, &token.b);
+        const Status s = m->wrap(context, clear, size_t{len} + 4, token);
         heap::release(clear);
-        if (major != kComplete) return rc::kSealFailed;
+        if (s.major != kComplete) return rc::kSealFailed;
     }
-    if (token.b.length > UINT32_MAX || !w.opaque(token.b.value, static_cast<uint32_t>(token.b.length))) {
+    if (token.length > UINT32_MAX || !w.opaque(token.data, static_cast<uint32_t>(token.length))) {
         return integrity ? rc::kMicFailed : rc::kSealFailed;
     }
     *outLen = w.count();
@@ -83,49 +79,33 @@ int protect(const void* in, uint32_t len, void* out, uint32_t* outLen, int servi
 }
 
 int unseal(const void* in, uint32_t inLen, RpcGssContext context, void* out, uint32_t* outLen) noexcept {
-    const EntryPoints* g = mit();
-    if (g == nullptr) return rc::kUnavailable;
+    const Mechanism* m = active();
+    if (m == nullptr) return rc::kUnavailable;
     if (in == nullptr || context == nullptr || out == nullptr || outLen == nullptr) return rc::kNullArgument;
-    OM_uint32 minor = 0;
-    int conf = 0;
-    gss_qop_t qop = 0;
-    gss_buffer_desc sealed = view(in, inLen);
-    OwnedBuffer clear;
-    const OM_uint32 major = g->unwrap(&minor, context, &sealed, &clear.b, &conf, &qop);
-    if (major != kComplete) return rc::kUnsealFailed;
-    if (clear.b.length > *outLen) return rc::kTooSmall;
-    if (clear.b.length != 0) std::memcpy(out, clear.b.value, clear.b.length);
-    *outLen = static_cast<uint32_t>(clear.b.length);
+    Token clear;
+    const Status s = m->unwrap(context, in, inLen, clear);
+    if (s.major != kComplete) return rc::kUnsealFailed;
+    if (clear.length > *outLen) return rc::kTooSmall;
+    if (clear.length != 0) std::memcpy(out, clear.data, clear.length);
+    *outLen = static_cast<uint32_t>(clear.length);
     return 0;
 }
 
-void printStatus(const EntryPoints& g, OM_uint32 status, int type) noexcept {
-    OM_uint32 context = 0;
-    // A back end that never reports the last text ends after a few.
-    for (int i = 0; i < 16; ++i) {
-        OM_uint32 minor = 0;
-        OwnedBuffer text;
-        const OM_uint32 major = g.displayStatus(&minor, status, type, nullptr, &context, &text.b);
-        if (major != kComplete) return;
-        std::fprintf(stderr, "GSS-API error: %.*s\n", static_cast<int>(text.b.length),
-                     static_cast<const char*>(text.b.value));
-        if (context == 0) return;
-    }
-}
-
 int micInto(RpcGssContext context, const void* data, uint32_t len, void* mic, uint32_t* micLen) noexcept {
-    if (mit() == nullptr) return rc::kUnavailable;
+    const Mechanism* m = active();
+    if (m == nullptr) return rc::kUnavailable;
     if (micLen == nullptr || mic == nullptr || (data == nullptr && len != 0)) return rc::kNullArgument;
     uint32_t n = 0;
-    const int r = getMic(context, data, len, mic, *micLen, n);
+    const int r = getMic(*m, context, data, len, mic, *micLen, n);
     if (r == 0) *micLen = n;
     return r;
 }
 
 int checkMic(RpcGssContext context, const void* data, uint32_t len, const void* mic, uint32_t micLen) noexcept {
-    if (mit() == nullptr) return rc::kUnavailable;
+    const Mechanism* m = active();
+    if (m == nullptr) return rc::kUnavailable;
     if ((data == nullptr && len != 0) || (mic == nullptr && micLen != 0)) return rc::kNullArgument;
-    return verifyMic(context, data, len, mic, micLen);
+    return verifyMic(*m, context, data, len, mic, micLen);
 }
 
 }  // namespace
@@ -135,30 +115,21 @@ AuthGssCred* recordOf(RpcOperation* op) noexcept {
     return static_cast<AuthGssCred*>(op->auth->body);
 }
 
-int getMic(RpcGssContext context, const void* data, uint32_t len, void* mic, uint32_t room,
+int getMic(const Mechanism& m, RpcGssContext context, const void* data, uint32_t len, void* mic, uint32_t room,
            uint32_t& micLen) noexcept {
-    const EntryPoints* g = mit();
-    if (g == nullptr) return rc::kUnavailable;
-    OM_uint32 minor = 0;
-    gss_buffer_desc msg = view(data, len);
-    OwnedBuffer token;
-    const OM_uint32 major = g->getMic(&minor, context, 0, &msg, &token.b);
-    if (major != kComplete) return mapMajorStatus(major, rc::kMicFailed);
-    if (token.b.length > room) return rc::kTooSmall;
-    if (token.b.length != 0) std::memcpy(mic, token.b.value, token.b.length);
-    micLen = static_cast<uint32_t>(token.b.length);
+    Token token;
+    const Status s = m.getMic(context, data, len, token);
+    if (s.major != kComplete) return mapMajorStatus(s.major, rc::kMicFailed);
+    if (token.length > room) return rc::kTooSmall;
+    if (token.length != 0) std::memcpy(mic, token.data, token.length);
+    micLen = static_cast<uint32_t>(token.length);
     return 0;
 }
 
-int verifyMic(RpcGssContext context, const void* data, uint32_t len, const void* mic, uint32_t micLen) noexcept {
-    const EntryPoints* g = mit();
-    if (g == nullptr) return rc::kUnavailable;
-    OM_uint32 minor = 0;
-    gss_qop_t qop = 0;
-    gss_buffer_desc msg = view(data, len);
-    gss_buffer_desc token = view(mic, micLen);
-    const OM_uint32 major = g->verifyMic(&minor, context, &msg, &token, &qop);
-    switch (major) {
+int verifyMic(const Mechanism& m, RpcGssContext context, const void* data, uint32_t len, const void* mic,
+              uint32_t micLen) noexcept {
+    const Status s = m.verifyMic(context, data, len, mic, micLen);
+    switch (s.major) {
         case kComplete:
         // One supplementary bit alone: a good MIC that came again or out of
         // order, which RPC's own retransmissions produce.
@@ -180,10 +151,11 @@ bool onEstablishedContext(RpcOperation& op) noexcept {
 bool replyVerifierMatches(RpcOperation& op, const uint8_t* body, uint32_t length) noexcept {
     if (!onEstablishedContext(op)) return true;
     const AuthGssCred* c = recordOf(&op);
-    if (c->context == nullptr || mit() == nullptr) return false;
+    const Mechanism* m = forProvider(c->provider);
+    if (c->context == nullptr || m == nullptr) return false;
     uint8_t seq[4];
     wire::storeWord(seq, c->seqNum);
-    return verifyMic(c->context, seq, 4, body, length) == 0;
+    return verifyMic(*m, c->context, seq, 4, body, length) == 0;
 }
 
 }  // namespace qelrpc::gss
@@ -250,10 +222,9 @@ int RPCSEC_GSS_GetErrorMessage(RpcOperation* op, int, int) {
     if (op == nullptr || op->auth == nullptr || op->auth->flavor != RPC_RPCSEC_GSS) return rc::kNotGss;
     const auto* c = static_cast<const AuthGssCred*>(op->auth->body);
     if (c == nullptr) return rc::kNoRecord;
-    if (!isGssAvailable(c->provider) || mit() == nullptr) return rc::kUnavailable;
-    const EntryPoints& g = *mit();
-    printStatus(g, c->majorStatus, kGssCode);
-    printStatus(g, c->minorStatus, kMechCode);
+    const Mechanism* m = forProvider(c->provider);
+    if (m == nullptr) return rc::kUnavailable;
+    m->printStatus(c->majorStatus, c->minorStatus);
     return 0;
 }
 

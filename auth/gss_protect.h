@@ -10,17 +10,19 @@
 
 namespace qelrpc::gss {
 
+class Mechanism;
+
 // The RPCSEC_GSS record of op, or null (no credential, another flavor, or
 // no record).
 AuthGssCred* recordOf(RpcOperation* op) noexcept;
 
 // A MIC of len bytes into mic (room bytes); *micLen its length. 0, -1,
 // -12 (too small), or the mapped major status (-7, -17, -18, -19).
-int getMic(RpcGssContext context, const void* data, uint32_t len, void* mic, uint32_t room,
+int getMic(const Mechanism& m, RpcGssContext context, const void* data, uint32_t len, void* mic, uint32_t room,
            uint32_t& micLen) noexcept;
 
-// 0 when mic is a MIC of data; -23, -18 or -6 otherwise; -1 no back end.
-int verifyMic(RpcGssContext context, const void* data, uint32_t len, const void* mic, uint32_t micLen) noexcept;
+// 0 when mic is a MIC of data; -23, -18 or -6 otherwise.
+int verifyMic(const Mechanism& m, RpcGssContext context, const void* data, uint32_t len, const void* mic, uint32_t micLen) noexcept;
 
 // True when op's credential is RPCSEC_GSS and past its set-up (INIT,
 // CONTINUE_INIT): its calls, DATA and DESTROY, are answered with the MIC of

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The GSS-API back ends (docs/ARCHITECTURE.md, "RPCSEC_GSS (Kerberos)"):
 //   0  the MIT Kerberos GSS-API library, resolved by name, never linked;
-//   1  the Windows security interface, only asked whether it is there;
-//      every RPCSEC_GSS credential uses back end 0.
+//   1  the Windows security interface (secur32.dll's function table); its
+//      Kerberos package carries RPCSEC_GSS when back end 0 did not load.
+// New credentials take the first of the two that works (active()); the
+// choice is made at load and holds until unload.
 #include "auth/gss_providers.h"
 
 #include <atomic>
@@ -10,7 +12,9 @@
 #include <string>
 
 #include "auth/gss_api.h"
+#include "auth/gss_mechanism.h"
 #include "platform/module.h"
+#include "platform/sspi.h"
 #include "rpc/c_edge.h"
 
 namespace qelrpc::gss {
@@ -37,6 +41,8 @@ State* state() noexcept {
 // Read on every call.
 constinit const EntryPoints* g_mit = nullptr;
 constinit void* g_sspiTable = nullptr;
+// Whether the table's Kerberos package answered at load.
+constinit bool g_sspiKerberos = false;
 
 template <typename T>
 bool resolve(const platform::Module& m, const char* name, T& slot) {
@@ -83,12 +89,30 @@ bool loadSecurityInterface() {
     auto init = m.function<InitSecurityInterface>("InitSecurityInterfaceA");
     if (init == nullptr) return false;
     g_sspiTable = init();
+    g_sspiKerberos = g_sspiTable != nullptr && platform::sspi::hasKerberos(g_sspiTable);
     return g_sspiTable != nullptr;
 }
 
 }  // namespace
 
 const EntryPoints* mit() noexcept { return g_mit; }
+
+const void* sspiKerberosTable() noexcept { return g_sspiKerberos ? g_sspiTable : nullptr; }
+
+void hideSecurityInterfaceForTesting() noexcept { g_sspiKerberos = false; }
+
+const Mechanism* active() noexcept {
+    const Mechanism* m = mitMechanism();
+    return m != nullptr ? m : sspiMechanism();
+}
+
+const Mechanism* forProvider(int provider) noexcept {
+    switch (provider) {
+        case GssProviderMit: return mitMechanism();
+        case GssProviderSspi: return sspiMechanism();
+        default: return nullptr;
+    }
+}
 
 bool isGssAvailable(int provider) noexcept {
     switch (provider) {
@@ -162,6 +186,7 @@ void loadGssProviders() noexcept {
 void unloadGssProviders() noexcept {
     gss::unloadMit();
     gss::g_sspiTable = nullptr;
+    gss::g_sspiKerberos = false;
     if (gss::g_state != nullptr) gss::g_state->~State();  // releases the modules it still holds
     gss::g_state = nullptr;
 }

@@ -769,7 +769,7 @@ QELRPC_API int netname2host(const char* netName, char* host, int hostLen);
 typedef int32_t GssProvider;
 enum {
     GssProviderMit = 0,  /* the MIT Kerberos GSS-API library */
-    GssProviderSspi = 1  /* the Windows security interface (availability only) */
+    GssProviderSspi = 1  /* the Windows security interface's Kerberos package */
 };
 
 /* A GSS-API security context handle (gss_ctx_id_t). */
@@ -799,13 +799,15 @@ typedef struct AuthGssCred {
     RpcGssContext context; /* the local security context; null until set-up */
     uint32_t handleLength; /* the server's context handle: length ... */
     uint8_t* handle;       /* ... and bytes; owned */
-    GssProvider provider;  /* always GssProviderMit */
+    GssProvider provider;  /* the back end the credential uses */
 } AuthGssCred;
 
 /* 1 when the back end can be used, else 0; any number other than 0 and 1
  * answers 1. */
 QELRPC_API int IsGSSAvailable(int provider);
-/* The back end of new credentials: always GssProviderMit. */
+/* Always GssProviderMit. New credentials use the MIT library when it
+ * loaded, otherwise the security interface's Kerberos package (their
+ * record's provider says which). */
 QELRPC_API GssProvider GetGSSProvider(void);
 
 /* Attaches an RPCSEC_GSS credential for the service serviceName ("nfs"

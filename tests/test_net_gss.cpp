@@ -14,8 +14,10 @@
 #include "auth/library.h"
 #include "cli_run.h"
 #include "fake_peer.h"
+#include "gss/nfs_calls.h"
 #include "gss/realm.h"
 #include "peer_skip.h"
+#include "platform/sspi.h"
 #include "qelrpc.h"
 #include "xdr/wire.h"
 
@@ -24,14 +26,7 @@ namespace {
 using qelrpc::wire::loadWord;
 using qelrpc::wire::storeWord;
 
-constexpr uint32_t kNfsProgram = 100003;
-constexpr uint32_t kNfsV3 = 3;
-constexpr uint32_t kMountProgram = 100005;
-constexpr uint32_t kMountV3 = 3;
-constexpr uint32_t kProcNull = 0;
-constexpr uint32_t kProcGetattr = 1;
-constexpr uint32_t kMountProcMnt = 1;
-constexpr uint32_t kNf3Dir = 2;
+using namespace nfscalls;
 
 struct Peers {
     gsspeers::Realm realm;
@@ -41,29 +36,8 @@ struct Peers {
 };
 Peers* g_peers = nullptr;
 
-AuthGssCred& record(RpcOperation& op) { return *static_cast<AuthGssCred*>(op.auth->body); }
-
-// The export's root file handle from MOUNT version 3 MNT over AUTH_UNIX.
 bool mountRoot(const std::string& path, std::vector<uint8_t>& fh) {
-    RpcOperation op;
-    if (rpcInitOperationEx(&op, "localhost", htonl(INADDR_LOOPBACK)) != 0) return false;
-    bool ok = false;
-    // Ganesha registers MOUNT a moment after NFS answers.
-    for (int i = 0; i < 50 && GetProgramPort(&op, kMountProgram, kMountV3, 0) != 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    if (rpcCreateAuthUnix(&op, "localhost", 0, 0) == 1 && rpcPrepareRPCHeader(&op, kMountProcMnt) == 0) {
-        InitDataBuffer(&op.request);
-        mbufAddString(&op.request.data, path.c_str());
-        uint32_t status = 1, n = 0;
-        if (CallRPC(&op, 0) == 0 && mbufGetLong(&op.reply.data, &status) == 0 && status == 0 &&
-            mbufGetLong(&op.reply.data, &n) == 0 && n <= 64 && n <= op.reply.data.count) {
-            fh.assign(op.reply.data.pos, op.reply.data.pos + n);
-            ok = true;
-        }
-    }
-    rpcCloseOperation(&op);
-    return ok;
+    return nfscalls::mountRoot(path, htonl(INADDR_LOOPBACK), fh);
 }
 
 class GssPeers : public ::testing::Test {
@@ -105,70 +79,10 @@ class GssPeers : public ::testing::Test {
         ASSERT_EQ(RPCSEC_GSS_InitSecurityContext(&op_), 0);
     }
 
-    // GETATTR of the root: the file handle as opaque<>.
-    std::vector<uint8_t> getattrArgs() const {
-        std::vector<uint8_t> a(4 + qelrpc::wire::padded(g_peers->rootHandle.size()), 0);
-        storeWord(a.data(), static_cast<uint32_t>(g_peers->rootHandle.size()));
-        std::memcpy(a.data() + 4, g_peers->rootHandle.data(), g_peers->rootHandle.size());
-        return a;
-    }
-
-    // Prepares the header (which takes the call's sequence number), protects
-    // args at the credential's service, appends them and calls.
-    int call(uint32_t proc, const std::vector<uint8_t>& args) {
-        int rc = rpcPrepareRPCHeader(&op_, proc);
-        if (rc != 0) return rc;
-        std::vector<uint8_t> body(args.size() + 1024);
-        uint32_t n = 0;
-        rc = RPCSEC_GSS_EncryptBufferEx(args.data(), static_cast<uint32_t>(args.size()), body.data(), &n,
-                                        static_cast<int>(record(op_).service), record(op_).seqNum, &op_);
-        if (rc != 0) return rc;
-        InitDataBuffer(&op_.request);
-        std::memcpy(op_.request.data.pos, body.data(), n);
-        op_.request.data.count = n;
-        return CallRPC(&op_, 0);
-    }
-
-    // The results as the server sent them in the clear: checked and with
-    // the sequence number removed (RFC 2203 section 5.3.2).
-    ::testing::AssertionResult results(std::vector<uint8_t>& out) {
-        const uint8_t* p = op_.reply.data.pos;
-        const uint32_t count = op_.reply.data.count;
-        const uint32_t seq = record(op_).seqNum;
-        if (record(op_).service == RPCSEC_GSS_SVC_NONE) {
-            out.assign(p, p + count);
-            return ::testing::AssertionSuccess();
-        }
-        if (count < 4) return ::testing::AssertionFailure() << "short reply";
-        const uint32_t n = loadWord(p);
-        if (n > count - 4) return ::testing::AssertionFailure() << "body longer than the reply";
-        if (record(op_).service == RPCSEC_GSS_SVC_INTEGRITY) {
-            if (n < 4 || count - 4 - n < 4) return ::testing::AssertionFailure() << "no MIC";
-            const uint32_t q = loadWord(p + 4 + qelrpc::wire::padded(n));
-            const int v = RPCSEC_GSS_VerifyMIC(&op_, p + 4, n, p + 8 + qelrpc::wire::padded(n), q);
-            if (v != 0) return ::testing::AssertionFailure() << "MIC check " << v;
-            if (loadWord(p + 4) != seq) return ::testing::AssertionFailure() << "sequence number";
-            out.assign(p + 8, p + 4 + n);
-            return ::testing::AssertionSuccess();
-        }
-        std::vector<uint8_t> clear(count);
-        uint32_t m = static_cast<uint32_t>(clear.size());
-        const int d = RPCSEC_GSS_DecryptBufferEx(p + 4, n, &op_, clear.data(), &m);
-        if (d != 0) return ::testing::AssertionFailure() << "unseal " << d;
-        if (m < 4 || loadWord(clear.data()) != seq) return ::testing::AssertionFailure() << "sequence number";
-        out.assign(clear.begin() + 4, clear.begin() + m);
-        return ::testing::AssertionSuccess();
-    }
-
-    // One GETATTR of the export's root, answered NFS3_OK with a directory.
-    void getattrOfTheRoot() {
-        ASSERT_EQ(call(kProcGetattr, getattrArgs()), 0);
-        std::vector<uint8_t> res;
-        ASSERT_TRUE(results(res));
-        ASSERT_GE(res.size(), 8u);
-        EXPECT_EQ(loadWord(res.data()), 0u);           // NFS3_OK
-        EXPECT_EQ(loadWord(res.data() + 4), kNf3Dir);  // the export's root
-    }
+    std::vector<uint8_t> getattrArgs() const { return nfscalls::getattrArgs(g_peers->rootHandle); }
+    int call(uint32_t proc, const std::vector<uint8_t>& args) { return nfscalls::call(op_, proc, args); }
+    ::testing::AssertionResult results(std::vector<uint8_t>& out) { return nfscalls::results(op_, out); }
+    void getattrOfTheRoot() { nfscalls::getattrOfTheRoot(op_, g_peers->rootHandle); }
 
     RpcOperation op_{};
 };
@@ -229,6 +143,33 @@ TEST_F(GssPeers, AWrongMicIsTold) {
     EXPECT_EQ(RPCSEC_GSS_VerifyMIC(&op_, body.data(), n, p + 8 + qelrpc::wire::padded(n), q), 0);
     body[body.size() - 1] ^= 1;
     EXPECT_EQ(RPCSEC_GSS_VerifyMIC(&op_, body.data(), n, p + 8 + qelrpc::wire::padded(n), q), -23);
+}
+
+// The security interface's back end finds where the clear text of a peer's
+// wrap token ends from the token's header and the checksum length of a MIC
+// token (platform/sspi.h). Checked here on the MIT library's real tokens of
+// an established context, text lengths around the cipher's block size.
+TEST_F(GssPeers, WrapTokenLayoutMatchesTheMitLibrarysTokens) {
+    establish(RPCSEC_GSS_SVC_PRIVACY);
+    uint8_t mic[RPCSEC_GSS_MAX_MIC];
+    uint32_t micLength = sizeof mic;
+    const uint8_t text[4] = {1, 2, 3, 4};
+    ASSERT_EQ(RPCSEC_GSS_GetMIC(&op_, text, 4, mic, &micLength), 0);
+    const size_t checksum = qelrpc::platform::sspi::micChecksumLength(mic, micLength);
+    ASSERT_GT(checksum, 0u);
+    for (uint32_t length : {0u, 1u, 11u, 12u, 16u, 17u, 100u, 1000u}) {
+        SCOPED_TRACE(length);
+        const std::vector<uint8_t> in(length, 0x3C);
+        std::vector<uint8_t> out(length + 256);
+        uint32_t n = 0;
+        ASSERT_EQ(RPCSEC_GSS_EncryptBufferEx(in.data(), length, out.data(), &n, RPCSEC_GSS_SVC_PRIVACY, 9, &op_), 0);
+        const uint32_t tokenLength = loadWord(out.data());
+        ASSERT_EQ(qelrpc::platform::sspi::wrapOrder(nullptr, 0, out.data() + 4, tokenLength),
+                  qelrpc::platform::sspi::WrapOrder::DataFirst);
+        size_t clear = 0;
+        ASSERT_TRUE(qelrpc::platform::sspi::wrapClearLength(out.data() + 4, tokenLength, checksum, clear));
+        EXPECT_EQ(clear, length + 4u);  // the sequence number and the text
+    }
 }
 
 // Anyone who reaches the client can answer a call on an established

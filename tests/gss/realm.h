@@ -99,8 +99,9 @@ class Realm {
 class Ganesha {
   public:
     // privilegedPort: the export takes calls only from source ports below
-    // 1024 (its PrivilegedPort option).
-    bool start(const Realm& realm, bool privilegedPort = false) {
+    // 1024 (its PrivilegedPort option). withRpcbind false: an rpcbind that
+    // already runs in the namespace takes Ganesha's registrations.
+    bool start(const Realm& realm, bool privilegedPort = false, bool withRpcbind = true) {
         if (access("/usr/bin/ganesha.nfsd", X_OK) != 0) return fail("ganesha.nfsd is not installed (nfs-ganesha, nfs-ganesha-vfs)");
         if (access("/usr/sbin/rpcbind", X_OK) != 0) return fail("rpcbind is not installed");
         if (portprobe::answers(kNfsPort)) return fail("port 2049 is taken");
@@ -120,7 +121,8 @@ class Ganesha {
                        "LOG { Default_Log_Level = WARN; }\n")) {
             return fail("cannot write Ganesha's configuration");
         }
-        if (!rpcbind_.start({"/usr/sbin/rpcbind", "-f", "-w"}) || !portprobe::waitFor(111, std::chrono::seconds(3))) {
+        if (withRpcbind && !rpcbind_.start({"/usr/sbin/rpcbind", "-f", "-w"})) return fail("rpcbind did not start");
+        if (!portprobe::waitFor(111, std::chrono::seconds(3))) {
             return fail("rpcbind did not come up");
         }
         if (!ganesha_.start({"/usr/bin/ganesha.nfsd", "-F", "-p", d + "/ganesha.pid", "-f", d + "/ganesha.conf",

@@ -96,9 +96,10 @@ wine cmd /c exit >/dev/null 2>&1
 
 answers() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 
-# waitReady LOG: the peer's first line starts with "ready" within 10 s.
+# waitReady LOG [SECONDS]: the peer's first line starts with "ready" within
+# SECONDS (10 unless given).
 waitReady() {
-    for _ in $(seq 200); do
+    for _ in $(seq $((${2:-10} * 20))); do
         grep -q '^ready' "$1" 2>/dev/null && return 0
         sleep 0.05
     done
@@ -127,6 +128,24 @@ for _ in $(seq 200); do [ -s "$work/refd.port" ] && break; sleep 0.05; done
 [ -s "$work/refd.port" ] || { echo "the reference daemon did not start: $(cat "$work/refd.log")" >&2; exit 1; }
 QELRPC_REFD_PORT=$(cat "$work/refd.port")
 export QELRPC_REFD_PORT
+# The RPCSEC_GSS peers (tests/gss/gss_peers_main.cpp): a throwaway realm
+# with alice's ticket, NFS-Ganesha on the rpcbind above and libtirpc's
+# RPCSEC_GSS echo peer. Their variables reach Wine's Kerberos package (it
+# reads the realm through the Linux MIT libraries) and test_win_gss. A realm
+# that cannot start leaves them unset: those tests then fail under
+# QELRPC_REQUIRE_PEERS and are skipped otherwise.
+if [ -x "$linux/tests/gss_peers" ]; then
+    gss_args=()
+    [ -x "$linux/tests/tirpc_gss_peer" ] && gss_args=("$linux/tests/tirpc_gss_peer")
+    "$linux/tests/gss_peers" "${gss_args[@]}" >"$work/gss.log" 2>&1 &
+    pids+=($!)
+    if waitReady "$work/gss.log" 30; then
+        while IFS= read -r line; do
+            case $line in KRB5_CONFIG=* | KRB5CCNAME=* | QELRPC_GSS_*=*) export "${line?}" ;; esac
+        done <"$work/gss.log"
+        echo "RPCSEC_GSS peers: realm $KRB5_CONFIG, export $QELRPC_GSS_EXPORT, echo port ${QELRPC_GSS_ECHO_PORT:-none}"
+    fi
+fi
 echo "peers: $(rpcinfo -p 127.0.0.1 | awk 'NR>1{printf "%s/%s/%s ", $1, $3, $4}')"
 
 export QELRPC_LINUX_PEERS=1

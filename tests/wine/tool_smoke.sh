@@ -5,7 +5,8 @@
 # calls over both transports, the portmapper's table beside rpcinfo -p's, a
 # call to a given port, a version probe, id mapping and authorisation
 # through the PCNFSD daemon (once with --trace, the password masked), and a
-# refused password with its status. Outside the runner
+# refused password with its status, and gss-whoami through the security
+# interface. Outside the runner
 # it reports itself skipped (77), or fails where the suite must run
 # everything (QELRPC_REQUIRE_PEERS, set by ./run test).
 #   tool_smoke.sh QELRPC_EXE DLL_FOLDER
@@ -87,4 +88,14 @@ check 1 'version 2 over UDP port [0-9]*: not available: status -6' '' -- ping -u
 check 0 '"low":1,"high":1' '' -- ping -q --json 127.0.0.1 0x20000F02
 # rpcbind answers GETPORT of version 3 with version 2's port.
 check 1 'version 3: not registered' '' -- getport 127.0.0.1 pcnfsd 3
+# gss-whoami through the security interface (no MIT library in the prefix:
+# back end 1), with the realm's ticket when the runner started the
+# RPCSEC_GSS peers. Wine's Kerberos package answers the name query
+# (QueryCredentialsAttributesA, SECPKG_CRED_ATTR_NAMES) with
+# SEC_E_UNSUPPORTED_FUNCTION: the tool reports the failed credential query
+# (-15), not a missing back end (-1). On Windows itself the same command
+# prints the logon user.
+if [ -n "${KRB5CCNAME:-}" ]; then
+    check 1 'status -15' '' -- gss-whoami
+fi
 exit $((failures > 0))
