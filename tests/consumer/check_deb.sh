@@ -164,7 +164,11 @@ if unshare --mount --propagation private mount -t overlay overlay \
         QELNIS_TYPE=1 "$4/cmake/consumer" --directory
         "$6" -std=c11 -Wall -Wextra -Werror -o "$4/pc-consumer" "$3/consumer.c" $(pkg-config --cflags --libs qelrpc)
         "$4/pc-consumer"
-        /usr/bin/qelrpc --version' \
+        /usr/bin/qelrpc --version
+        # man finds the installed pages and renders them.
+        [ "$(man -w qelrpc)" = /usr/share/man/man1/qelrpc.1.gz ]
+        MANWIDTH=80 man -P cat 1 qelrpc 2>&1 | grep -q "^NAME"
+        MANWIDTH=80 man -P cat 8 qelrpc-refd 2>&1 | sed -n 4p' \
         sh "$root" "$CMAKE" "$CONSUMER_SRC" "$tmp/installed" "${GENERATOR:-}" "$CC" ||
         fail "the consumer against the packages at their installed place"
 else
