@@ -247,6 +247,14 @@ TEST(CliArgs, HelpWinsOverMissingArgumentsForEveryCommand) {
     ASSERT_TRUE(parse({"help", "ping"}, inv, error));
     EXPECT_TRUE(inv.help);
     EXPECT_EQ(inv.command, "ping");
+    // --version stands alone, before any command.
+    ASSERT_TRUE(parse({"--version"}, inv, error)) << error;
+    EXPECT_TRUE(inv.version);
+    EXPECT_FALSE(inv.help);
+    EXPECT_EQ(inv.command, "");
+    EXPECT_FALSE(parse({"--version", "ping"}, inv, error));
+    EXPECT_FALSE(parse({"ping", "--version"}, inv, error));  // not a command's option
+    EXPECT_EQ(error, "unknown option --version");
 }
 
 // ---------------------------------------------------------------------------
