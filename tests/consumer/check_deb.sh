@@ -1,8 +1,9 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
 # Checks the Debian packages built from debian/ (tools/package/build_deb.sh):
-#  - lintian over the three packages and their -dbgsym packages: no error,
-#    warning or info that debian/*.lintian-overrides does not explain;
+#  - lintian over the three packages, their -dbgsym packages and the source
+#    package: no error, warning or info that debian/*.lintian-overrides does
+#    not explain;
 #  - what each package holds: the library and its private siblings
 #    (libqelrpc0; nothing unversioned in the public library folder), the
 #    development files (libqelrpc-dev), the programs and their man pages
@@ -42,13 +43,15 @@ echo "== lintian"
 # compiler artefacts that another GCC release may not produce.
 changes=$(find "$pkgs" -maxdepth 1 -name "qelrpc_${EXPECTED_VERSION}_$arch.changes" | head -n 1)
 [ -n "$changes" ] || fail "no .changes file in $pkgs"
+dsc=$pkgs/qelrpc_$EXPECTED_VERSION.dsc
+[ -f "$dsc" ] || fail "no source package qelrpc_$EXPECTED_VERSION.dsc in $pkgs"
 lintian_rc=0
 lintian --pedantic --display-info --fail-on error,warning,info,pedantic --suppress-tags unused-override \
-    "$changes" >"$tmp/lintian.log" 2>&1 || lintian_rc=$?
+    "$changes" "$dsc" >"$tmp/lintian.log" 2>&1 || lintian_rc=$?
 grep -v '^running with root privileges' "$tmp/lintian.log" || true
 [ "$lintian_rc" -eq 0 ] || fail "lintian (status $lintian_rc)"
 echo "lintian: no error, warning or info tag besides the overridden ones:"
-lintian --pedantic --display-info --show-overrides --suppress-tags unused-override "$changes" 2>&1 |
+lintian --pedantic --display-info --show-overrides --suppress-tags unused-override "$changes" "$dsc" 2>&1 |
     grep '^O:' || true
 
 # Paths as dpkg-deb prints them, without the leading ".", " -> target" kept.

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Builds the Debian packages (debian/: libqelrpc0, libqelrpc-dev,
 # qelrpc-tools and their -dbgsym packages) with dpkg-buildpackage, outside
-# the source tree, and copies them to OUT_DIR.
+# the source tree, and the source package (.dsc, .tar.xz) with dpkg-source,
+# and copies them to OUT_DIR.
 #   build_deb.sh SOURCE_DIR WORK_DIR OUT_DIR
 # WORK_DIR/qelrpc-VERSION is the package's source folder: links to the
 # source tree's own files and folders (so their times are the source's and
@@ -41,8 +42,20 @@ rm -f "$work"/*.deb "$work"/*.ddeb "$work"/*.buildinfo "$work"/*.changes
     echo "build_deb: dpkg-buildpackage failed (whole log: $work/build.log)" >&2
     exit 1
 }
-rm -f "$out"/*.deb "$out"/*.ddeb "$out"/*.buildinfo "$out"/*.changes
-cp "$work"/*.deb "$out"/
+# The source package (3.0 native: debian/ lives in the source tree) from a
+# plain copy of the tree without build output or git's data.
+srccopy=$work/source/qelrpc-$version
+rm -rf "$work/source"
+mkdir -p "$srccopy"
+(cd "$src" && tar -c --exclude=./out --exclude=./.git --exclude='./obj-*' .) | tar -x -C "$srccopy"
+(cd "$work/source" && dpkg-source -b "qelrpc-$version") >"$work/source.log" 2>&1 || {
+    cat "$work/source.log"
+    echo "build_deb: dpkg-source -b failed" >&2
+    exit 1
+}
+
+rm -f "$out"/*.deb "$out"/*.ddeb "$out"/*.buildinfo "$out"/*.changes "$out"/*.dsc "$out"/*.tar.*
+cp "$work"/*.deb "$work/source"/*.dsc "$work/source"/*.tar.* "$out"/
 for f in "$work"/*.ddeb "$work"/*.buildinfo "$work"/*.changes; do
     [ -e "$f" ] && cp "$f" "$out"/
 done
