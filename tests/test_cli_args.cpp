@@ -6,6 +6,7 @@
 // exchange.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
@@ -246,6 +247,14 @@ TEST(CliArgs, HelpWinsOverMissingArgumentsForEveryCommand) {
     ASSERT_TRUE(parse({"help", "ping"}, inv, error));
     EXPECT_TRUE(inv.help);
     EXPECT_EQ(inv.command, "ping");
+    // --version stands alone, before any command.
+    ASSERT_TRUE(parse({"--version"}, inv, error)) << error;
+    EXPECT_TRUE(inv.version);
+    EXPECT_FALSE(inv.help);
+    EXPECT_EQ(inv.command, "");
+    EXPECT_FALSE(parse({"--version", "ping"}, inv, error));
+    EXPECT_FALSE(parse({"ping", "--version"}, inv, error));  // not a command's option
+    EXPECT_EQ(error, "unknown option --version");
 }
 
 // ---------------------------------------------------------------------------
@@ -476,6 +485,28 @@ TEST(CliTool, HelpGoesToStandardOutput) {
         EXPECT_EQ(r.out.rfind("usage: qelrpc ", 0), 0u) << r.out;
         EXPECT_EQ(r.err, "");
     }
+}
+
+// --version answers with the library's version (the header's macros, which
+// the packages and the CMake package carry too) and nothing else; the
+// general help says so.
+TEST(CliTool, VersionIsTheLibrarysVersion) {
+    const auto r = clirun::run(QELRPC_CLI_PATH, {"--version"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, std::string("qelrpc ") + QELRPC_VERSION_STRING + "\n");
+    EXPECT_EQ(r.err, "");
+    char expected[32];
+    std::snprintf(expected, sizeof expected, "%d.%d.%d", QELRPC_VERSION_MAJOR, QELRPC_VERSION_MINOR,
+                  QELRPC_VERSION_PATCH);
+    EXPECT_EQ(std::string(QELRPC_VERSION_STRING), expected);
+
+    const auto extra = clirun::run(QELRPC_CLI_PATH, {"--version", "dump"});
+    EXPECT_EQ(extra.exitCode, 2);
+    EXPECT_EQ(extra.out, "");
+    EXPECT_NE(extra.err.find("--version takes no arguments"), std::string::npos) << extra.err;
+
+    const auto help = clirun::run(QELRPC_CLI_PATH, {"--help"});
+    EXPECT_NE(help.out.find("qelrpc --version"), std::string::npos) << help.out;
 }
 
 TEST(CliTool, FailuresShowTheStatusWithItsMeaning) {

@@ -483,6 +483,17 @@ TEST(RefDaemonVersion2Portmapper, OneAddressStaysUnregisteredEveryInterfaceRegis
     }
 }
 
+// --version and --help answer at once, without accounts or a listener.
+TEST(RefDaemonOptions, VersionAndHelp) {
+    const auto version = clirun::run(QELRPC_REFD_PATH, {"--version"}, {}, {}, std::chrono::seconds(10));
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, std::string("qelrpc-refd ") + QELRPC_VERSION_STRING + "\n");
+    const auto help = clirun::run(QELRPC_REFD_PATH, {"--help"}, {}, {}, std::chrono::seconds(10));
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.err.find("--version"), std::string::npos) << help.err;
+    EXPECT_EQ(help.out.find("listening"), std::string::npos) << help.out;
+}
+
 // Options it cannot honour end the daemon at once (exit 2, a message),
 // never a listener on a port or address nobody asked for.
 TEST(RefDaemonOptions, BadPortsAndAddressesAreRefused) {

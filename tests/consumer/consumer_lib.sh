@@ -16,16 +16,17 @@ expect_link() {
     [ "$(readlink "$1/$2")" = "$3" ] || fail "$1/$2 points to $(readlink "$1/$2"), not $3"
 }
 
-# expect_own_library PROGRAM LIBDIR: the program loads libqelrpc.so.0 and
-# libqeldes.so from LIBDIR (not from another copy on the machine).
+# expect_own_library PROGRAM LIBDIR: the program loads libqelrpc.so.0 from
+# LIBDIR and libqeldes.so from the siblings' folder (QELRPC_PRIVATE_LIBDIR,
+# default LIBDIR), not from another copy on the machine.
 expect_own_library() {
     # Names with a leading _: sh has no local variables.
     _deps=$(LD_LIBRARY_PATH=${3:-} ldd "$1") || fail "ldd $1"
-    _want=$(realpath "$2")
     for _name in libqelrpc.so.0 libqeldes.so; do
+        if [ "$_name" = libqeldes.so ]; then _want=${QELRPC_PRIVATE_LIBDIR:-$2}; else _want=$2; fi
         _found=$(echo "$_deps" | awk -v l="$_name" '$1 == l && $2 == "=>" { print $3 }')
-        [ -n "$_found" ] && [ "$(realpath "$(dirname "$_found")")" = "$_want" ] ||
-            fail "$1 does not load $_name from $2:
+        [ -n "$_found" ] && [ "$(realpath "$(dirname "$_found")")" = "$(realpath "$_want")" ] ||
+            fail "$1 does not load $_name from $_want:
 $_deps"
     done
 }
@@ -48,7 +49,7 @@ build_and_run_consumer() {
     "$CMAKE" --build "$_work/cmake" || fail "building the consumer with CMake"
     expect_own_library "$_work/cmake/consumer" "$_libdir"
     "$_work/cmake/consumer" || fail "the CMake-built consumer"
-    QELNIS_TYPE=1 QELRPC_QELNIS_PATH="$_libdir/libqelnis.so" "$_work/cmake/consumer" --directory ||
+    QELNIS_TYPE=1 QELRPC_QELNIS_PATH="${QELRPC_PRIVATE_LIBDIR:-$_libdir}/libqelnis.so" "$_work/cmake/consumer" --directory ||
         fail "the CMake-built consumer with the installed directory-service library"
 
     # SameMajorVersion: the next major version is not this package.
@@ -76,7 +77,7 @@ build_and_run_consumer() {
         fail "building the consumer with pkg-config's flags"
     expect_own_library "$_work/pc/consumer" "$_libdir" "$_libdir"
     LD_LIBRARY_PATH="$_libdir" "$_work/pc/consumer" || fail "the pkg-config-built consumer"
-    LD_LIBRARY_PATH="$_libdir" QELNIS_TYPE=1 QELRPC_QELNIS_PATH="$_libdir/libqelnis.so" \
+    LD_LIBRARY_PATH="$_libdir" QELNIS_TYPE=1 QELRPC_QELNIS_PATH="${QELRPC_PRIVATE_LIBDIR:-$_libdir}/libqelnis.so" \
         "$_work/pc/consumer" --directory ||
         fail "the pkg-config-built consumer with the installed directory-service library"
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "qelrpc.h"
 #include "requests.h"
 #include "trace.h"
 
@@ -35,6 +36,12 @@ int main(int argc, char** argv) {
         if (!inv.command.empty()) std::fprintf(stderr, "Try 'qelrpc %s --help'.\n", inv.command.c_str());
         else std::fprintf(stderr, "Try 'qelrpc --help'.\n");
         return 2;
+    }
+    if (inv.version) {
+        // The tool and the library ship together: the version of the header
+        // the tool was built with is the library's.
+        std::printf("qelrpc %s\n", QELRPC_VERSION_STRING);
+        return 0;
     }
     if (inv.help) {
         std::printf("%s", inv.command.empty() ? generalHelp().c_str() : commandHelp(inv.command).c_str());

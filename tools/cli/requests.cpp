@@ -367,7 +367,8 @@ const Command* findCommand(const std::string& name) {
 std::string generalHelp() {
     std::string h =
         "usage: qelrpc COMMAND [ARGS...] [--json]\n"
-        "       qelrpc COMMAND --help\n\n"
+        "       qelrpc COMMAND --help\n"
+        "       qelrpc --version\n\n"
         "ONC RPC tools on the qelrpc library.\n\ncommands:\n";
     for (const auto& c : kCommands) {
         std::string name = c.name;
@@ -408,6 +409,14 @@ bool parseCommandLine(const std::vector<std::string>& words, Invocation& out, st
     }
     if (words[0] == "--help" || words[0] == "-h") {
         out.help = true;
+        return true;
+    }
+    if (words[0] == "--version") {
+        if (words.size() > 1) {
+            error = "--version takes no arguments";
+            return false;
+        }
+        out.version = true;
         return true;
     }
     if (words[0] == "help") {

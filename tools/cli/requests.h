@@ -80,6 +80,7 @@ struct Invocation {
     bool json = false;
     bool trace = false;  // --trace: the messages on standard error
     bool help = false;
+    bool version = false;  // --version: the library's version
     Request request;
 };
 

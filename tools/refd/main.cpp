@@ -90,6 +90,7 @@ void usage() {
     std::fprintf(stderr,
                  "usage: qelrpc-refd --accounts FILE [--addr any|loopback|A.B.C.D] [--port N] [--port-file FILE]\n"
                  "                   [--no-register] [--verbose]\n"
+                 "       qelrpc-refd --help | --version\n"
                  "Answers PCNFSD version 2 and Qelnfsd version 1 over TCP from the accounts in FILE:\n"
                  "  user NAME PASSWORD UID GID [EXTRA_GID ...]\n"
                  "  group NAME GID\n"
@@ -148,6 +149,9 @@ int main(int argc, char** argv) {
         else if (a == "--verbose") g_verbose = true;
         else if (a == "--help" || a == "-h") {
             usage();
+            return 0;
+        } else if (a == "--version") {
+            std::printf("qelrpc-refd %s\n", QELRPC_VERSION_STRING);
             return 0;
         } else {
             usage();
