@@ -13,7 +13,6 @@
 // kept-socket registry below): a kept call asks the system nothing about
 // the socket but whether it has anything to read.
 //
-#include <algorithm>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
@@ -292,10 +291,8 @@ int exchangeRecord(RpcOperation& op, ExchangeSocket& s, uint32_t total) noexcept
     // Waiting for the first bytes here spares the reader its try on an
     // empty socket (a system call a kept call is worth saving): the same
     // bounds, the silence limit counted from the send.
-    const auto firstBytes =
-        lim.tcpSilenceMicros == record::kNoSilenceLimit ? end : std::min(end, after(lim.tcpSilenceMicros));
-    rc = record::waitUntil(s.get(), kReadable, firstBytes);
-    if (rc != 0) return rc == sockerr::kTimedOut ? status::kExchangeTimeout : rc;
+    rc = record::waitUnder(s.get(), kReadable, replyBounds);
+    if (rc != 0) return rc;
     // The reader takes what is there in one receive, which may reach past
     // the record: a reply to an earlier call ahead of ours is skipped and
     // what came behind it read on from the block's start.
