@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "nfsuser/directory_service.h"
 
-#include <atomic>
 #include <cstring>
 
 #include "nfsuser/name_list.h"
@@ -11,8 +10,6 @@
 
 namespace qelrpc::nfsuser::directory {
 namespace {
-
-std::atomic<int32_t> g_lastType{0};
 
 // A path that cannot be built (no memory) is a library that cannot be had.
 platform::Module loadLibrary() noexcept {
@@ -56,12 +53,8 @@ bool configured() noexcept {
     const auto getType = lib.function<dirservice_gettype_fn>("dirservice_gettype");
     if (getType == nullptr) return false;
     int type = 0;
-    const int answered = getType(&type);
-    g_lastType.store(type, std::memory_order_relaxed);
-    return answered != 0 && type != 0;
+    return getType(&type) != 0 && type != 0;
 }
-
-int32_t lastReportedType() noexcept { return g_lastType.load(std::memory_order_relaxed); }
 
 int groupNamesToGids(uint32_t count, const char* names, int32_t* gids) noexcept {
     NameListReader list(names);

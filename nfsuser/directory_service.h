@@ -12,9 +12,6 @@ namespace qelrpc::nfsuser::directory {
 // or lacks the entry point is "not configured", never an error.
 bool configured() noexcept;
 
-// The type dirservice_gettype last reported in this process (0 before any).
-int32_t lastReportedType() noexcept;
-
 // The four questions, each with one load of the library for all its names
 // or ids. -1 when the library or the entry point cannot be had (nothing is
 // written then), else 0.

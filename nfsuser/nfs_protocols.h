@@ -8,6 +8,7 @@
 
 #include "platform/status_table.h"
 #include "qelrpc.h"
+#include "rpc/call.h"
 #include "rpc/operation.h"
 
 namespace qelrpc::nfsuser {
@@ -48,5 +49,20 @@ inline MbufCursor resultsOf(const RpcOperation& op) { return op.reply.data; }
 // the header. Returns 0 or the failing step's status (-1 for the
 // credential). On failure the operation is closed when this call opened it.
 int beginQuestion(RpcOperation* op, bool open, bool lookupPort, uint32_t prog, uint32_t vers, uint32_t proc);
+
+// A whole question: beginQuestion, write(op) the arguments, the call, then
+// read(results); the first failing step's status. The operation is closed
+// on every path out when this call opened it.
+template <class Write, class Read>
+int askDaemon(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t prog, uint32_t vers, uint32_t proc,
+              Write write, Read read) {
+    const bool open = flagSet(openOperation);
+    int rc = beginQuestion(op, open, flagSet(lookupPort), prog, vers, proc);
+    if (rc != 0) return rc;
+    OwnedOperation owned(op, open);
+    rc = write(*op);
+    if (rc == 0) rc = rpc::callRpc(*op, 0);
+    return rc != 0 ? rc : read(resultsOf(*op));
+}
 
 }  // namespace qelrpc::nfsuser

@@ -132,14 +132,11 @@ int pcnfsdMapIds(RpcOperation* op, bool open, uint32_t kind, uint32_t count, cha
 
 int idsToNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t kind, uint32_t count,
                const int32_t* ids, char* names) {
-    const bool open = flagSet(openOperation);
-    int rc = beginQuestion(op, open, flagSet(lookupPort), PCNFSD_PROGRAM, PCNFSD_VERSION, PCNFSD_PROC_MAPID);
-    if (rc != 0) return rc;
-    OwnedOperation owned(op, open);
     int32_t* in = const_cast<int32_t*>(ids);  // read only
-    rc = writeRequest(*op, kind, count, nullptr, &in);
-    if (rc == 0) rc = rpc::callRpc(*op, 0);
-    return rc != 0 ? rc : readPcnfsdResponseGidOrUid(resultsOf(*op), count, names, static_cast<int32_t>(kind));
+    return askDaemon(
+        op, openOperation, lookupPort, PCNFSD_PROGRAM, PCNFSD_VERSION, PCNFSD_PROC_MAPID,
+        [&](RpcOperation& o) { return writeRequest(o, kind, count, nullptr, &in); },
+        [&](MbufCursor results) { return readPcnfsdResponseGidOrUid(results, count, names, static_cast<int32_t>(kind)); });
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include "nfsuser/name_list.h"
 #include "nfsuser/nfs_protocols.h"
 #include "qelrpc.h"
-#include "rpc/call.h"
 #include "rpc/operation.h"
 #include "rpc/received_reply.h"
 #include "xdr/mbuf.h"
@@ -118,26 +117,19 @@ int BuildQelnfsdResponseUidsFromUNames(RpcOperation* op, uint32_t count, int32_t
 
 int PerformQelnfsdGroupName(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, const char* groupName,
                             int32_t* gid) {
-    const bool open = flagSet(openOperation);
-    int rc = beginQuestion(op, open, flagSet(lookupPort), QELNFSD_PROGRAM, QELNFSD_VERSION,
-                           QELNFSD_PROC_GROUPNAME_TO_GID);
-    if (rc != 0) return rc;
-    OwnedOperation owned(op, open);
-    rc = writeQelnfsdNames(*op, 1, groupName != nullptr ? groupName : "");
-    if (rc == 0) rc = rpc::callRpc(*op, 0);
     int32_t* slots[1] = {gid};
-    return rc != 0 ? rc : readQelnfsdResponseGroupNames(resultsOf(*op), 1, slots);
+    return askDaemon(
+        op, openOperation, lookupPort, QELNFSD_PROGRAM, QELNFSD_VERSION, QELNFSD_PROC_GROUPNAME_TO_GID,
+        [&](RpcOperation& o) { return writeQelnfsdNames(o, 1, groupName != nullptr ? groupName : ""); },
+        [&](MbufCursor results) { return readQelnfsdResponseGroupNames(results, 1, slots); });
 }
 
 static int performQelnfsdIdsToNames(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t proc,
                                     uint32_t count, const int32_t* ids, char* names) {
-    const bool open = flagSet(openOperation);
-    int rc = beginQuestion(op, open, flagSet(lookupPort), QELNFSD_PROGRAM, QELNFSD_VERSION, proc);
-    if (rc != 0) return rc;
-    OwnedOperation owned(op, open);
-    rc = writeQelnfsdIds(*op, count, ids);
-    if (rc == 0) rc = rpc::callRpc(*op, 0);
-    return rc != 0 ? rc : readQelnfsdNames(resultsOf(*op), count, names, nullptr, nullptr);
+    return askDaemon(
+        op, openOperation, lookupPort, QELNFSD_PROGRAM, QELNFSD_VERSION, proc,
+        [&](RpcOperation& o) { return writeQelnfsdIds(o, count, ids); },
+        [&](MbufCursor results) { return readQelnfsdNames(results, count, names, nullptr, nullptr); });
 }
 
 int PerformQelnfsdReqGid(RpcOperation* op, uint8_t openOperation, uint8_t lookupPort, uint32_t count,

@@ -12,4 +12,7 @@ void showWarning(const char* text, const char* caption) noexcept;
 using WarningSink = void (*)(const char* text, const char* caption);
 void setWarningSink(WarningSink sink) noexcept;
 
+// The default each side gives (posix/, win32/): the box or the stream.
+void showSystemWarning(const char* text, const char* caption) noexcept;
+
 }  // namespace qelrpc::platform

@@ -13,7 +13,6 @@
 // kept-socket registry below): a kept call asks the system nothing about
 // the socket but whether it has anything to read.
 //
-#include <algorithm>
 #include <mutex>
 #include <unordered_map>
 #include <utility>
@@ -46,6 +45,7 @@ constexpr unsigned kMaxForeignReplies = 64;
 
 bool keeps(const RpcOperation& op) { return (op.flags & RPC_OP_FLAG_KEEP_CONNECTION) != 0; }
 bool reserves(const RpcOperation& op) { return (op.flags & RPC_OP_FLAG_RESERVED_PORT) != 0; }
+void setFlag(RpcOperation& op, uint32_t flag, bool on) { op.flags = on ? (op.flags | flag) : (op.flags & ~flag); }
 
 // The kept sockets this library made, by socket: their kind, where a stream
 // leads, and the operation holding each. An entry is made when an exchange
@@ -292,10 +292,8 @@ int exchangeRecord(RpcOperation& op, ExchangeSocket& s, uint32_t total) noexcept
     // Waiting for the first bytes here spares the reader its try on an
     // empty socket (a system call a kept call is worth saving): the same
     // bounds, the silence limit counted from the send.
-    const auto firstBytes =
-        lim.tcpSilenceMicros == record::kNoSilenceLimit ? end : std::min(end, after(lim.tcpSilenceMicros));
-    rc = record::waitUntil(s.get(), kReadable, firstBytes);
-    if (rc != 0) return rc == sockerr::kTimedOut ? status::kExchangeTimeout : rc;
+    rc = record::waitUnder(s.get(), kReadable, replyBounds);
+    if (rc != 0) return rc;
     // The reader takes what is there in one receive, which may reach past
     // the record: a reply to an earlier call ahead of ours is skipped and
     // what came behind it read on from the block's start.
@@ -326,39 +324,31 @@ namespace qelrpc::exchange {
 // whatever came of it (the socket already kept or closed); one that was
 // never prepared went nowhere and is not. Every failure, these included,
 // closes a kept socket.
-int udpExchange(RpcOperation& op) noexcept {
+static int observedExchange(RpcOperation& op, bool tcp,
+                            int (*exchange)(RpcOperation&, ExchangeSocket&, uint32_t) noexcept) noexcept {
     uint32_t total = 0;
     int rc;
     {
         ExchangeSocket s(op);
+        if (tcp && op.hostAddr == 0) return status::kNoServerAddress;
         rc = prepared(op, total);
         if (rc != 0) return rc;
-        rc = exchangeDatagram(op, s, total);
+        rc = exchange(op, s, total);
     }
-    observe(op, false, total, rc);
+    observe(op, tcp, total, rc);
     return rc;
 }
 
-int tcpExchange(RpcOperation& op) noexcept {
-    uint32_t total = 0;
-    int rc;
-    {
-        ExchangeSocket s(op);
-        if (op.hostAddr == 0) return status::kNoServerAddress;
-        rc = prepared(op, total);
-        if (rc != 0) return rc;
-        rc = exchangeRecord(op, s, total);
-    }
-    observe(op, true, total, rc);
-    return rc;
-}
+int udpExchange(RpcOperation& op) noexcept { return observedExchange(op, false, exchangeDatagram); }
+
+int tcpExchange(RpcOperation& op) noexcept { return observedExchange(op, true, exchangeRecord); }
 
 void keepConnection(RpcOperation& op, bool on) noexcept {
     if (on) {
         // Whatever sock held (0 in a cleared record, a broadcast socket the
         // caller still owns) is not the operation's to close.
         if (!keeps(op)) op.sock = kInvalidSocket;
-        op.flags |= RPC_OP_FLAG_KEEP_CONNECTION;
+        setFlag(op, RPC_OP_FLAG_KEEP_CONNECTION, true);
     } else {
         closeKept(op);
     }
@@ -368,7 +358,7 @@ void closeKept(RpcOperation& op) noexcept {
     if (!keeps(op)) return;
     Socket kept(std::exchange(op.sock, kInvalidSocket));
     release(op, kept);
-    op.flags &= ~RPC_OP_FLAG_KEEP_CONNECTION;
+    setFlag(op, RPC_OP_FLAG_KEEP_CONNECTION, false);
 }
 
 uint32_t getHostIp(const char* name) noexcept {
@@ -398,23 +388,14 @@ int rpcSetKeepConnection(RpcOperation* op, int enable) {
 
 int rpcSetReservedPort(RpcOperation* op, int enable) {
     if (op == nullptr) return status::kNullRecord;
-    if (enable != 0) {
-        op->flags |= RPC_OP_FLAG_RESERVED_PORT;
-    } else {
-        op->flags &= ~RPC_OP_FLAG_RESERVED_PORT;
-    }
+    setFlag(*op, RPC_OP_FLAG_RESERVED_PORT, enable != 0);
     return status::kOk;
 }
 
 void rpcSetAsyncOperation(RpcOperation* op, int enable, RpcWindow window, int* cancelFlag) {
     if (op == nullptr) return;
-    if (enable != 0) {
-        op->flags |= RPC_OP_FLAG_ASYNC;
-        op->cancelFlag = cancelFlag;
-    } else {
-        op->flags &= ~RPC_OP_FLAG_ASYNC;
-        op->cancelFlag = nullptr;
-    }
+    setFlag(*op, RPC_OP_FLAG_ASYNC, enable != 0);
+    op->cancelFlag = enable != 0 ? cancelFlag : nullptr;
     op->asyncWindow = window;
 }
 

@@ -31,10 +31,8 @@ int sendAll(NativeSocket s, const uint8_t* p, uint32_t n, const Bounds& b) {
             continue;
         }
         if (!mustWait(rc)) return rc;
-        const Clock::time_point end =
-            b.silenceMicros == kNoSilenceLimit ? b.end : std::min(deadline::after(b.silenceMicros), b.end);
-        rc = waitUntil(s, platform::kWritable, end);
-        if (rc != 0) return rc == sockerr::kTimedOut ? b.timedOut : rc;
+        rc = waitUnder(s, platform::kWritable, b);
+        if (rc != 0) return rc;
     }
     return 0;
 }
@@ -51,6 +49,13 @@ int waitUntil(NativeSocket s, unsigned events, Clock::time_point end) noexcept {
     }
 }
 
+int waitUnder(NativeSocket s, unsigned events, const Bounds& b) noexcept {
+    const Clock::time_point end =
+        b.silenceMicros == kNoSilenceLimit ? b.end : std::min(deadline::after(b.silenceMicros), b.end);
+    const int rc = waitUntil(s, events, end);
+    return rc == sockerr::kTimedOut ? b.timedOut : rc;
+}
+
 int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b) noexcept {
     RecordReader reader;
     return readRecord(s, block, b, reader);
@@ -64,20 +69,17 @@ int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b, RecordReader&
         const int rc = reader.readAvailable(s, block);
         if (!mustWait(rc)) return rc;
         if (Clock::now() >= b.end) return b.timedOut;
-        const Clock::time_point end =
-            b.silenceMicros == kNoSilenceLimit ? b.end : std::min(deadline::after(b.silenceMicros), b.end);
-        const int waited = waitUntil(s, platform::kReadable, end);
-        if (waited != 0) return waited == sockerr::kTimedOut ? b.timedOut : waited;
+        const int waited = waitUnder(s, platform::kReadable, b);
+        if (waited != 0) return waited;
     }
 }
 
+void markRecord(uint8_t* bytes, uint32_t length) noexcept { wire::storeWord(bytes, wire::lastFragmentMark(length - 4)); }
+
 int sendRecord(NativeSocket s, uint8_t* bytes, uint32_t length, const Bounds& b) noexcept {
-    wire::storeWord(bytes, wire::lastFragmentMark(length - 4));
+    markRecord(bytes, length);
     return sendAll(s, bytes, length, b);
 }
-
-
-void markRecord(uint8_t* bytes, uint32_t length) noexcept { wire::storeWord(bytes, wire::lastFragmentMark(length - 4)); }
 
 int sendAvailable(NativeSocket s, const uint8_t* bytes, uint32_t length, uint32_t& done) noexcept {
     while (done < length) {

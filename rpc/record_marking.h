@@ -46,7 +46,9 @@ inline bool mustWait(int rc) {
 // next call reports the failure) or `end` passes: 0, sockerr::kTimedOut, or
 // the wait's own error. A wake-up for a signal waits again.
 int waitUntil(platform::NativeSocket s, unsigned events, deadline::Clock::time_point end) noexcept;
-
+// The same under b: the silence limit from now, within b.end; 0, b.timedOut,
+// or the wait's own error.
+int waitUnder(platform::NativeSocket s, unsigned events, const Bounds& b) noexcept;
 
 // Writes the mark of a record of one last fragment into bytes[0, 4);
 // length counts the mark.

@@ -330,12 +330,10 @@ void Loop::checkTimes(Connection& c, Clock::time_point now) {
             platform::shutdownSend(c.sock.get());
             c.phase = Phase::Draining;
             [[fallthrough]];
-        case Phase::Draining: {
-            std::size_t pending = 0;
-            const bool acknowledged = platform::unacknowledgedBytes(c.sock.get(), pending) == 0 && pending == 0;
-            if (acknowledged || now >= c.closeEnd) closePlainly(c);  // linger off: the rest still goes out
+        case Phase::Draining:
+            // Linger off: the rest still goes out.
+            if (allAcknowledged(c.sock.get()) || now >= c.closeEnd) closePlainly(c);
             return;
-        }
     }
 }
 

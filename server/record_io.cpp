@@ -18,14 +18,7 @@ namespace {
 constexpr uint64_t kDefaultRecordTimeoutMillis = 20000;
 std::atomic<uint64_t> g_recordTimeoutMillis{kDefaultRecordTimeoutMillis};
 
-constexpr std::chrono::milliseconds kPeerFirst = kPeerClosesFirst;
-constexpr std::chrono::milliseconds kOrderlyClose = kOrderlyCloseBound;
-
 thread_local ReplyQueue* t_replyQueue = nullptr;
-
-// The connection whose last reply could not be sent, on this thread (the
-// accept loop's, where handlers reply).
-thread_local platform::NativeSocket t_failedReply = platform::kInvalidSocket;
 
 // The server's bound for one record: the whole of it within the record
 // timeout, however the bytes trickle in or out.
@@ -54,15 +47,9 @@ int replyRpc(RpcOperation& op, platform::NativeSocket conn) noexcept {
         const int rc = q->queueReply(conn, rep.block.pos, static_cast<uint32_t>(total));
         if (rc != ReplyQueue::kNotThisLoops) return rc == 0 ? 0 : status::kSendFailed;
     }
-    if (record::sendRecord(conn, rep.block.pos, static_cast<uint32_t>(total), recordBounds()) == 0) return 0;
-    t_failedReply = conn;
-    return status::kSendFailed;
-}
-
-bool takeReplyFailed(platform::NativeSocket conn) noexcept {
-    const bool failed = t_failedReply == conn && conn != platform::kInvalidSocket;
-    t_failedReply = platform::kInvalidSocket;
-    return failed;
+    return record::sendRecord(conn, rep.block.pos, static_cast<uint32_t>(total), recordBounds()) == 0
+               ? 0
+               : status::kSendFailed;
 }
 
 ReplyQueue* setThreadReplyQueue(ReplyQueue* q) noexcept { return std::exchange(t_replyQueue, q); }
@@ -73,14 +60,12 @@ void closeAbortively(platform::Socket& conn) noexcept {
     conn.close();
 }
 
-namespace {
-
-// True when the peer has acknowledged all we sent, our FIN included (known
-// on Linux only).
-bool allAcknowledged(platform::NativeSocket conn) {
+bool allAcknowledged(platform::NativeSocket conn) noexcept {
     std::size_t pending = 0;
     return platform::unacknowledgedBytes(conn, pending) == 0 && pending == 0;
 }
+
+namespace {
 
 // Reads and drops what the peer sends until its FIN (true) or the deadline
 // (false). A reset or error also ends the wait: nothing is left to deliver.
@@ -115,14 +100,14 @@ void closeGracefully(platform::Socket& conn) noexcept {
     const auto start = deadline::Clock::now();
     // A client that has its answer usually closes at once; its FIN first
     // leaves TIME_WAIT on its side.
-    if (!drainUntilPeerCloses(conn.get(), start + kPeerFirst, false)) {
+    if (!drainUntilPeerCloses(conn.get(), start + kPeerClosesFirst, false)) {
         // Our FIN goes behind the reply's last byte; the client reading to
         // the end sees an orderly end. Input is drained meanwhile, since a
         // close with unread input resets the connection and drops the
         // reply's unsent tail. Where the system tells, the wait ends as
         // soon as the client has acknowledged everything (FIN included).
         platform::shutdownSend(conn.get());
-        drainUntilPeerCloses(conn.get(), start + kOrderlyClose, true);
+        drainUntilPeerCloses(conn.get(), start + kOrderlyCloseBound, true);
     }
     // Linger off: whatever is still queued goes out after the close.
     conn.close();

@@ -23,13 +23,9 @@ void setRecordTimeoutMillis(uint64_t ms) noexcept;
 // results out as one record (ReplyRPC), under that bound
 // (rpc/record_marking.h). receiveRecord returns 0 or a Windows Sockets error
 // number and leaves the connection open. replyRpc returns 0 or
-// server::status::kSendFailed, and notes a reply not sent in full: the
-// accept loop takes the note after the handler and ends that connection
-// whatever the handler answered (the record may be cut, and a client that
-// does not read would make every later reply wait out the bound again).
+// server::status::kSendFailed.
 int receiveRecord(RpcOperation& op, platform::NativeSocket conn) noexcept;
 int replyRpc(RpcOperation& op, platform::NativeSocket conn) noexcept;
-bool takeReplyFailed(platform::NativeSocket conn) noexcept;
 
 // The accept loop running on this thread owns the sending of replies on its
 // own connections: ReplyRPC hands it the marked record, the loop sends what
@@ -62,5 +58,9 @@ constexpr std::chrono::milliseconds kOrderlyCloseBound{2000};
 // server gives up on: malformed, stalled, too long, or not reading.
 void closeGracefully(platform::Socket& conn) noexcept;
 void closeAbortively(platform::Socket& conn) noexcept;
+
+// True when the client has acknowledged all we sent, our FIN included
+// (known on Linux only).
+bool allAcknowledged(platform::NativeSocket conn) noexcept;
 
 }  // namespace qelrpc::server

@@ -3,21 +3,10 @@
 
 #include <windows.h>
 
-#include <atomic>
-
 namespace qelrpc::platform {
-namespace {
-std::atomic<WarningSink> g_sink{nullptr};
-}
 
-void showWarning(const char* text, const char* caption) noexcept {
-    if (WarningSink sink = g_sink.load()) {
-        sink(text, caption);
-        return;
-    }
+void showSystemWarning(const char* text, const char* caption) noexcept {
     ::MessageBoxA(nullptr, text, caption, MB_OK | MB_ICONWARNING);
 }
-
-void setWarningSink(WarningSink sink) noexcept { g_sink.store(sink); }
 
 }  // namespace qelrpc::platform
