@@ -87,16 +87,16 @@ void releaseBytes(Token& t) noexcept {
     ps::release(b);
 }
 
+Status status(ps::SecStatus s) noexcept { return Status{sspi::majorOf(s), static_cast<uint32_t>(s)}; }
+
 Status adopt(ps::SecStatus s, ps::Bytes& b, Token& t) noexcept {
     t.reset();
     t.data = b.data;
     t.length = b.length;
     t.release = b.data != nullptr ? &releaseBytes : nullptr;
     b = ps::Bytes{};
-    return Status{sspi::majorOf(s), static_cast<uint32_t>(s)};
+    return status(s);
 }
-
-Status status(ps::SecStatus s) noexcept { return Status{sspi::majorOf(s), static_cast<uint32_t>(s)}; }
 
 ps::Session* session(RpcGssContext c) { return static_cast<ps::Session*>(c); }
 

@@ -202,7 +202,6 @@ TEST_F(Observer, IsPerThreadAndNotShownItsOwnCalls) {
         },
         &nested);
     ASSERT_EQ(nullCall(111, 0), 0);
-    rpcSetExchangeObserver(record, &o.seen);
     EXPECT_EQ(nested.shown, 1);
     EXPECT_NE(nested.innerStatus, -1);  // its calls were made, just not shown
 }

@@ -12,8 +12,6 @@ namespace {
 
 bool g_tracing = false;
 
-constexpr uint32_t kPcnfsdAuth = 13;     // PCNFSD version 2 AUTH
-constexpr uint32_t kQelnfsdAuthorize = 3;
 constexpr uint32_t kPortmapperProgram = 100000;
 
 // A bounds-checked reader of XDR words and opaque bodies: a message cut
@@ -166,8 +164,8 @@ bool qelnfsdAuthorizeArguments(std::FILE* f, Words r) {
 }
 
 bool carriesPassword(uint32_t prog, uint32_t vers, uint32_t proc) {
-    return (prog == PCNFSD_PROGRAM && vers == PCNFSD_VERSION && proc == kPcnfsdAuth) ||
-           (prog == QELNFSD_PROGRAM && proc == kQelnfsdAuthorize);
+    return (prog == PCNFSD_PROGRAM && vers == PCNFSD_VERSION && proc == PCNFSD_PROC_AUTH) ||
+           (prog == QELNFSD_PROGRAM && proc == QELNFSD_PROC_AUTHORIZE);
 }
 
 std::string programText(uint32_t prog) {
