@@ -77,17 +77,23 @@ SecStatus unseal(const void* table, Session* session, const void* token, size_t 
 SecStatus defaultPrincipal(const void* table, Bytes& name) noexcept;
 
 // Where EncryptMessage put the wrap token. Windows' own package writes
-// the token's header into the TOKEN buffer and the sealed data into the
-// DATA buffer (token = TOKEN | DATA | PADDING); a package built over a
-// GSS-API library copies the token's first bytes over the DATA buffer and
-// the rest into the TOKEN buffer (token = DATA | TOKEN). Told apart by which
-// buffer starts like a wrap token.
+// the token's header into the TOKEN buffer, the sealed data into the DATA
+// buffer and, for the RFC 1964 enctypes, padding into the PADDING buffer
+// (token = TOKEN | DATA | the padding's first `padding` bytes); a package
+// built over a GSS-API library copies the token's first bytes over the DATA
+// buffer and the rest into the TOKEN buffer (token = DATA | TOKEN). The
+// order is the one whose joined bytes start like a wrap token and are as
+// long as that token's header says: the other buffer then starts with
+// cipher text, which by chance may look like a token's first bytes but not
+// like a whole header whose lengths agree. The clear text is dataLength
+// bytes; checksumLength as wrapClearLength takes it (0 when not learnt).
 enum class WrapOrder { TokenFirst, DataFirst, Unknown };
-WrapOrder wrapOrder(const uint8_t* token, size_t tokenLength, const uint8_t* data, size_t dataLength) noexcept;
-
-// True when the bytes start like a Kerberos per-message token: RFC 4121
-// (TOK_ID 05 04 or 04 04, filler FF) or RFC 1964's framed form (0x60).
-bool startsLikeToken(const uint8_t* p, size_t n) noexcept;
+struct WrapLayout {
+    WrapOrder order = WrapOrder::Unknown;
+    size_t padding = 0;  // bytes of the PADDING buffer that end the token
+};
+WrapLayout wrapLayout(const uint8_t* token, size_t tokenLength, const uint8_t* data, size_t dataLength,
+                      size_t paddingLength, size_t checksumLength) noexcept;
 
 // The checksum length of an RFC 4121 MIC token (TOK_ID 04 04: a 16-byte
 // header and the checksum), or 0 for anything else.

@@ -4,6 +4,9 @@
 // everywhere. RFC 4121 section 4.2.6: a per-message token's header is
 // TOK_ID (2), flags (1), filler FF (1), EC (2), RRC (2), SND_SEQ (8); a MIC
 // token's header ends in five FF fillers instead of EC and RRC.
+#include <algorithm>
+#include <cstring>
+
 #include "platform/heap.h"
 #include "platform/sspi.h"
 
@@ -22,17 +25,79 @@ void release(Bytes& b) noexcept {
     b.length = 0;
 }
 
-bool startsLikeToken(const uint8_t* p, size_t n) noexcept {
-    if (p == nullptr || n == 0) return false;
-    if (p[0] == 0x60) return true;  // RFC 1964's [APPLICATION 0] framing
-    if (n < 4) return false;
-    return ((p[0] == 0x05 && p[1] == 0x04) || (p[0] == 0x04 && p[1] == 0x04)) && p[3] == 0xFF;
+namespace {
+
+// RFC 1964's framing: [APPLICATION 0], a DER length that counts everything
+// after it (the token, the sealed data and its padding), then the Kerberos
+// mechanism's OID.
+constexpr uint8_t kKerberosOid[] = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x12, 0x01, 0x02, 0x02};
+constexpr size_t kProbe = 2 + 4 + sizeof kKerberosOid;  // the longest framing read
+
+// The first bytes of a token as seen joined from two buffers.
+struct Probe {
+    uint8_t bytes[kProbe > kHeader ? kProbe : kHeader] = {};
+    size_t length = 0;
+    void add(const uint8_t* p, size_t n) noexcept {
+        const size_t k = std::min(n, sizeof bytes - length);
+        if (k != 0) std::memcpy(bytes + length, p, k);
+        length += k;
+    }
+};
+
+// The whole length of the wrap token the probe starts, 0 when it starts
+// none. An RFC 4121 token whose checksum length is not known yet gives
+// `joined`: its header does not tell, and such tokens never take padding.
+size_t wrapLength(const Probe& probe, size_t clearLength, size_t checksumLength, size_t joined) noexcept {
+    const uint8_t* p = probe.bytes;
+    if (probe.length >= kHeader && p[0] == 0x05 && p[1] == 0x04 && (p[2] & ~0x07) == 0 && p[3] == 0xFF) {
+        const size_t ec = (size_t{p[4]} << 8) | p[5];
+        if ((p[2] & kSealedFlag) == 0) return kHeader + clearLength + ec;
+        return checksumLength == 0 ? joined : kHeader + kConfounder + clearLength + ec + kHeader + checksumLength;
+    }
+    if (probe.length < 2 || p[0] != 0x60) return 0;
+    size_t length = p[1];
+    size_t at = 2;
+    if ((length & 0x80) != 0) {
+        const size_t k = length & 0x7F;
+        if (k == 0 || k > 4 || probe.length < 2 + k) return 0;
+        length = 0;
+        for (size_t i = 0; i < k; ++i) length = (length << 8) | p[2 + i];
+        at += k;
+    }
+    if (probe.length < at + sizeof kKerberosOid || std::memcmp(p + at, kKerberosOid, sizeof kKerberosOid) != 0) {
+        return 0;
+    }
+    return at + length;
 }
 
-WrapOrder wrapOrder(const uint8_t* token, size_t tokenLength, const uint8_t* data, size_t dataLength) noexcept {
-    if (startsLikeToken(token, tokenLength)) return WrapOrder::TokenFirst;
-    if (startsLikeToken(data, dataLength)) return WrapOrder::DataFirst;
-    return WrapOrder::Unknown;
+// Whether first | second | up to `room` more bytes is a whole wrap token;
+// how many of those more bytes it takes in `extra`.
+bool isWholeToken(const uint8_t* first, size_t firstLength, const uint8_t* second, size_t secondLength, size_t room,
+                  size_t clearLength, size_t checksumLength, size_t& extra) noexcept {
+    if ((first == nullptr && firstLength != 0) || (second == nullptr && secondLength != 0)) return false;
+    Probe probe;
+    probe.add(first, firstLength);
+    probe.add(second, secondLength);
+    const size_t joined = firstLength + secondLength;
+    const size_t whole = wrapLength(probe, clearLength, checksumLength, joined);
+    if (whole == 0 || whole < joined || whole - joined > room) return false;
+    extra = whole - joined;
+    return true;
+}
+
+}  // namespace
+
+WrapLayout wrapLayout(const uint8_t* token, size_t tokenLength, const uint8_t* data, size_t dataLength,
+                      size_t paddingLength, size_t checksumLength) noexcept {
+    WrapLayout layout;
+    size_t none = 0;
+    if (isWholeToken(token, tokenLength, data, dataLength, paddingLength, dataLength, checksumLength,
+                     layout.padding)) {
+        layout.order = WrapOrder::TokenFirst;
+    } else if (isWholeToken(data, dataLength, token, tokenLength, 0, dataLength, checksumLength, none)) {
+        layout.order = WrapOrder::DataFirst;
+    }
+    return layout;
 }
 
 size_t micChecksumLength(const uint8_t* token, size_t length) noexcept {

@@ -2,10 +2,11 @@
 // Back end 1's logic that needs no system: the service principal name a
 // host-based name becomes, the GSS major status each SECURITY_STATUS
 // stands for, and the facts about RFC 4121 tokens that the security
-// interface's buffers are laid out by (where a wrap token starts, how much
-// clear text a sealed token holds).
+// interface's buffers are laid out by (where a wrap token starts and how
+// long it is, how much clear text a sealed token holds).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -92,22 +93,107 @@ std::vector<uint8_t> header(uint8_t id0, uint8_t flags, uint16_t ec, uint16_t rr
             static_cast<uint8_t>(rrc), 0, 0, 0, 0, 0, 0, 0, 7};
 }
 
-TEST(GssSspi, TheWrapTokenStartsInTheBufferThatLooksLikeOne) {
-    const std::vector<uint8_t> head = header(0x05, 0x06, 0);
-    const std::vector<uint8_t> random = {0x9c, 0x11, 0x3e, 0xa0, 0x55};
-    const std::vector<uint8_t> rfc1964 = {0x60, 0x2b, 0x06, 0x09};
-    const std::vector<uint8_t> micHead = {0x04, 0x04, 0x00, 0xFF};
-    const std::vector<uint8_t> noFiller = {0x05, 0x04, 0x06, 0x00};
-    EXPECT_EQ(ps::wrapOrder(head.data(), head.size(), random.data(), random.size()), ps::WrapOrder::TokenFirst);
-    EXPECT_EQ(ps::wrapOrder(rfc1964.data(), rfc1964.size(), random.data(), random.size()), ps::WrapOrder::TokenFirst);
-    EXPECT_EQ(ps::wrapOrder(random.data(), random.size(), head.data(), head.size()), ps::WrapOrder::DataFirst);
-    // Four bytes of data are enough to tell (RPCSEC_GSS seals at least the
-    // sequence number); three are not.
-    EXPECT_EQ(ps::wrapOrder(random.data(), random.size(), head.data(), 4), ps::WrapOrder::DataFirst);
-    EXPECT_EQ(ps::wrapOrder(random.data(), random.size(), head.data(), 3), ps::WrapOrder::Unknown);
-    EXPECT_EQ(ps::wrapOrder(random.data(), random.size(), noFiller.data(), noFiller.size()), ps::WrapOrder::Unknown);
-    EXPECT_EQ(ps::wrapOrder(nullptr, 0, nullptr, 0), ps::WrapOrder::Unknown);
-    EXPECT_TRUE(ps::startsLikeToken(micHead.data(), micHead.size()));
+// Stand-in cipher text: bytes that start like nothing unless told to.
+std::vector<uint8_t> cipher(size_t n, std::vector<uint8_t> start = {}) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(0x9C + 37 * i);
+    std::copy(start.begin(), start.begin() + static_cast<std::ptrdiff_t>(std::min(start.size(), n)), v.begin());
+    return v;
+}
+
+// RFC 1964's framing of a token `body` bytes long around `clear` bytes of
+// sealed text and `pad` bytes of padding: 0x60, the DER length, the OID.
+std::vector<uint8_t> framed(size_t body, size_t clear, size_t pad) {
+    const std::vector<uint8_t> oid = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x12, 0x01, 0x02, 0x02};
+    const size_t inner = oid.size() + body + clear + pad;
+    std::vector<uint8_t> v = inner < 0x80 ? std::vector<uint8_t>{0x60, static_cast<uint8_t>(inner)}
+                                          : std::vector<uint8_t>{0x60, 0x82, static_cast<uint8_t>(inner >> 8),
+                                                                 static_cast<uint8_t>(inner)};
+    v.insert(v.end(), oid.begin(), oid.end());
+    const std::vector<uint8_t> rest = cipher(body);
+    v.insert(v.end(), rest.begin(), rest.end());
+    return v;
+}
+
+// A sealed RFC 4121 token (aes256-cts-hmac-sha1-96: 12-byte checksum) of
+// `clear` bytes of text, as a GSS-API library's wrap makes it; `tail` is
+// what the cipher text after the first `clear` bytes starts with.
+std::vector<uint8_t> gssWrap(size_t clear, uint16_t ec, std::vector<uint8_t> tail = {}) {
+    std::vector<uint8_t> v = header(0x05, 0x06, ec);
+    const std::vector<uint8_t> rest = cipher(16 + clear + ec + 16 + 12);
+    v.insert(v.end(), rest.begin(), rest.end());
+    std::copy(tail.begin(), tail.end(), v.begin() + static_cast<std::ptrdiff_t>(clear));
+    return v;
+}
+
+// The two packages' buffers after EncryptMessage, and what the token is.
+TEST(GssSspi, TheWrapTokenIsTheOrderWhoseHeaderAgreesWithItsLength) {
+    const std::vector<uint8_t> oidStart = {0x60, 0x2B, 0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x12, 0x01, 0x02, 0x02};
+    struct Buffers {
+        std::vector<uint8_t> token, data;
+    };
+    // A GSS-API library's token split as such a package splits it: the
+    // first `clear` bytes over DATA, the rest in TOKEN.
+    auto split = [](const std::vector<uint8_t>& whole, size_t clear) {
+        return Buffers{{whole.begin() + static_cast<std::ptrdiff_t>(clear), whole.end()},
+                       {whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(clear)}};
+    };
+    // Windows' own package, AES: header and the rotated trailer in TOKEN
+    // (EC 16, RRC 28), the text sealed in place.
+    auto windowsAes = [](size_t clear, std::vector<uint8_t> dataStart = {}) {
+        std::vector<uint8_t> token = header(0x05, 0x06, 16, 28);
+        const std::vector<uint8_t> rest = cipher(16 + 16 + 16 + 12);
+        token.insert(token.end(), rest.begin(), rest.end());
+        return Buffers{token, cipher(clear, dataStart)};
+    };
+    struct Case {
+        const char* what;
+        Buffers b;
+        size_t paddingLength;
+        size_t checksum;
+        ps::WrapOrder order;
+        size_t padding;
+    };
+    const Case cases[] = {
+        {"Windows, AES", windowsAes(40), 0, 12, ps::WrapOrder::TokenFirst, 0},
+        {"Windows, AES, padding room left", windowsAes(40), 1, 12, ps::WrapOrder::TokenFirst, 0},
+        {"Windows, AES, text starts like a framed token", windowsAes(40, oidStart), 0, 12, ps::WrapOrder::TokenFirst,
+         0},
+        {"Windows, AES, checksum length not learnt", windowsAes(40), 1, 0, ps::WrapOrder::TokenFirst, 0},
+        {"Windows, RFC 1964 with 4 bytes of padding", {framed(32, 20, 4), cipher(20)}, 4, 12,
+         ps::WrapOrder::TokenFirst, 4},
+        {"Windows, RFC 1964, long-form length", {framed(32, 300, 1), cipher(300)}, 1, 12, ps::WrapOrder::TokenFirst, 1},
+        {"Windows, RFC 1964, less padding than declared", {framed(32, 20, 4), cipher(20)}, 2, 12,
+         ps::WrapOrder::Unknown, 0},
+        {"GSS-API library", split(gssWrap(40, 0), 40), 1, 12, ps::WrapOrder::DataFirst, 0},
+        {"GSS-API library, EC filler", split(gssWrap(40, 5), 40), 1, 12, ps::WrapOrder::DataFirst, 0},
+        {"GSS-API library, the header split over both buffers", split(gssWrap(4, 0), 4), 1, 12,
+         ps::WrapOrder::DataFirst, 0},
+        {"GSS-API library, checksum length not learnt", split(gssWrap(40, 0), 40), 1, 0, ps::WrapOrder::DataFirst, 0},
+        // The cipher text in TOKEN starts like a framed token (one time in
+        // 256), or like a whole framed or RFC 4121 header: its lengths
+        // disagree.
+        {"GSS-API library, TOKEN starts with 0x60", split(gssWrap(40, 0, {0x60}), 40), 1, 12,
+         ps::WrapOrder::DataFirst, 0},
+        {"GSS-API library, TOKEN starts with a framing", split(gssWrap(40, 0, oidStart), 40), 1, 12,
+         ps::WrapOrder::DataFirst, 0},
+        {"GSS-API library, TOKEN starts with an RFC 4121 header", split(gssWrap(40, 0, header(0x05, 0x06, 7)), 40), 1,
+         12, ps::WrapOrder::DataFirst, 0},
+        {"nothing like a token", {cipher(60), cipher(40)}, 1, 12, ps::WrapOrder::Unknown, 0},
+        {"a MIC token", {header(0x04, 0x04, 0), cipher(40)}, 0, 12, ps::WrapOrder::Unknown, 0},
+        {"no filler", {{0x05, 0x04, 0x06, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, cipher(40)}, 0, 0,
+         ps::WrapOrder::Unknown, 0},
+        {"one byte of text more than the header says", split(gssWrap(40, 0), 41), 0, 12, ps::WrapOrder::Unknown, 0},
+        {"empty", {{}, {}}, 0, 12, ps::WrapOrder::Unknown, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ps::WrapLayout l = ps::wrapLayout(c.b.token.data(), c.b.token.size(), c.b.data.data(), c.b.data.size(),
+                                                c.paddingLength, c.checksum);
+        EXPECT_EQ(l.order, c.order);
+        EXPECT_EQ(l.padding, c.padding);
+    }
+    EXPECT_EQ(ps::wrapLayout(nullptr, 60, nullptr, 40, 0, 12).order, ps::WrapOrder::Unknown);
 }
 
 TEST(GssSspi, ClearLengthOfAWrapToken) {

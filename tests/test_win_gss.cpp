@@ -106,6 +106,36 @@ TEST_F(WinGss, CredentialsUseTheSecurityInterfaceWhenTheMitLibraryIsAbsent) {
     EXPECT_STREQ(record(op_).principal, "nfs@localhost");
 }
 
+// The package seals through the Linux GSS-API library and splits each
+// token as such packages do: its first bytes over the text, the rest,
+// cipher text, in the token buffer. That rest starts like a token's first
+// byte once in 256 seals, and the token sent must still be the library's
+// token, whole: every one of thousands starts with the RFC 4121 header and
+// is as long as the first (the enctype's overhead is fixed, EC 0). Then
+// Ganesha unwraps a few hundred privacy GETATTRs on one context.
+TEST_F(WinGss, EverySealedBodyIsTheWholeWrapToken) {
+    ASSERT_NO_FATAL_FAILURE(establish(RPCSEC_GSS_SVC_PRIVACY, true));
+    uint32_t overhead = 0;
+    int wrong = 0;
+    for (uint32_t i = 0; i < 3000 && wrong < 5; ++i) {
+        const uint32_t length = 4 * (i % 40);
+        const std::vector<uint8_t> in(length, static_cast<uint8_t>(i));
+        std::vector<uint8_t> out(length + 256);
+        uint32_t n = 0;
+        ASSERT_EQ(RPCSEC_GSS_EncryptBufferEx(in.data(), length, out.data(), &n, RPCSEC_GSS_SVC_PRIVACY, i + 1, &op_),
+                  0);
+        const uint32_t tokenLength = loadWord(out.data());
+        const uint8_t* t = out.data() + 4;
+        if (i == 0) overhead = tokenLength - length;
+        if (tokenLength < 16 || t[0] != 0x05 || t[1] != 0x04 || t[3] != 0xFF || tokenLength - length != overhead) {
+            ADD_FAILURE() << "seal " << i << " of " << length << " bytes: token of " << tokenLength
+                          << " bytes starting " << std::hex << int{t[0]} << " " << int{t[1]};
+            ++wrong;
+        }
+    }
+    for (int i = 0; i < 300; ++i) ASSERT_NO_FATAL_FAILURE(getattrOfTheRoot(op_, *g_root)) << "GETATTR " << i;
+}
+
 // Set-up, five NULL calls and five GETATTRs of the root, DESTROY, and a
 // DATA call on the destroyed context refused by Ganesha: at every service
 // level, on one kept connection and with a connection per exchange.

@@ -14,7 +14,7 @@
 //                                     the package filled them, or DATA | TOKEN
 //                                     from a package built over a GSS-API
 //                                     library, which leaves PADDING untouched
-//                                     (wrapOrder, platform/sspi.h)
+//                                     (wrapLayout, platform/sspi.h)
 //   DecryptMessage                    STREAM (the whole token) | DATA (the clear
 //                                     text, pointing into the stream); a package
 //                                     that refuses a stream takes DATA (the
@@ -222,28 +222,27 @@ SecStatus seal(const void* table, Session* session, const void* data, size_t len
     SecStatus r = t.EncryptMessage(&session->context, 0, &d, 0);
     const unsigned long padLength = block != 0 ? b[2].cbBuffer : 0;
     if (r == SEC_E_OK && (b[0].cbBuffer > trailer || b[1].cbBuffer > length || padLength > block)) r = kInternalError;
-    const WrapOrder order = r == SEC_E_OK ? wrapOrder(work, b[0].cbBuffer, dataArea, b[1].cbBuffer) : WrapOrder::Unknown;
-    if (r == SEC_E_OK && order == WrapOrder::Unknown) r = kInternalError;
+    const WrapLayout layout = r == SEC_E_OK ? wrapLayout(work, b[0].cbBuffer, dataArea, b[1].cbBuffer, padLength,
+                                                         session->checksumLength)
+                                            : WrapLayout{};
+    if (r == SEC_E_OK && layout.order == WrapOrder::Unknown) r = kInternalError;
     if (r != SEC_E_OK) {
         heap::release(work);
         return r;
     }
-    // The GSS-library form is whole without the padding buffer, which such
-    // a package leaves untouched (its length still the room given).
-    const unsigned long padUsed = order == WrapOrder::TokenFirst ? padLength : 0;
-    const size_t n = size_t{b[0].cbBuffer} + b[1].cbBuffer + padUsed;
+    const size_t n = size_t{b[0].cbBuffer} + b[1].cbBuffer + layout.padding;
     auto* out = static_cast<uint8_t*>(heap::raw(n));
     if (out == nullptr) {
         heap::release(work);
         return kInsufficientMemory;
     }
     uint8_t* p = out;
-    if (order == WrapOrder::TokenFirst) {
+    if (layout.order == WrapOrder::TokenFirst) {
         std::memcpy(p, work, b[0].cbBuffer);
         p += b[0].cbBuffer;
         std::memcpy(p, dataArea, b[1].cbBuffer);
         p += b[1].cbBuffer;
-        if (padLength != 0) std::memcpy(p, dataArea + length, padLength);
+        if (layout.padding != 0) std::memcpy(p, dataArea + length, layout.padding);
     } else {
         std::memcpy(p, dataArea, b[1].cbBuffer);
         p += b[1].cbBuffer;
