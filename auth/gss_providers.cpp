@@ -93,6 +93,14 @@ bool loadSecurityInterface() {
     return g_sspiTable != nullptr;
 }
 
+bool isGssAvailable(int provider) noexcept {
+    switch (provider) {
+        case GssProviderMit: return g_mit != nullptr;
+        case GssProviderSspi: return g_sspiTable != nullptr;
+        default: return true;  // an unknown back end number is not refused here
+    }
+}
+
 }  // namespace
 
 const EntryPoints* mit() noexcept { return g_mit; }
@@ -111,14 +119,6 @@ const Mechanism* forProvider(int provider) noexcept {
         case GssProviderMit: return mitMechanism();
         case GssProviderSspi: return sspiMechanism();
         default: return nullptr;
-    }
-}
-
-bool isGssAvailable(int provider) noexcept {
-    switch (provider) {
-        case GssProviderMit: return g_mit != nullptr;
-        case GssProviderSspi: return g_sspiTable != nullptr;
-        default: return true;  // an unknown back end number is not refused here
     }
 }
 
