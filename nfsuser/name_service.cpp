@@ -31,8 +31,7 @@ constexpr uint32_t kMaxIdsPerCall = 128;
 
 // Which daemon an operation already names, for a check without look-up.
 int32_t kindOfPreparedOperation(const RpcOperation& op) {
-    const bool hasPort = op.tcpPort != 0 || op.udpPort != 0;
-    if (!hasPort) return 0;
+    if (op.tcpPort == 0 && op.udpPort == 0) return 0;
     if (op.prog == QELNFSD_PROGRAM) return NameServiceQelnfsd;
     if (op.prog == PCNFSD_PROGRAM) return NameServicePcnfsd;
     return 0;
