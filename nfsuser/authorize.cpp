@@ -236,11 +236,8 @@ int PerformAuthorizeUser(const char* userName, const char* password, const char*
     if (rc != 0) return rc;
     rc = rpc::callRpc(*op, 0);
     if (rc != 0) return rc;
-    if (qelnfsd) {
-        rc = readAuthorizeResponse(resultsOf(*op), uid, gid, gids, groupCount, kQelnfsdRefused);
-        return rc == kQelnfsdRefused ? kNoSuchUser : rc;
-    }
-    return readAuthorizeResponse(resultsOf(*op), uid, gid, gids, groupCount, kPcnfsdRefused);
+    // A Qelnfsd refusal reaches this caller as "no such user".
+    return readAuthorizeResponse(resultsOf(*op), uid, gid, gids, groupCount, qelnfsd ? kNoSuchUser : kPcnfsdRefused);
 }
 
 }  // extern "C"
