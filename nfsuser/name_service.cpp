@@ -55,9 +55,8 @@ int qelnfsdNamesToIds(RpcOperation* op, uint32_t proc, uint32_t count, const cha
             int32_t* slots[1] = {&value};
             if (rc == 0) rc = readQelnfsdResponseGroupNames(resultsOf(*op), 1, slots);
         } else {
-            int32_t answer = -1;
-            if (rc == 0) rc = readQelnfsdUids(resultsOf(*op), 1, &answer) == 0 ? 0 : kProtocolError;
-            if (rc == 0) value = answer;
+            // A pair the results do not hold reads as -1.
+            if (rc == 0) rc = readQelnfsdUids(resultsOf(*op), 1, &value) == 0 ? 0 : kProtocolError;
         }
         if (ids != nullptr) ids[i] = value;
     }
