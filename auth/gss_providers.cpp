@@ -80,9 +80,7 @@ void unloadMit() noexcept {
 bool loadSecurityInterface() {
     const std::string name = platform::securityInterfaceLibraryName();
     if (name.empty()) return false;
-    State* st = state();
-    if (st == nullptr) return false;
-    platform::Module& m = st->sspiModule;
+    platform::Module& m = state()->sspiModule;
     m = platform::Module::load(name.c_str());
     if (!m.loaded()) return false;
     // A module without the entry point stays loaded until unload.
@@ -134,7 +132,6 @@ int mapMajorStatus(OM_uint32 major, int fallback) noexcept {
 bool loadMitLibrary(const char* path) noexcept {
     unloadMit();
     State* st = state();
-    if (st == nullptr) return false;
     platform::Module m = platform::Module::load(path);
     if (!m.loaded()) return false;
     EntryPoints t{};
@@ -148,7 +145,7 @@ bool loadMitLibrary(const char* path) noexcept {
 void useTableForTesting(const EntryPoints* table) noexcept {
     unloadMit();
     State* st = state();
-    if (table != nullptr && st != nullptr) {
+    if (table != nullptr) {
         st->mitTable = *table;
         g_mit = &st->mitTable;
     }
