@@ -43,10 +43,8 @@ bool commonKey(const char* clientSecret, const char* serverPublic, uint8_t key[8
     const int count = static_cast<int>(n / 2);
     if (!::hex2bin(count, digits, reinterpret_cast<char*>(bytes))) return false;
     // Skip the 8 least significant bytes, take the next 8, least significant first.
-    char k[8];
-    for (int i = 0; i < 8; ++i) k[i] = static_cast<char>(bytes[count - 9 - i]);
-    ::des_setparity(k);
-    std::memcpy(key, k, 8);
+    for (int i = 0; i < 8; ++i) key[i] = bytes[count - 9 - i];
+    setParity(key);
     return true;
 }
 

@@ -41,11 +41,4 @@ bool takeAuthDesReplyVerifier(RpcOperation& op, const wire::Opaque& verifier) no
     return true;
 }
 
-void restoreAuthDesFullName(RpcOperation& op) noexcept {
-    AuthDesCred* c = desCredential(op);
-    if (c == nullptr) return;
-    c->nameKind = RPC_AUTHDES_FULLNAME;
-    op.auth->credLength = fullNameCredLength(*c);
-}
-
 }  // namespace qelrpc::auth

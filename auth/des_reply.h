@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // What the reply check needs from the AUTH_DES flavor: the verifier check
-// with the nickname the server assigns, and the return to the full-name
-// form before a new port look-up.
+// with the nickname the server assigns, the record and its full-name length.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +23,5 @@ constexpr uint32_t kAuthDesVerifierLength = 12;
 // False when it is not 12 bytes, its timestamp does not match, or the
 // operation carries no usable AUTH_DES credential.
 bool takeAuthDesReplyVerifier(RpcOperation& op, const wire::Opaque& verifier) noexcept;
-
-// Puts an AUTH_DES credential back into its full-name form.
-void restoreAuthDesFullName(RpcOperation& op) noexcept;
 
 }  // namespace qelrpc::auth

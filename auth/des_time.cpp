@@ -49,12 +49,10 @@ bool readTimeServiceAnswer(const uint8_t* bytes, std::size_t length, uint32_t& u
     return true;
 }
 
-bool getServerTime(uint32_t addr, platform::SocketType type, uint64_t waitMicros, uint32_t& unixSeconds,
-                   uint16_t port) noexcept {
+bool getServerTime(uint32_t addr, platform::SocketType type, uint64_t waitMicros, uint32_t& unixSeconds) noexcept {
     platform::Socket s;
     if (platform::openSocket(type, s, true) != 0) return false;
-    const platform::Endpoint peer{addr, port};
-    const int c = platform::connectTo(s.get(), peer);
+    const int c = platform::connectTo(s.get(), platform::Endpoint{addr, kTimeServicePort});
 
     uint8_t answer[kAnswerBytes] = {};
     std::size_t have = 0;

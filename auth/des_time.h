@@ -22,7 +22,6 @@ bool readTimeServiceAnswer(const uint8_t* bytes, std::size_t length, uint32_t& u
 // or a datagram socket, waiting at most waitMicros for the connection and
 // again for the answer. False when any step fails or the time runs out;
 // the socket is closed on every path.
-bool getServerTime(uint32_t addr, platform::SocketType type, uint64_t waitMicros, uint32_t& unixSeconds,
-                   uint16_t port = kTimeServicePort) noexcept;
+bool getServerTime(uint32_t addr, platform::SocketType type, uint64_t waitMicros, uint32_t& unixSeconds) noexcept;
 
 }  // namespace qelrpc::auth

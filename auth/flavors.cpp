@@ -93,7 +93,10 @@ void release(RpcAuth* auth) noexcept {
 }
 
 void resetForPortLookup(RpcOperation& op) noexcept {
-    auth::restoreAuthDesFullName(op);
+    if (AuthDesCred* c = auth::desCredential(op)) {
+        c->nameKind = RPC_AUTHDES_FULLNAME;
+        op.auth->credLength = auth::fullNameCredLength(*c);
+    }
 }
 
 }  // namespace qelrpc::flavor

@@ -304,8 +304,7 @@ extern "C" {
 
 int rpcCreateAuthRPCSEC_GSS(RpcOperation* op, const char* serviceName, int service) {
     const Mechanism* m = active();
-    if (m == nullptr) return 0;
-    if (op == nullptr || serviceName == nullptr) return 0;
+    if (m == nullptr || op == nullptr || serviceName == nullptr) return 0;
     const bool full = std::strchr(serviceName, '@') != nullptr;
     if (!full && (op->hostName == nullptr || op->hostName[0] == '\0')) return 0;
     op->auth = nullptr;
@@ -320,7 +319,6 @@ int rpcCreateAuthRPCSEC_GSS(RpcOperation* op, const char* serviceName, int servi
     c->provider = m->provider();
     c->gssProc = RPCSEC_GSS_PROC_INIT;
     c->service = static_cast<uint32_t>(service);
-    c->seqNum = 0;
     a->flavor = RPC_RPCSEC_GSS;
     a->credLength = kCredFixedBytes;
     a->body = c.release();

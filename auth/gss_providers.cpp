@@ -80,9 +80,7 @@ void unloadMit() noexcept {
 bool loadSecurityInterface() {
     const std::string name = platform::securityInterfaceLibraryName();
     if (name.empty()) return false;
-    State* st = state();
-    if (st == nullptr) return false;
-    platform::Module& m = st->sspiModule;
+    platform::Module& m = state()->sspiModule;
     m = platform::Module::load(name.c_str());
     if (!m.loaded()) return false;
     // A module without the entry point stays loaded until unload.
@@ -91,6 +89,14 @@ bool loadSecurityInterface() {
     g_sspiTable = init();
     g_sspiKerberos = g_sspiTable != nullptr && platform::sspi::hasKerberos(g_sspiTable);
     return g_sspiTable != nullptr;
+}
+
+bool isGssAvailable(int provider) noexcept {
+    switch (provider) {
+        case GssProviderMit: return g_mit != nullptr;
+        case GssProviderSspi: return g_sspiTable != nullptr;
+        default: return true;  // an unknown back end number is not refused here
+    }
 }
 
 }  // namespace
@@ -114,14 +120,6 @@ const Mechanism* forProvider(int provider) noexcept {
     }
 }
 
-bool isGssAvailable(int provider) noexcept {
-    switch (provider) {
-        case GssProviderMit: return g_mit != nullptr;
-        case GssProviderSspi: return g_sspiTable != nullptr;
-        default: return true;  // an unknown back end number is not refused here
-    }
-}
-
 int mapMajorStatus(OM_uint32 major, int fallback) noexcept {
     switch (major) {
         case kNoContext: return -18;
@@ -134,7 +132,6 @@ int mapMajorStatus(OM_uint32 major, int fallback) noexcept {
 bool loadMitLibrary(const char* path) noexcept {
     unloadMit();
     State* st = state();
-    if (st == nullptr) return false;
     platform::Module m = platform::Module::load(path);
     if (!m.loaded()) return false;
     EntryPoints t{};
@@ -148,7 +145,7 @@ bool loadMitLibrary(const char* path) noexcept {
 void useTableForTesting(const EntryPoints* table) noexcept {
     unloadMit();
     State* st = state();
-    if (table != nullptr && st != nullptr) {
+    if (table != nullptr) {
         st->mitTable = *table;
         g_mit = &st->mitTable;
     }

@@ -7,9 +7,6 @@
 
 namespace qelrpc::gss {
 
-// IsGSSAvailable as an internal (an unknown back end number is not refused).
-bool isGssAvailable(int provider) noexcept;
-
 // The security interface's function table when its Kerberos package
 // answered at load, else null (back end 1 cannot carry RPCSEC_GSS).
 const void* sspiKerberosTable() noexcept;

@@ -58,6 +58,13 @@ bool servicePrincipalName(const char* target, char* out, size_t room) noexcept {
     return true;
 }
 
+}  // namespace sspi
+
+namespace {
+
+namespace ps = platform::sspi;
+
+// The text of a major status, the way GSS-API libraries word it.
 const char* majorText(uint32_t major) noexcept {
     switch (major) {
         case kComplete: return "The routine completed successfully";
@@ -75,12 +82,6 @@ const char* majorText(uint32_t major) noexcept {
         default: return "Unspecified GSS failure";
     }
 }
-
-}  // namespace sspi
-
-namespace {
-
-namespace ps = platform::sspi;
 
 void releaseBytes(Token& t) noexcept {
     ps::Bytes b{t.data, t.length};
@@ -159,7 +160,7 @@ class SspiMechanism final : public Mechanism {
     }
 
     void printStatus(uint32_t major, uint32_t minor) const noexcept override {
-        std::fprintf(stderr, "GSS-API error: %s\n", sspi::majorText(major));
+        std::fprintf(stderr, "GSS-API error: %s\n", majorText(major));
         const char* name = ps::statusName(static_cast<ps::SecStatus>(minor));
         std::fprintf(stderr, "GSS-API error: SECURITY_STATUS 0x%08X%s%s%s\n", static_cast<unsigned>(minor),
                      name != nullptr ? " (" : "", name != nullptr ? name : "", name != nullptr ? ")" : "");

@@ -21,7 +21,4 @@ uint32_t majorOf(platform::sspi::SecStatus s) noexcept;
 // is empty or the name does not fit.
 bool servicePrincipalName(const char* target, char* out, size_t room) noexcept;
 
-// The text of a major status, the way GSS-API libraries word it.
-const char* majorText(uint32_t major) noexcept;
-
 }  // namespace qelrpc::gss::sspi

@@ -136,14 +136,10 @@ int writeQelnfsdArguments(RpcOperation* op, uint32_t server, const char* user, c
 
     operation::initDataBuffer(op->request);
     MbufCursor& w = op->request.data;
-    const size_t commentLength = std::strlen(comment);
     // The address's octets go out in the order they are kept (network order).
     int rc = mbuf::addLong(w, static_cast<int32_t>(wire::fromNetwork32(server)));
     if (rc == 0) rc = mbuf::addLong(w, static_cast<int32_t>(kQelnfsdConstant));
-    if (rc == 0)
-        rc = mbuf::addStringEx(w, comment,
-                               static_cast<uint32_t>(commentLength < kQelnfsdCommentMax ? commentLength
-                                                                                       : kQelnfsdCommentMax));
+    if (rc == 0) rc = mbuf::addStringEx(w, comment, static_cast<uint32_t>(strnlen(comment, kQelnfsdCommentMax)));
     if (rc == 0) rc = mbuf::addStringEx(w, reinterpret_cast<const char*>(block), static_cast<uint32_t>(length));
     wipe(block, sizeof block);  // (the request block itself is wiped when the set is released)
     return rc == 0 ? 0 : kInternalError;
@@ -152,11 +148,9 @@ int writeQelnfsdArguments(RpcOperation* op, uint32_t server, const char* user, c
 int writePcnfsdArguments(RpcOperation* op, const char* user, const char* password, const char* comment) {
     const size_t userLength = std::strlen(user), passwordLength = std::strlen(password);
     if (userLength > kPcnfsdUserMax || passwordLength > kPcnfsdPasswordMax) return kInternalError;
-    char client[kPcnfsdClientMax + 1];
-    char host[256];
-    platform::localHostName(host, sizeof host);
-    std::strncpy(client, host, kPcnfsdClientMax);
-    client[kPcnfsdClientMax] = '\0';
+    char client[256];
+    platform::localHostName(client, sizeof client);
+    client[kPcnfsdClientMax] = '\0';  // the host name cut to the field's 64 characters
     char scrambledUser[kPcnfsdUserMax + 1], scrambledPassword[kPcnfsdPasswordMax + 1];
     pcnfsdScramble(user, userLength, scrambledUser);
     pcnfsdScramble(password, passwordLength, scrambledPassword);
@@ -242,11 +236,8 @@ int PerformAuthorizeUser(const char* userName, const char* password, const char*
     if (rc != 0) return rc;
     rc = rpc::callRpc(*op, 0);
     if (rc != 0) return rc;
-    if (qelnfsd) {
-        rc = readAuthorizeResponse(resultsOf(*op), uid, gid, gids, groupCount, kQelnfsdRefused);
-        return rc == kQelnfsdRefused ? kNoSuchUser : rc;
-    }
-    return readAuthorizeResponse(resultsOf(*op), uid, gid, gids, groupCount, kPcnfsdRefused);
+    // A Qelnfsd refusal reaches this caller as "no such user".
+    return readAuthorizeResponse(resultsOf(*op), uid, gid, gids, groupCount, qelnfsd ? kNoSuchUser : kPcnfsdRefused);
 }
 
 }  // extern "C"

@@ -18,7 +18,7 @@ using NameBuffer = char[kMaxName + 1];
 // byte, if it holds one: the bytes behind it are consumed and dropped, so
 // one reply name never becomes two names of a NameList. `length` receives
 // the kept length. False (the reader failed) when the string does not fit.
-inline bool readName(wire::Reader& r, NameBuffer& out, uint32_t* length = nullptr) {
+inline bool readName(wire::Reader& r, NameBuffer& out, uint32_t& length) {
     const wire::Opaque s = r.opaque();
     if (!r.ok()) return false;
     uint32_t keep = s.length < kMaxName ? s.length : kMaxName;
@@ -26,7 +26,7 @@ inline bool readName(wire::Reader& r, NameBuffer& out, uint32_t* length = nullpt
         keep = static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - s.data);
     if (keep != 0) std::memcpy(out, s.data, keep);
     out[keep] = '\0';
-    if (length != nullptr) *length = keep;
+    length = keep;
     return true;
 }
 

@@ -31,8 +31,7 @@ constexpr uint32_t kMaxIdsPerCall = 128;
 
 // Which daemon an operation already names, for a check without look-up.
 int32_t kindOfPreparedOperation(const RpcOperation& op) {
-    const bool hasPort = op.tcpPort != 0 || op.udpPort != 0;
-    if (!hasPort) return 0;
+    if (op.tcpPort == 0 && op.udpPort == 0) return 0;
     if (op.prog == QELNFSD_PROGRAM) return NameServiceQelnfsd;
     if (op.prog == PCNFSD_PROGRAM) return NameServicePcnfsd;
     return 0;
@@ -56,9 +55,8 @@ int qelnfsdNamesToIds(RpcOperation* op, uint32_t proc, uint32_t count, const cha
             int32_t* slots[1] = {&value};
             if (rc == 0) rc = readQelnfsdResponseGroupNames(resultsOf(*op), 1, slots);
         } else {
-            int32_t answer = -1;
-            if (rc == 0) rc = readQelnfsdUids(resultsOf(*op), 1, &answer) == 0 ? 0 : kProtocolError;
-            if (rc == 0) value = answer;
+            // A pair the results do not hold reads as -1.
+            if (rc == 0) rc = readQelnfsdUids(resultsOf(*op), 1, &value) == 0 ? 0 : kProtocolError;
         }
         if (ids != nullptr) ids[i] = value;
     }

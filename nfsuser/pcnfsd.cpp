@@ -57,7 +57,7 @@ ItemRead nextItem(wire::Reader& r, MapItem& item) {
     item.kind = r.word();
     item.status = r.word();
     item.id = r.word();
-    return readName(r, item.name, &item.nameLength) ? ItemRead::Item : ItemRead::Unreadable;
+    return readName(r, item.name, item.nameLength) ? ItemRead::Item : ItemRead::Unreadable;
 }
 
 // The MAPID request of `count` items of `kind`, on a fresh data window:

@@ -59,7 +59,7 @@ int readQelnfsdNames(MbufCursor results, uint32_t count, char* names, uint32_t* 
     for (; n < count; ++n) {
         NameBuffer name;
         uint32_t length = 0;
-        if (!readName(r, name, &length)) {
+        if (!readName(r, name, length)) {
             rc = kProtocolError;
             break;
         }

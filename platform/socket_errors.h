@@ -58,7 +58,4 @@ constexpr int kSystemCallFailure = 10107;
 // so the code is given by whoever notices it.
 constexpr int kDisconnected = 10101;
 
-// The lowest Windows Sockets error number.
-constexpr int kBase = 10000;
-
 }  // namespace qelrpc::platform::sockerr

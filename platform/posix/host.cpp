@@ -13,7 +13,6 @@ namespace qelrpc::platform {
 
 bool localHostName(char* buf, std::size_t size) noexcept {
     if (buf == nullptr || size == 0) return false;
-    buf[0] = '\0';
     if (gethostname(buf, size) != 0) {
         buf[0] = '\0';
         return false;

@@ -60,11 +60,7 @@ int SocketWaitSet::wait(uint64_t timeoutMicros) noexcept {
     timespec ts{};
     ts.tv_sec = static_cast<time_t>(timeoutMicros / 1000000u);
     ts.tv_nsec = static_cast<long>((timeoutMicros % 1000000u) * 1000u);
-    const int n = ::ppoll(state_->fds, state_->count, &ts, nullptr);
-    if (n < 0) {
-        if (errno == EINTR) return 0;
-        return mapSocketErrno(errno);
-    }
+    if (::ppoll(state_->fds, state_->count, &ts, nullptr) < 0 && errno != EINTR) return mapSocketErrno(errno);
     return 0;
 }
 

@@ -15,6 +15,5 @@ QELRPC_SOCKET_ERRORS(QELRPC_CHECK_WSA, )
 
 static_assert(kSystemCallFailure == WSASYSCALLFAILURE);
 static_assert(kDisconnected == WSAEDISCON);
-static_assert(kBase == WSABASEERR);
 
 }  // namespace qelrpc::platform::sockerr

@@ -64,7 +64,7 @@ constexpr unsigned long kTrailerSlack = 128;
 const SecurityFunctionTableA* fns(const void* table) { return static_cast<const SecurityFunctionTableA*>(table); }
 
 bool take(Bytes& out, const void* data, size_t n) noexcept {
-    out.data = static_cast<uint8_t*>(heap::raw(n == 0 ? 1 : n));
+    out.data = static_cast<uint8_t*>(heap::raw(n));
     if (out.data == nullptr) return false;
     if (n != 0) std::memcpy(out.data, data, n);
     out.length = n;
@@ -211,7 +211,7 @@ SecStatus seal(const void* table, Session* session, const void* data, size_t len
     const unsigned long block = session->haveSizes ? session->sizes.cbBlockSize : 0;
     if (length > ULONG_MAX - trailer - block) return kBufferTooSmall;
     const size_t total = trailer + length + block;
-    auto* work = static_cast<uint8_t*>(heap::raw(total == 0 ? 1 : total));
+    auto* work = static_cast<uint8_t*>(heap::raw(total));
     if (work == nullptr) return kInsufficientMemory;
     uint8_t* const dataArea = work + trailer;
     if (length != 0) std::memcpy(dataArea, data, length);
