@@ -447,15 +447,8 @@ bool Loop::serve(Connection& c) {
 // bound) and the connection closed in order, as the single-connection
 // server always did; the loop then returns.
 void Loop::finishStopped(Connection& c) {
-    while (c.sending()) {
-        const int rc = record::sendAvailable(c.sock.get(), c.out, c.outLength, c.outDone);
-        if (rc != 0) break;
-        if (c.outDone == c.outLength) {
-            releaseOut(c);
-            break;
-        }
-        if (record::waitUntil(c.sock.get(), platform::kWritable, c.sendEnd) != 0) break;
-    }
+    const record::Bounds bounds{record::kNoSilenceLimit, c.sendEnd, sockerr::kTimedOut};
+    if (c.sending() && record::sendRest(c.sock.get(), c.out, c.outLength, c.outDone, bounds) == 0) releaseOut(c);
     if (c.sending()) server::closeAbortively(c.sock);
     else server::closeGracefully(c.sock);
     forget(c);
