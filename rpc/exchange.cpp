@@ -284,7 +284,8 @@ int exchangeRecord(RpcOperation& op, ExchangeSocket& s, uint32_t total) noexcept
     rc = record::sendRecord(s.get(), op.request.block.pos, total, {lim.tcpSilenceMicros, end, sockerr::kTimedOut});
     if (rc != 0) return rc;
     const record::Bounds replyBounds{lim.tcpSilenceMicros, end, status::kExchangeTimeout};
-    if (!keeps(op)) return record::readRecord(s.get(), op.reply.block, replyBounds);
+    record::RecordReader reader;
+    if (!keeps(op)) return record::readRecord(s.get(), op.reply.block, replyBounds, reader);
 
     // A fresh connection carries this call alone; a kept one may still bring
     // an answer to an earlier call, which is not this call's reply.
@@ -297,7 +298,6 @@ int exchangeRecord(RpcOperation& op, ExchangeSocket& s, uint32_t total) noexcept
     // The reader takes what is there in one receive, which may reach past
     // the record: a reply to an earlier call ahead of ours is skipped and
     // what came behind it read on from the block's start.
-    record::RecordReader reader;
     for (unsigned skipped = 0; skipped <= kMaxForeignReplies; ++skipped) {
         rc = record::readRecord(s.get(), op.reply.block, replyBounds, reader);
         if (rc != 0) return rc;

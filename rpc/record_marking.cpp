@@ -34,11 +34,6 @@ int waitUnder(NativeSocket s, unsigned events, const Bounds& b) noexcept {
     return rc == sockerr::kTimedOut ? b.timedOut : rc;
 }
 
-int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b) noexcept {
-    RecordReader reader;
-    return readRecord(s, block, b, reader);
-}
-
 int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b, RecordReader& reader) noexcept {
     // The piecewise reader below, waiting whenever the socket runs dry.
     // Each of its runs is bounded in bytes (the block) and in fragments

@@ -35,7 +35,8 @@ void setRecordTimeoutMillis(uint64_t ms) noexcept {
 }
 
 int receiveRecord(RpcOperation& op, platform::NativeSocket conn) noexcept {
-    return record::readRecord(conn, op.request.block, recordBounds());
+    record::RecordReader reader;
+    return record::readRecord(conn, op.request.block, recordBounds(), reader);
 }
 
 int replyRpc(RpcOperation& op, platform::NativeSocket conn) noexcept {
