@@ -41,9 +41,6 @@ constexpr int kAcceptsPerTurn = 64;
 // With no descriptors left for accept and no idle connection to drop, the
 // listening socket rests this long (its clients wait in the listen queue).
 constexpr std::chrono::milliseconds kAcceptRest{100};
-// While a closing connection waits for the client to acknowledge our FIN,
-// the loop looks again this often (the system does not wake a wait for it).
-constexpr std::chrono::milliseconds kAckPoll{10};
 
 enum class Phase {
     Serving,       // reading calls; a queued reply is sent first
@@ -93,15 +90,13 @@ class Loop final : public ReplyQueue {
         : listening_(listening), handler_(handler), cap_(cap), waits_(cap + 1) {}
     ~Loop() {
         for (std::size_t i = 0; i < cap_ && conns_; ++i) forget(conns_[i]);
-        delete[] order_;
-        delete[] waitIndex_;
     }
 
     bool ready() {
         conns_.reset(new (std::nothrow) Connection[cap_]);
-        order_ = new (std::nothrow) std::size_t[cap_];
-        waitIndex_ = new (std::nothrow) std::size_t[cap_];
-        return conns_ && order_ != nullptr && waitIndex_ != nullptr && waits_.valid();
+        order_.reset(new (std::nothrow) std::size_t[cap_]);
+        waitIndex_.reset(new (std::nothrow) std::size_t[cap_]);
+        return conns_ && order_ && waitIndex_ && waits_.valid();
     }
 
     int run();
@@ -113,8 +108,8 @@ class Loop final : public ReplyQueue {
     RpcCallHandler handler_;
     const std::size_t cap_;
     std::unique_ptr<Connection[]> conns_;
-    std::size_t* order_ = nullptr;      // whole calls, in the order they became whole
-    std::size_t* waitIndex_ = nullptr;  // each connection's place in the wait set
+    std::unique_ptr<std::size_t[]> order_;      // whole calls, in the order they became whole
+    std::unique_ptr<std::size_t[]> waitIndex_;  // each connection's place in the wait set
     std::size_t wholeCount_ = 0;
     std::size_t openCount_ = 0;
     // Slots at and past used_ are all free: each turn looks at the slots
@@ -177,7 +172,8 @@ class Loop final : public ReplyQueue {
     }
 
     Clock::time_point nextDeadline(Clock::time_point now) const;
-    void acceptNew(Clock::time_point now, int& failure);
+    // Accepts what the listen queue holds: 0, or the accept's failure.
+    int acceptNew(Clock::time_point now);
     bool dropOldestIdle();
     void read(Connection& c, std::size_t index, Clock::time_point now);
     void send(Connection& c, Clock::time_point now);
@@ -216,23 +212,22 @@ bool Loop::dropOldestIdle() {
     return true;
 }
 
-void Loop::acceptNew(Clock::time_point now, int& failure) {
+int Loop::acceptNew(Clock::time_point now) {
     for (int n = 0; n < kAcceptsPerTurn; ++n) {
         platform::Socket s;
         const int rc = platform::acceptFrom(listening_.sock, s, nullptr);
         if (rc != 0) {
-            if (record::mustWait(rc) || rc == sockerr::kConnectionAborted || rc == sockerr::kConnectionReset) return;
+            if (record::mustWait(rc) || rc == sockerr::kConnectionAborted || rc == sockerr::kConnectionReset) return 0;
             if (rc == sockerr::kTooManyOpen || rc == sockerr::kNoBuffers) {
                 // Out of descriptors or buffers: an idle client makes room,
                 // else the newcomers wait in the listen queue a while.
                 if (!dropOldestIdle()) {
                     acceptRestEnd_ = now + kAcceptRest;
-                    return;
+                    return 0;
                 }
                 continue;
             }
-            failure = rc;
-            return;
+            return rc;
         }
         // Non-blocking, so every read and write of the connection is
         // bounded in time and never holds the others.
@@ -255,6 +250,7 @@ void Loop::acceptNew(Clock::time_point now, int& failure) {
             break;
         }
     }
+    return 0;
 }
 
 void Loop::read(Connection& c, std::size_t index, Clock::time_point now) {
@@ -392,8 +388,7 @@ bool Loop::serve(Connection& c) {
     // The call's block as the handler gets it: the call, zeros behind.
     if (reach > bytes) std::memset(request + bytes, 0, reach - bytes);
 
-    RpcOperation call;
-    std::memset(&call, 0, sizeof call);
+    RpcOperation call{};
     if (blocks_.lend(call, request, bytes) != 0) {
         // No memory for this call: drop the connection, keep serving.
         blocks_.give(request, bytes);
@@ -489,11 +484,7 @@ int Loop::run() {
         }
         for (std::size_t i = 0; i < used_; ++i) checkTimes(conns_[i], now);
 
-        if (listenIndex != SIZE_MAX && waits_.ready(listenIndex) != 0) {
-            int failure = 0;
-            acceptNew(now, failure);
-            if (failure != 0) return kAcceptFailed;
-        }
+        if (listenIndex != SIZE_MAX && waits_.ready(listenIndex) != 0 && acceptNew(now) != 0) return kAcceptFailed;
 
         for (std::size_t k = 0; k < wholeCount_; ++k) {
             Connection& c = conns_[order_[k]];

@@ -73,7 +73,6 @@ namespace {
 // With untilAcknowledged the wait also ends (true) once the peer has
 // acknowledged everything, FIN included: a close then loses nothing.
 bool drainUntilPeerCloses(platform::NativeSocket conn, deadline::Clock::time_point end, bool untilAcknowledged) {
-    constexpr std::chrono::milliseconds kAckPoll{10};
     uint8_t scrap[512];
     for (;;) {
         std::size_t got = 0;

@@ -50,6 +50,9 @@ ReplyQueue* setThreadReplyQueue(ReplyQueue* q) noexcept;
 // after ours.
 constexpr std::chrono::milliseconds kPeerClosesFirst{250};
 constexpr std::chrono::milliseconds kOrderlyCloseBound{2000};
+// While a closing connection waits for the client to acknowledge our FIN,
+// it is looked at again this often (the system does not wake a wait for it).
+constexpr std::chrono::milliseconds kAckPoll{10};
 
 // Ending a connection. Gracefully, after a served reply: the reply's last
 // bytes are delivered and the client sees an orderly end; the wait for the
