@@ -214,8 +214,6 @@ int connectNew(RpcOperation& op, const Endpoint& server, Socket& s) {
     }
 }
 
-using exchange::ReservedPortSearch;
-
 int exchangeDatagram(RpcOperation& op, ExchangeSocket& s, uint32_t total) noexcept {
     int rc = 0;
     // A kept UDP socket is tied to no peer (as libtirpc's kept datagram
@@ -228,7 +226,7 @@ int exchangeDatagram(RpcOperation& op, ExchangeSocket& s, uint32_t total) noexce
         // Asked for a reserved source port and none can be had: nothing is
         // sent (never from an ephemeral port instead).
         if (reserves(op)) {
-            rc = ReservedPortSearch().bind(s.get(), SocketType::Datagram);
+            rc = exchange::ReservedPortSearch().bind(s.get(), SocketType::Datagram);
             if (rc != 0) return rc;
         }
     }
