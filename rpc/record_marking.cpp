@@ -49,12 +49,6 @@ int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b, RecordReader&
 
 void markRecord(uint8_t* bytes, uint32_t length) noexcept { wire::storeWord(bytes, wire::lastFragmentMark(length - 4)); }
 
-int sendRecord(NativeSocket s, uint8_t* bytes, uint32_t length, const Bounds& b) noexcept {
-    markRecord(bytes, length);
-    uint32_t done = 0;
-    return sendRest(s, bytes, length, done, b);
-}
-
 int sendAvailable(NativeSocket s, const uint8_t* bytes, uint32_t length, uint32_t& done) noexcept {
     while (done < length) {
         std::size_t sent = 0;
@@ -65,10 +59,11 @@ int sendAvailable(NativeSocket s, const uint8_t* bytes, uint32_t length, uint32_
     return 0;
 }
 
-int sendRest(NativeSocket s, const uint8_t* bytes, uint32_t length, uint32_t& done, const Bounds& b) noexcept {
+int sendRecord(NativeSocket s, uint8_t* bytes, uint32_t length, const Bounds& b) noexcept {
+    markRecord(bytes, length);
     // What the socket takes at once is taken at once; only a full socket
     // costs a wait.
-    for (;;) {
+    for (uint32_t done = 0;;) {
         int rc = sendAvailable(s, bytes, length, done);
         if (rc != 0 || done == length) return rc;
         rc = waitUnder(s, platform::kWritable, b);

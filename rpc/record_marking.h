@@ -49,10 +49,6 @@ void markRecord(uint8_t* bytes, uint32_t length) noexcept;
 // Sends what s takes now of bytes[done, length), moving done on: 0 (all of
 // it sent, or the socket full for now), or the socket's error. Never waits.
 int sendAvailable(platform::NativeSocket s, const uint8_t* bytes, uint32_t length, uint32_t& done) noexcept;
-// Sends all of bytes[done, length), waiting for room under b: 0,
-// b.timedOut, or the socket's error; done says how far it got.
-int sendRest(platform::NativeSocket s, const uint8_t* bytes, uint32_t length, uint32_t& done,
-             const Bounds& b) noexcept;
 
 // One record read piece by piece as its bytes arrive, for a server that
 // serves many connections on one thread: each call takes what the socket

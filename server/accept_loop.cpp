@@ -118,6 +118,12 @@ class Loop final : public ReplyQueue {
     platform::SocketWaitSet waits_;
     BlockPool blocks_;
     Connection* serving_ = nullptr;  // the connection whose call the handler has
+    // A handler answered 0 on this connection: the loop serves it alone
+    // until its reply is delivered (within the bound) and it is closed in
+    // order, as the single-connection server always did, then returns and
+    // closes the others.
+    Connection* stopping_ = nullptr;
+    bool live(const Connection& c) const { return stopping_ == nullptr || &c == stopping_; }
     Clock::time_point acceptRestEnd_{};
 
     static std::chrono::microseconds recordBound() {
@@ -181,7 +187,6 @@ class Loop final : public ReplyQueue {
     void checkTimes(Connection& c, Clock::time_point now);
     // Serves one whole call: false when the handler answered 0.
     bool serve(Connection& c);
-    void finishStopped(Connection& c);
 };
 
 Clock::time_point Loop::nextDeadline(Clock::time_point now) const {
@@ -189,7 +194,7 @@ Clock::time_point Loop::nextDeadline(Clock::time_point now) const {
     if (acceptRestEnd_ > now) next = acceptRestEnd_;
     for (std::size_t i = 0; i < used_; ++i) {
         const Connection& c = conns_[i];
-        if (!c.open()) continue;
+        if (!c.open() || !live(c)) continue;
         switch (c.phase) {
             case Phase::Serving: next = std::min(next, c.sending() ? c.sendEnd : c.recordEnd); break;
             case Phase::AwaitingFin: next = std::min(next, c.closeFirstEnd); break;
@@ -424,52 +429,40 @@ bool Loop::serve(Connection& c) {
     if (c.replyFailed) {
         // The client does not take its replies: given up on.
         drop(c);
-        return action != kStop;
+    } else if (action == kKeepConnection) {
+        return true;
+    } else if (c.sending()) {
+        // 0, 2, and any answer the loop does not know, end this connection
+        // once its reply is out.
+        c.closeAfterSend = true;
+    } else {
+        beginClose(c, now);
     }
-    if (action == kStop) {
-        finishStopped(c);
-        return false;
-    }
-    if (action == kKeepConnection) return true;
-    // 2, and any answer the loop does not know, end this connection only,
-    // once its reply is out.
-    if (c.sending()) c.closeAfterSend = true;
-    else beginClose(c, now);
-    return true;
-}
-
-// The handler answered 0: its connection's reply is delivered (within the
-// bound) and the connection closed in order, as the single-connection
-// server always did; the loop then returns.
-void Loop::finishStopped(Connection& c) {
-    const record::Bounds bounds{record::kNoSilenceLimit, c.sendEnd, sockerr::kTimedOut};
-    if (c.sending() && record::sendRest(c.sock.get(), c.out, c.outLength, c.outDone, bounds) == 0) releaseOut(c);
-    if (c.sending()) server::closeAbortively(c.sock);
-    else server::closeGracefully(c.sock);
-    forget(c);
+    return action != kStop;
 }
 
 int Loop::run() {
     for (;;) {
+        if (stopping_ != nullptr && !stopping_->inUse) return 0;
         auto now = Clock::now();
         waits_.clear();
-        const bool listen = now >= acceptRestEnd_;
+        const bool listen = stopping_ == nullptr && now >= acceptRestEnd_;
         const std::size_t listenIndex = listen ? waits_.add(listening_.sock, platform::kReadable) : SIZE_MAX;
         for (std::size_t i = 0; i < used_; ++i) {
             Connection& c = conns_[i];
             waitIndex_[i] = SIZE_MAX;
-            if (!c.open()) continue;
+            if (!c.open() || !live(c)) continue;
             // A connection with a reply still going out is not read: a
             // client that never reads stalls only itself.
             waitIndex_[i] = waits_.add(c.sock.get(), c.sending() ? platform::kWritable : platform::kReadable);
         }
         bool pipelined = false;
-        for (std::size_t i = 0; i < used_ && !pipelined; ++i) pipelined = conns_[i].pipelined();
+        for (std::size_t i = 0; i < used_ && !pipelined; ++i) pipelined = live(conns_[i]) && conns_[i].pipelined();
         const Clock::time_point next = nextDeadline(now);
         const uint64_t micros =
             pipelined ? 0 : next == kNever ? 86'400'000'000 : deadline::microsUntil(next);
         const int rc = waits_.wait(micros);
-        if (rc != 0) return kAcceptFailed;
+        if (rc != 0) return stopping_ != nullptr ? 0 : kAcceptFailed;
         now = Clock::now();
 
         wholeCount_ = 0;
@@ -482,14 +475,18 @@ int Loop::run() {
             else if (c.phase == Phase::Serving) read(c, i, now);
             else drain(c);
         }
-        for (std::size_t i = 0; i < used_; ++i) checkTimes(conns_[i], now);
+        for (std::size_t i = 0; i < used_; ++i)
+            if (live(conns_[i])) checkTimes(conns_[i], now);
 
         if (listenIndex != SIZE_MAX && waits_.ready(listenIndex) != 0 && acceptNew(now) != 0) return kAcceptFailed;
 
         for (std::size_t k = 0; k < wholeCount_; ++k) {
             Connection& c = conns_[order_[k]];
             if (!c.open() || !c.whole) continue;
-            if (!serve(c)) return 0;
+            if (!serve(c)) {
+                stopping_ = &c;
+                break;
+            }
         }
     }
 }
