@@ -163,7 +163,6 @@ int rpcBroadcastStart(RpcOperation* op) {
     op->sock = RPC_INVALID_SOCKET;
     platform::Socket s;
     if (!openBroadcastSocket(s) || !sendCall(*op, s.get(), kPortmapperPort)) {
-        s.close();
         operation::close(*op);
         std::memset(op, 0, sizeof *op);
         // Cleared, but never holding socket 0: that is a real descriptor

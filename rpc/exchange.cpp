@@ -214,8 +214,6 @@ int connectNew(RpcOperation& op, const Endpoint& server, Socket& s) {
     }
 }
 
-using exchange::ReservedPortSearch;
-
 int exchangeDatagram(RpcOperation& op, ExchangeSocket& s, uint32_t total) noexcept {
     int rc = 0;
     // A kept UDP socket is tied to no peer (as libtirpc's kept datagram
@@ -228,7 +226,7 @@ int exchangeDatagram(RpcOperation& op, ExchangeSocket& s, uint32_t total) noexce
         // Asked for a reserved source port and none can be had: nothing is
         // sent (never from an ephemeral port instead).
         if (reserves(op)) {
-            rc = ReservedPortSearch().bind(s.get(), SocketType::Datagram);
+            rc = exchange::ReservedPortSearch().bind(s.get(), SocketType::Datagram);
             if (rc != 0) return rc;
         }
     }
@@ -284,7 +282,8 @@ int exchangeRecord(RpcOperation& op, ExchangeSocket& s, uint32_t total) noexcept
     rc = record::sendRecord(s.get(), op.request.block.pos, total, {lim.tcpSilenceMicros, end, sockerr::kTimedOut});
     if (rc != 0) return rc;
     const record::Bounds replyBounds{lim.tcpSilenceMicros, end, status::kExchangeTimeout};
-    if (!keeps(op)) return record::readRecord(s.get(), op.reply.block, replyBounds);
+    record::RecordReader reader;
+    if (!keeps(op)) return record::readRecord(s.get(), op.reply.block, replyBounds, reader);
 
     // A fresh connection carries this call alone; a kept one may still bring
     // an answer to an earlier call, which is not this call's reply.
@@ -297,7 +296,6 @@ int exchangeRecord(RpcOperation& op, ExchangeSocket& s, uint32_t total) noexcept
     // The reader takes what is there in one receive, which may reach past
     // the record: a reply to an earlier call ahead of ours is skipped and
     // what came behind it read on from the block's start.
-    record::RecordReader reader;
     for (unsigned skipped = 0; skipped <= kMaxForeignReplies; ++skipped) {
         rc = record::readRecord(s.get(), op.reply.block, replyBounds, reader);
         if (rc != 0) return rc;

@@ -13,31 +13,9 @@ using deadline::Clock;
 using platform::NativeSocket;
 namespace sockerr = platform::sockerr;
 
-namespace {
-
 // Windows' select takes its seconds as a long: no single wait is longer
 // than a day, a longer bound just waits again.
 constexpr uint64_t kLongestWaitMicros = 86'400'000'000;
-
-// Sends exactly n bytes at p. What the socket takes at once is taken at
-// once; only a full socket costs a wait.
-int sendAll(NativeSocket s, const uint8_t* p, uint32_t n, const Bounds& b) {
-    while (n > 0) {
-        std::size_t done = 0;
-        int rc = platform::sendBytes(s, p, n, done);
-        if (rc == 0) {
-            p += done;
-            n -= static_cast<uint32_t>(done);
-            continue;
-        }
-        if (!mustWait(rc)) return rc;
-        rc = waitUnder(s, platform::kWritable, b);
-        if (rc != 0) return rc;
-    }
-    return 0;
-}
-
-}  // namespace
 
 int waitUntil(NativeSocket s, unsigned events, Clock::time_point end) noexcept {
     for (;;) {
@@ -56,11 +34,6 @@ int waitUnder(NativeSocket s, unsigned events, const Bounds& b) noexcept {
     return rc == sockerr::kTimedOut ? b.timedOut : rc;
 }
 
-int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b) noexcept {
-    RecordReader reader;
-    return readRecord(s, block, b, reader);
-}
-
 int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b, RecordReader& reader) noexcept {
     // The piecewise reader below, waiting whenever the socket runs dry.
     // Each of its runs is bounded in bytes (the block) and in fragments
@@ -76,11 +49,6 @@ int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b, RecordReader&
 
 void markRecord(uint8_t* bytes, uint32_t length) noexcept { wire::storeWord(bytes, wire::lastFragmentMark(length - 4)); }
 
-int sendRecord(NativeSocket s, uint8_t* bytes, uint32_t length, const Bounds& b) noexcept {
-    markRecord(bytes, length);
-    return sendAll(s, bytes, length, b);
-}
-
 int sendAvailable(NativeSocket s, const uint8_t* bytes, uint32_t length, uint32_t& done) noexcept {
     while (done < length) {
         std::size_t sent = 0;
@@ -89,6 +57,18 @@ int sendAvailable(NativeSocket s, const uint8_t* bytes, uint32_t length, uint32_
         done += static_cast<uint32_t>(sent);
     }
     return 0;
+}
+
+int sendRecord(NativeSocket s, uint8_t* bytes, uint32_t length, const Bounds& b) noexcept {
+    markRecord(bytes, length);
+    // What the socket takes at once is taken at once; only a full socket
+    // costs a wait.
+    for (uint32_t done = 0;;) {
+        int rc = sendAvailable(s, bytes, length, done);
+        if (rc != 0 || done == length) return rc;
+        rc = waitUnder(s, platform::kWritable, b);
+        if (rc != 0) return rc;
+    }
 }
 
 // The block while a record arrives:

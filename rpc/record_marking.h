@@ -24,14 +24,6 @@ struct Bounds {
     int timedOut;
 };
 
-// Reads one record into block: the fragments back to back from block.pos,
-// marks removed, block.count the bytes so far; a record longer than
-// block.limit, or of more than wire::kMaxRecordFragments fragments, is
-// sockerr::kMessageSize before a byte goes past it. 0, bounds.timedOut,
-// sockerr::kDisconnected (the peer closed mid-record), sockerr::kFault (no
-// block), or the socket's own error. s is non-blocking and left open.
-int readRecord(platform::NativeSocket s, MbufCursor& block, const Bounds& bounds) noexcept;
-
 // Sends bytes[0, length) as one record of one last fragment, the mark
 // written into its first 4 bytes: 0, bounds.timedOut, or the socket's error.
 int sendRecord(platform::NativeSocket s, uint8_t* bytes, uint32_t length, const Bounds& bounds) noexcept;
@@ -117,8 +109,14 @@ class RecordReader {
     bool whole_ = false;  // the last readAvailable completed a record; nothing carried since
 };
 
-// readRecord with the caller's reader, which keeps what came past the record
-// (RecordReader::buffered) for the next one.
+// Reads one record into block: the fragments back to back from block.pos,
+// marks removed, block.count the bytes so far; a record longer than
+// block.limit, or of more than wire::kMaxRecordFragments fragments, is
+// sockerr::kMessageSize before a byte goes past it. 0, bounds.timedOut,
+// sockerr::kDisconnected (the peer closed mid-record), sockerr::kFault (no
+// block), or the socket's own error. s is non-blocking and left open. The
+// caller's reader keeps what came past the record (RecordReader::buffered)
+// for the next one.
 int readRecord(platform::NativeSocket s, MbufCursor& block, const Bounds& bounds, RecordReader& reader) noexcept;
 
 }  // namespace qelrpc::record

@@ -41,9 +41,6 @@ constexpr int kAcceptsPerTurn = 64;
 // With no descriptors left for accept and no idle connection to drop, the
 // listening socket rests this long (its clients wait in the listen queue).
 constexpr std::chrono::milliseconds kAcceptRest{100};
-// While a closing connection waits for the client to acknowledge our FIN,
-// the loop looks again this often (the system does not wake a wait for it).
-constexpr std::chrono::milliseconds kAckPoll{10};
 
 enum class Phase {
     Serving,       // reading calls; a queued reply is sent first
@@ -93,15 +90,13 @@ class Loop final : public ReplyQueue {
         : listening_(listening), handler_(handler), cap_(cap), waits_(cap + 1) {}
     ~Loop() {
         for (std::size_t i = 0; i < cap_ && conns_; ++i) forget(conns_[i]);
-        delete[] order_;
-        delete[] waitIndex_;
     }
 
     bool ready() {
         conns_.reset(new (std::nothrow) Connection[cap_]);
-        order_ = new (std::nothrow) std::size_t[cap_];
-        waitIndex_ = new (std::nothrow) std::size_t[cap_];
-        return conns_ && order_ != nullptr && waitIndex_ != nullptr && waits_.valid();
+        order_.reset(new (std::nothrow) std::size_t[cap_]);
+        waitIndex_.reset(new (std::nothrow) std::size_t[cap_]);
+        return conns_ && order_ && waitIndex_ && waits_.valid();
     }
 
     int run();
@@ -113,8 +108,8 @@ class Loop final : public ReplyQueue {
     RpcCallHandler handler_;
     const std::size_t cap_;
     std::unique_ptr<Connection[]> conns_;
-    std::size_t* order_ = nullptr;      // whole calls, in the order they became whole
-    std::size_t* waitIndex_ = nullptr;  // each connection's place in the wait set
+    std::unique_ptr<std::size_t[]> order_;      // whole calls, in the order they became whole
+    std::unique_ptr<std::size_t[]> waitIndex_;  // each connection's place in the wait set
     std::size_t wholeCount_ = 0;
     std::size_t openCount_ = 0;
     // Slots at and past used_ are all free: each turn looks at the slots
@@ -123,6 +118,12 @@ class Loop final : public ReplyQueue {
     platform::SocketWaitSet waits_;
     BlockPool blocks_;
     Connection* serving_ = nullptr;  // the connection whose call the handler has
+    // A handler answered 0 on this connection: the loop serves it alone
+    // until its reply is delivered (within the bound) and it is closed in
+    // order, as the single-connection server always did, then returns and
+    // closes the others.
+    Connection* stopping_ = nullptr;
+    bool live(const Connection& c) const { return stopping_ == nullptr || &c == stopping_; }
     Clock::time_point acceptRestEnd_{};
 
     static std::chrono::microseconds recordBound() {
@@ -177,7 +178,8 @@ class Loop final : public ReplyQueue {
     }
 
     Clock::time_point nextDeadline(Clock::time_point now) const;
-    void acceptNew(Clock::time_point now, int& failure);
+    // Accepts what the listen queue holds: 0, or the accept's failure.
+    int acceptNew(Clock::time_point now);
     bool dropOldestIdle();
     void read(Connection& c, std::size_t index, Clock::time_point now);
     void send(Connection& c, Clock::time_point now);
@@ -185,7 +187,6 @@ class Loop final : public ReplyQueue {
     void checkTimes(Connection& c, Clock::time_point now);
     // Serves one whole call: false when the handler answered 0.
     bool serve(Connection& c);
-    void finishStopped(Connection& c);
 };
 
 Clock::time_point Loop::nextDeadline(Clock::time_point now) const {
@@ -193,7 +194,7 @@ Clock::time_point Loop::nextDeadline(Clock::time_point now) const {
     if (acceptRestEnd_ > now) next = acceptRestEnd_;
     for (std::size_t i = 0; i < used_; ++i) {
         const Connection& c = conns_[i];
-        if (!c.open()) continue;
+        if (!c.open() || !live(c)) continue;
         switch (c.phase) {
             case Phase::Serving: next = std::min(next, c.sending() ? c.sendEnd : c.recordEnd); break;
             case Phase::AwaitingFin: next = std::min(next, c.closeFirstEnd); break;
@@ -216,23 +217,22 @@ bool Loop::dropOldestIdle() {
     return true;
 }
 
-void Loop::acceptNew(Clock::time_point now, int& failure) {
+int Loop::acceptNew(Clock::time_point now) {
     for (int n = 0; n < kAcceptsPerTurn; ++n) {
         platform::Socket s;
         const int rc = platform::acceptFrom(listening_.sock, s, nullptr);
         if (rc != 0) {
-            if (record::mustWait(rc) || rc == sockerr::kConnectionAborted || rc == sockerr::kConnectionReset) return;
+            if (record::mustWait(rc) || rc == sockerr::kConnectionAborted || rc == sockerr::kConnectionReset) return 0;
             if (rc == sockerr::kTooManyOpen || rc == sockerr::kNoBuffers) {
                 // Out of descriptors or buffers: an idle client makes room,
                 // else the newcomers wait in the listen queue a while.
                 if (!dropOldestIdle()) {
                     acceptRestEnd_ = now + kAcceptRest;
-                    return;
+                    return 0;
                 }
                 continue;
             }
-            failure = rc;
-            return;
+            return rc;
         }
         // Non-blocking, so every read and write of the connection is
         // bounded in time and never holds the others.
@@ -255,6 +255,7 @@ void Loop::acceptNew(Clock::time_point now, int& failure) {
             break;
         }
     }
+    return 0;
 }
 
 void Loop::read(Connection& c, std::size_t index, Clock::time_point now) {
@@ -392,8 +393,7 @@ bool Loop::serve(Connection& c) {
     // The call's block as the handler gets it: the call, zeros behind.
     if (reach > bytes) std::memset(request + bytes, 0, reach - bytes);
 
-    RpcOperation call;
-    std::memset(&call, 0, sizeof call);
+    RpcOperation call{};
     if (blocks_.lend(call, request, bytes) != 0) {
         // No memory for this call: drop the connection, keep serving.
         blocks_.give(request, bytes);
@@ -429,59 +429,40 @@ bool Loop::serve(Connection& c) {
     if (c.replyFailed) {
         // The client does not take its replies: given up on.
         drop(c);
-        return action != kStop;
+    } else if (action == kKeepConnection) {
+        return true;
+    } else if (c.sending()) {
+        // 0, 2, and any answer the loop does not know, end this connection
+        // once its reply is out.
+        c.closeAfterSend = true;
+    } else {
+        beginClose(c, now);
     }
-    if (action == kStop) {
-        finishStopped(c);
-        return false;
-    }
-    if (action == kKeepConnection) return true;
-    // 2, and any answer the loop does not know, end this connection only,
-    // once its reply is out.
-    if (c.sending()) c.closeAfterSend = true;
-    else beginClose(c, now);
-    return true;
-}
-
-// The handler answered 0: its connection's reply is delivered (within the
-// bound) and the connection closed in order, as the single-connection
-// server always did; the loop then returns.
-void Loop::finishStopped(Connection& c) {
-    while (c.sending()) {
-        const int rc = record::sendAvailable(c.sock.get(), c.out, c.outLength, c.outDone);
-        if (rc != 0) break;
-        if (c.outDone == c.outLength) {
-            releaseOut(c);
-            break;
-        }
-        if (record::waitUntil(c.sock.get(), platform::kWritable, c.sendEnd) != 0) break;
-    }
-    if (c.sending()) server::closeAbortively(c.sock);
-    else server::closeGracefully(c.sock);
-    forget(c);
+    return action != kStop;
 }
 
 int Loop::run() {
     for (;;) {
+        if (stopping_ != nullptr && !stopping_->inUse) return 0;
         auto now = Clock::now();
         waits_.clear();
-        const bool listen = now >= acceptRestEnd_;
+        const bool listen = stopping_ == nullptr && now >= acceptRestEnd_;
         const std::size_t listenIndex = listen ? waits_.add(listening_.sock, platform::kReadable) : SIZE_MAX;
         for (std::size_t i = 0; i < used_; ++i) {
             Connection& c = conns_[i];
             waitIndex_[i] = SIZE_MAX;
-            if (!c.open()) continue;
+            if (!c.open() || !live(c)) continue;
             // A connection with a reply still going out is not read: a
             // client that never reads stalls only itself.
             waitIndex_[i] = waits_.add(c.sock.get(), c.sending() ? platform::kWritable : platform::kReadable);
         }
         bool pipelined = false;
-        for (std::size_t i = 0; i < used_ && !pipelined; ++i) pipelined = conns_[i].pipelined();
+        for (std::size_t i = 0; i < used_ && !pipelined; ++i) pipelined = live(conns_[i]) && conns_[i].pipelined();
         const Clock::time_point next = nextDeadline(now);
         const uint64_t micros =
             pipelined ? 0 : next == kNever ? 86'400'000'000 : deadline::microsUntil(next);
         const int rc = waits_.wait(micros);
-        if (rc != 0) return kAcceptFailed;
+        if (rc != 0) return stopping_ != nullptr ? 0 : kAcceptFailed;
         now = Clock::now();
 
         wholeCount_ = 0;
@@ -494,18 +475,18 @@ int Loop::run() {
             else if (c.phase == Phase::Serving) read(c, i, now);
             else drain(c);
         }
-        for (std::size_t i = 0; i < used_; ++i) checkTimes(conns_[i], now);
+        for (std::size_t i = 0; i < used_; ++i)
+            if (live(conns_[i])) checkTimes(conns_[i], now);
 
-        if (listenIndex != SIZE_MAX && waits_.ready(listenIndex) != 0) {
-            int failure = 0;
-            acceptNew(now, failure);
-            if (failure != 0) return kAcceptFailed;
-        }
+        if (listenIndex != SIZE_MAX && waits_.ready(listenIndex) != 0 && acceptNew(now) != 0) return kAcceptFailed;
 
         for (std::size_t k = 0; k < wholeCount_; ++k) {
             Connection& c = conns_[order_[k]];
             if (!c.open() || !c.whole) continue;
-            if (!serve(c)) return 0;
+            if (!serve(c)) {
+                stopping_ = &c;
+                break;
+            }
         }
     }
 }

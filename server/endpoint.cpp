@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "platform/host.h"
-#include "platform/socket_errors.h"
 #include "platform/socket_options.h"
 #include "platform/sockets.h"
 #include "server/server.h"

@@ -27,8 +27,8 @@ int processCall(RpcOperation& op, uint32_t& xid) noexcept {
     const uint32_t received = req.block.count <= req.block.limit ? req.block.count : req.block.limit;
     wire::Reader r(req.block.pos, received);
 
-    uint32_t first;
-    if (!r.word(first)) return status::kShortCall;
+    const uint32_t first = r.word();
+    if (!r.ok()) return status::kShortCall;
     xid = first;
     const uint32_t type = r.word();
     const uint32_t version = r.word();

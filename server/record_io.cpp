@@ -3,7 +3,6 @@
 // connections, and ending those connections.
 #include "server/record_io.h"
 
-#include <algorithm>
 #include <atomic>
 #include <utility>
 
@@ -35,7 +34,8 @@ void setRecordTimeoutMillis(uint64_t ms) noexcept {
 }
 
 int receiveRecord(RpcOperation& op, platform::NativeSocket conn) noexcept {
-    return record::readRecord(conn, op.request.block, recordBounds());
+    record::RecordReader reader;
+    return record::readRecord(conn, op.request.block, recordBounds(), reader);
 }
 
 int replyRpc(RpcOperation& op, platform::NativeSocket conn) noexcept {
@@ -63,54 +63,6 @@ void closeAbortively(platform::Socket& conn) noexcept {
 bool allAcknowledged(platform::NativeSocket conn) noexcept {
     std::size_t pending = 0;
     return platform::unacknowledgedBytes(conn, pending) == 0 && pending == 0;
-}
-
-namespace {
-
-// Reads and drops what the peer sends until its FIN (true) or the deadline
-// (false). A reset or error also ends the wait: nothing is left to deliver.
-// With untilAcknowledged the wait also ends (true) once the peer has
-// acknowledged everything, FIN included: a close then loses nothing.
-bool drainUntilPeerCloses(platform::NativeSocket conn, deadline::Clock::time_point end, bool untilAcknowledged) {
-    constexpr std::chrono::milliseconds kAckPoll{10};
-    uint8_t scrap[512];
-    for (;;) {
-        std::size_t got = 0;
-        int rc = platform::receiveBytes(conn, scrap, sizeof scrap, got);
-        if (rc == 0) {
-            if (got == 0) return true;
-            continue;
-        }
-        if (!record::mustWait(rc)) return true;
-        if (untilAcknowledged && allAcknowledged(conn)) return true;
-        const auto until = untilAcknowledged ? std::min(end, deadline::Clock::now() + kAckPoll) : end;
-        rc = record::waitUntil(conn, platform::kReadable, until);
-        if (rc == platform::sockerr::kTimedOut) {
-            if (until < end) continue;
-            return false;
-        }
-        if (rc != 0) return true;
-    }
-}
-
-}  // namespace
-
-void closeGracefully(platform::Socket& conn) noexcept {
-    if (!conn.valid()) return;
-    const auto start = deadline::Clock::now();
-    // A client that has its answer usually closes at once; its FIN first
-    // leaves TIME_WAIT on its side.
-    if (!drainUntilPeerCloses(conn.get(), start + kPeerClosesFirst, false)) {
-        // Our FIN goes behind the reply's last byte; the client reading to
-        // the end sees an orderly end. Input is drained meanwhile, since a
-        // close with unread input resets the connection and drops the
-        // reply's unsent tail. Where the system tells, the wait ends as
-        // soon as the client has acknowledged everything (FIN included).
-        platform::shutdownSend(conn.get());
-        drainUntilPeerCloses(conn.get(), start + kOrderlyCloseBound, true);
-    }
-    // Linger off: whatever is still queued goes out after the close.
-    conn.close();
 }
 
 }  // namespace qelrpc::server

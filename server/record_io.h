@@ -50,13 +50,13 @@ ReplyQueue* setThreadReplyQueue(ReplyQueue* q) noexcept;
 // after ours.
 constexpr std::chrono::milliseconds kPeerClosesFirst{250};
 constexpr std::chrono::milliseconds kOrderlyCloseBound{2000};
+// While a closing connection waits for the client to acknowledge our FIN,
+// it is looked at again this often (the system does not wake a wait for it).
+constexpr std::chrono::milliseconds kAckPoll{10};
 
-// Ending a connection. Gracefully, after a served reply: the reply's last
-// bytes are delivered and the client sees an orderly end; the wait for the
-// client's FIN is bounded (2 seconds), then the socket is closed with linger
-// off. Abortively (a reset, resources freed at once), for a connection the
-// server gives up on: malformed, stalled, too long, or not reading.
-void closeGracefully(platform::Socket& conn) noexcept;
+// Ending a connection abortively (a reset, resources freed at once), for a
+// connection the server gives up on: malformed, stalled, too long, or not
+// reading. The orderly end after a served reply is the accept loop's.
 void closeAbortively(platform::Socket& conn) noexcept;
 
 // True when the client has acknowledged all we sent, our FIN included

@@ -126,10 +126,6 @@ class Reader {
         const uint8_t* p = bytes(4);
         return p != nullptr ? loadWord(p) : 0;
     }
-    bool word(uint32_t& v) {
-        v = word();
-        return ok_;
-    }
     // Exactly n bytes, no padding: all of them or nothing, so a failed
     // read leaves the window as it was.
     const uint8_t* bytes(uint64_t n) {

@@ -26,12 +26,16 @@ namespace {
 
 using namespace qelrpc::rpcmsg;
 
-int opaqueAuth(MbufCursor* s, XdrOp op, opaque_auth& a) {
-    if (!u32(s, op, &a.flavor)) return kFail;
-    void* body = a.body.base;
-    const int r = bytes(s, op, body, a.length, RPC_MAX_AUTH_BYTES);
-    a.body.base = static_cast<uint8_t*>(body);
+// Counted bytes held in a record's uint8_t* field.
+int byteField(MbufCursor* s, XdrOp op, uint8_t*& field, uint32_t& length, uint32_t maxLength) {
+    void* p = field;
+    const int r = bytes(s, op, p, length, maxLength);
+    field = static_cast<uint8_t*>(p);
     return r;
+}
+
+int opaqueAuth(MbufCursor* s, XdrOp op, opaque_auth& a) {
+    return u32(s, op, &a.flavor) && byteField(s, op, a.body.base, a.length, RPC_MAX_AUTH_BYTES);
 }
 
 int mismatchInfo(MbufCursor* s, XdrOp op, mismatch_info& m) { return u32(s, op, &m.low) && u32(s, op, &m.high); }
@@ -74,12 +78,7 @@ int rpcMsg(MbufCursor* s, XdrOp op, rpc_msg& m) {
     }
 }
 
-int netObj(MbufCursor* s, XdrOp op, netobj& n) {
-    void* p = n.bytes;
-    const int r = bytes(s, op, p, n.length, RPC_MAX_NETOBJ_BYTES);
-    n.bytes = static_cast<uint8_t*>(p);
-    return r;
-}
+int netObj(MbufCursor* s, XdrOp op, netobj& n) { return byteField(s, op, n.bytes, n.length, RPC_MAX_NETOBJ_BYTES); }
 
 // Carried as xdr_int words; the bits are the same.
 int portMapping(MbufCursor* s, XdrOp op, mapping& m) {
