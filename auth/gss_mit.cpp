@@ -27,8 +27,9 @@ void adopt(gss_buffer_desc& b, Token& t) noexcept {
     b = gss_buffer_desc{0, nullptr};
 }
 
-Status failed() { return Status{kFailure, 0}; }
-
+// No call below checks for the table: this back end is handed out only
+// while its table is loaded (mitMechanism), and the table changes only at
+// the library's load and unload.
 class MitMechanism final : public Mechanism {
   public:
     constexpr MitMechanism() = default;
@@ -38,8 +39,7 @@ class MitMechanism final : public Mechanism {
     Status initContext(RpcGssContext& context, const char* target, const uint8_t* input, size_t inputLength,
                        Token& output, bool& badName) const override {
         badName = false;
-        const EntryPoints* g = mit();
-        if (g == nullptr) return failed();
+        const EntryPoints& g = *mit();
         Status s;
         // The name goes back on every path, a throwing back end's too.
         struct Name {
@@ -49,9 +49,9 @@ class MitMechanism final : public Mechanism {
                 OM_uint32 minor = 0;
                 if (v != nullptr) g.releaseName(&minor, &v);
             }
-        } name{*g};
+        } name{g};
         gss_buffer_desc text = view(target, std::strlen(target));
-        s.major = g->importName(&s.minor, &text, *g->ntServiceName, &name.v);
+        s.major = g.importName(&s.minor, &text, *g.ntServiceName, &name.v);
         if (s.major != kComplete) {
             badName = true;
             return s;
@@ -59,94 +59,82 @@ class MitMechanism final : public Mechanism {
         gss_buffer_desc in = view(input, inputLength);
         OwnedBuffer out;
         OM_uint32 flags = 0;
-        s.major = g->initSecContext(&s.minor, nullptr, &context, name.v, nullptr, kMutualFlag | kReplayFlag, 0,
+        s.major = g.initSecContext(&s.minor, nullptr, &context, name.v, nullptr, kMutualFlag | kReplayFlag, 0,
                                     nullptr, input != nullptr ? &in : nullptr, nullptr, &out.b, &flags, nullptr);
         adopt(out.b, output);
         return s;
     }
 
     void deleteContext(RpcGssContext& context) const noexcept override {
-        const EntryPoints* g = mit();
-        if (context != nullptr && g != nullptr) {
+        if (context != nullptr) {
             OM_uint32 minor = 0;
-            g->deleteSecContext(&minor, &context, nullptr);
+            mit()->deleteSecContext(&minor, &context, nullptr);
         }
         context = nullptr;
     }
 
     Status getMic(RpcGssContext context, const void* data, size_t length, Token& mic) const noexcept override {
-        const EntryPoints* g = mit();
-        if (g == nullptr) return failed();
         Status s;
         gss_buffer_desc msg = view(data, length);
         gss_buffer_desc out{0, nullptr};
-        s.major = g->getMic(&s.minor, context, 0, &msg, &out);
+        s.major = mit()->getMic(&s.minor, context, 0, &msg, &out);
         adopt(out, mic);
         return s;
     }
 
     Status verifyMic(RpcGssContext context, const void* data, size_t length, const void* mic,
                      size_t micLength) const noexcept override {
-        const EntryPoints* g = mit();
-        if (g == nullptr) return failed();
         Status s;
         gss_qop_t qop = 0;
         gss_buffer_desc msg = view(data, length);
         gss_buffer_desc token = view(mic, micLength);
-        s.major = g->verifyMic(&s.minor, context, &msg, &token, &qop);
+        s.major = mit()->verifyMic(&s.minor, context, &msg, &token, &qop);
         return s;
     }
 
     Status wrap(RpcGssContext context, const void* data, size_t length, Token& sealed) const noexcept override {
-        const EntryPoints* g = mit();
-        if (g == nullptr) return failed();
         Status s;
         int conf = 0;
         gss_buffer_desc msg = view(data, length);
         gss_buffer_desc out{0, nullptr};
-        s.major = g->wrap(&s.minor, context, 1, 0, &msg, &conf, &out);
+        s.major = mit()->wrap(&s.minor, context, 1, 0, &msg, &conf, &out);
         adopt(out, sealed);
         return s;
     }
 
     Status unwrap(RpcGssContext context, const void* sealed, size_t length, Token& clear) const noexcept override {
-        const EntryPoints* g = mit();
-        if (g == nullptr) return failed();
         Status s;
         int conf = 0;
         gss_qop_t qop = 0;
         gss_buffer_desc in = view(sealed, length);
         gss_buffer_desc out{0, nullptr};
-        s.major = g->unwrap(&s.minor, context, &in, &out, &conf, &qop);
+        s.major = mit()->unwrap(&s.minor, context, &in, &out, &conf, &qop);
         adopt(out, clear);
         return s;
     }
 
     void printStatus(uint32_t major, uint32_t minor) const noexcept override {
-        const EntryPoints* g = mit();
-        if (g == nullptr) return;
-        print(*g, major, kGssCode);
-        print(*g, minor, kMechCode);
+        print(*mit(), major, kGssCode);
+        print(*mit(), minor, kMechCode);
     }
 
     Status defaultPrincipal(Token& text) const noexcept override {
-        const EntryPoints* g = mit();
-        if (g == nullptr) return failed();
+        const EntryPoints& g = *mit();
         Status s;
         gss_name_t name = nullptr;
         OM_uint32 lifetime = 0;
         gss_cred_usage_t usage = 0;
         gss_OID_set mechs = nullptr;
-        s.major = g->inquireCred(&s.minor, nullptr, &name, &lifetime, &usage, &mechs);
+        s.major = g.inquireCred(&s.minor, nullptr, &name, &lifetime, &usage, &mechs);
         if (s.major == kComplete) {
             gss_buffer_desc out{0, nullptr};
             gss_OID type = nullptr;
-            s.major = g->displayName(&s.minor, name, &out, &type);
+            s.major = g.displayName(&s.minor, name, &out, &type);
             adopt(out, text);
         }
         OM_uint32 minor = 0;
-        if (name != nullptr) g->releaseName(&minor, &name);
-        if (mechs != nullptr) g->releaseOidSet(&minor, &mechs);
+        if (name != nullptr) g.releaseName(&minor, &name);
+        if (mechs != nullptr) g.releaseOidSet(&minor, &mechs);
         return s;
     }
 

@@ -77,26 +77,16 @@ void unloadMit() noexcept {
 }
 
 // Builds the module's name: runs behind the load's exception barrier.
+// No module (an empty name, as on systems without one) has no entry point.
 bool loadSecurityInterface() {
-    const std::string name = platform::securityInterfaceLibraryName();
-    if (name.empty()) return false;
     platform::Module& m = state()->sspiModule;
-    m = platform::Module::load(name.c_str());
-    if (!m.loaded()) return false;
+    m = platform::Module::load(platform::securityInterfaceLibraryName().c_str());
     // A module without the entry point stays loaded until unload.
     auto init = m.function<InitSecurityInterface>("InitSecurityInterfaceA");
     if (init == nullptr) return false;
     g_sspiTable = init();
-    g_sspiKerberos = g_sspiTable != nullptr && platform::sspi::hasKerberos(g_sspiTable);
+    g_sspiKerberos = platform::sspi::hasKerberos(g_sspiTable);
     return g_sspiTable != nullptr;
-}
-
-bool isGssAvailable(int provider) noexcept {
-    switch (provider) {
-        case GssProviderMit: return g_mit != nullptr;
-        case GssProviderSspi: return g_sspiTable != nullptr;
-        default: return true;  // an unknown back end number is not refused here
-    }
 }
 
 }  // namespace
@@ -133,9 +123,10 @@ bool loadMitLibrary(const char* path) noexcept {
     unloadMit();
     State* st = state();
     platform::Module m = platform::Module::load(path);
-    if (!m.loaded()) return false;
     EntryPoints t{};
-    if (!resolveAll(m, t)) return false;  // the partial module is released here
+    // Nothing resolves in a module that did not load; a partial module is
+    // released here.
+    if (!resolveAll(m, t)) return false;
     st->mitTable = t;
     st->mitModule = std::move(m);
     g_mit = &st->mitTable;
@@ -192,7 +183,13 @@ void unloadGssProviders() noexcept {
 
 extern "C" {
 
-int IsGSSAvailable(int provider) { return qelrpc::gss::isGssAvailable(provider) ? 1 : 0; }
+int IsGSSAvailable(int provider) {
+    switch (provider) {
+        case GssProviderMit: return qelrpc::gss::g_mit != nullptr ? 1 : 0;
+        case GssProviderSspi: return qelrpc::gss::g_sspiTable != nullptr ? 1 : 0;
+        default: return 1;  // an unknown back end number is not refused here
+    }
+}
 
 GssProvider GetGSSProvider(void) { return GssProviderMit; }
 

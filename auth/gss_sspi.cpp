@@ -133,7 +133,6 @@ class SspiMechanism final : public Mechanism {
     }
 
     Status getMic(RpcGssContext context, const void* data, size_t length, Token& mic) const noexcept override {
-        if (context == nullptr) return status(ps::kInvalidHandle);
         ps::Bytes out;
         const ps::SecStatus r = ps::sign(sspiKerberosTable(), session(context), data, length, out);
         return adopt(r, out, mic);
@@ -141,19 +140,16 @@ class SspiMechanism final : public Mechanism {
 
     Status verifyMic(RpcGssContext context, const void* data, size_t length, const void* mic,
                      size_t micLength) const noexcept override {
-        if (context == nullptr) return status(ps::kInvalidHandle);
         return status(ps::verify(sspiKerberosTable(), session(context), data, length, mic, micLength));
     }
 
     Status wrap(RpcGssContext context, const void* data, size_t length, Token& sealed) const noexcept override {
-        if (context == nullptr) return status(ps::kInvalidHandle);
         ps::Bytes out;
         const ps::SecStatus r = ps::seal(sspiKerberosTable(), session(context), data, length, out);
         return adopt(r, out, sealed);
     }
 
     Status unwrap(RpcGssContext context, const void* sealed, size_t length, Token& clear) const noexcept override {
-        if (context == nullptr) return status(ps::kInvalidHandle);
         ps::Bytes out;
         const ps::SecStatus r = ps::unseal(sspiKerberosTable(), session(context), sealed, length, out);
         return adopt(r, out, clear);

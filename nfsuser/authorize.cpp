@@ -65,13 +65,13 @@ class AuthServerSet {
         }
         // The shared request block carried the scrambled password, which
         // anyone can undo: it goes back to the heap wiped, on every path.
-        if (opened_ && a.request.block.pos != nullptr) wipe(a.request.block.pos, a.request.block.limit);
-        if (opened_) operation::close(a);
+        // A failed open left a's blocks empty, as b's, c's and d's are.
+        if (a.request.block.pos != nullptr) wipe(a.request.block.pos, a.request.block.limit);
+        operation::close(a);
     }
 
     bool open() {
         if (operation::init(a) != 0) return false;
-        opened_ = true;
         for (RpcOperation* o : {&b, &c, &d}) {
             operation::copyBuffer(a.request, o->request);
             operation::copyBuffer(a.reply, o->reply);
@@ -80,9 +80,6 @@ class AuthServerSet {
     }
 
     RpcOperation a{}, b{}, c{}, d{};
-
-  private:
-    bool opened_ = false;
 };
 
 struct Choice {

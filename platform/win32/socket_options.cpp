@@ -15,10 +15,7 @@ int setOption(NativeSocket s, int name, const T& value) {
 }  // namespace
 
 int setLinger(NativeSocket s, bool on, unsigned short seconds) noexcept {
-    LINGER l{};
-    l.l_onoff = on ? 1 : 0;
-    l.l_linger = seconds;
-    return setOption(s, SO_LINGER, l);
+    return setOption(s, SO_LINGER, LINGER{.l_onoff = on, .l_linger = seconds});
 }
 
 int setReuseAddress(NativeSocket s, bool on) noexcept { return setOption<BOOL>(s, SO_REUSEADDR, on ? TRUE : FALSE); }
