@@ -8,10 +8,6 @@ thread_local const uint8_t* t_end = nullptr;
 }  // namespace
 
 void noteReply(const Mbuf& reply) noexcept {
-    if (reply.block.pos == nullptr) {
-        t_begin = t_end = nullptr;
-        return;
-    }
     const uint32_t n = reply.block.count <= reply.block.limit ? reply.block.count : reply.block.limit;
     t_begin = reply.block.pos;
     t_end = reply.block.pos + n;

@@ -11,8 +11,8 @@
 
 namespace qelrpc::received {
 
-// Records the received bytes of `reply` (block.pos, block.count bytes) as
-// this thread's last reply.
+// Records the received bytes of `reply` (block.pos, not null, and
+// block.count bytes) as this thread's last reply.
 void noteReply(const Mbuf& reply) noexcept;
 
 // A window over the bytes from p to the end of this thread's last reply;

@@ -41,7 +41,6 @@ int readRecord(NativeSocket s, MbufCursor& block, const Bounds& b, RecordReader&
     for (;;) {
         const int rc = reader.readAvailable(s, block);
         if (!mustWait(rc)) return rc;
-        if (Clock::now() >= b.end) return b.timedOut;
         const int waited = waitUnder(s, platform::kReadable, b);
         if (waited != 0) return waited;
     }

@@ -41,6 +41,28 @@ constexpr int kAcceptsPerTurn = 64;
 // With no descriptors left for accept and no idle connection to drop, the
 // listening socket rests this long (its clients wait in the listen queue).
 constexpr std::chrono::milliseconds kAcceptRest{100};
+// Ending a connection gracefully: how long to wait for the client to close
+// first (then TIME_WAIT stays on its side), and how long in all for its FIN
+// after ours.
+constexpr std::chrono::milliseconds kPeerClosesFirst{250};
+constexpr std::chrono::milliseconds kOrderlyCloseBound{2000};
+// While a closing connection waits for the client to acknowledge our FIN,
+// it is looked at again this often (the system does not wake a wait for it).
+constexpr std::chrono::milliseconds kAckPoll{10};
+
+// Ending a connection abortively (a reset, resources freed at once), for a
+// connection the server gives up on or a newcomer it refuses.
+void closeAbortively(platform::Socket& conn) {
+    platform::setLinger(conn.get(), true, 0);
+    conn.close();
+}
+
+// True when the client has acknowledged all we sent, our FIN included
+// (known on Linux only).
+bool allAcknowledged(NativeSocket conn) {
+    std::size_t pending = 0;
+    return platform::unacknowledgedBytes(conn, pending) == 0 && pending == 0;
+}
 
 enum class Phase {
     Serving,       // reading calls; a queued reply is sent first
@@ -49,8 +71,7 @@ enum class Phase {
 };
 
 struct Connection {
-    platform::Socket sock;
-    bool inUse = false;  // the slot holds a connection (its socket may be closed already)
+    platform::Socket sock;  // valid while the slot holds a connection
     Phase phase = Phase::Serving;
     // The call record arriving, in a block of its own while it does.
     record::RecordReader reader;
@@ -111,7 +132,6 @@ class Loop final : public ReplyQueue {
     std::unique_ptr<std::size_t[]> order_;      // whole calls, in the order they became whole
     std::unique_ptr<std::size_t[]> waitIndex_;  // each connection's place in the wait set
     std::size_t wholeCount_ = 0;
-    std::size_t openCount_ = 0;
     // Slots at and past used_ are all free: each turn looks at the slots
     // below it only, not at the whole table.
     std::size_t used_ = 0;
@@ -142,13 +162,12 @@ class Loop final : public ReplyQueue {
         c.outLength = c.outDone = 0;
         c.sendEnd = kNever;
     }
-    // Resets the slot for the next connection; the socket is closed by then
-    // or here (plainly).
+    // Closes the connection plainly, unless drop reset it already, and
+    // resets the slot for the next one. Ended by the client (nothing of ours
+    // pending; it keeps the TIME_WAIT) or done with: a plain close.
     void forget(Connection& c) {
-        if (c.inUse) --openCount_;
-        c.inUse = false;
-        while (used_ > 0 && !conns_[used_ - 1].inUse) --used_;
         c.sock.close();
+        while (used_ > 0 && !conns_[used_ - 1].open()) --used_;
         releaseBlock(c);
         releaseOut(c);
         c.reader = record::RecordReader{};
@@ -156,12 +175,9 @@ class Loop final : public ReplyQueue {
         c.whole = c.closeAfterSend = c.replyFailed = false;
         c.recordEnd = kNever;
     }
-    // Ended by the client (nothing of ours pending; it keeps the TIME_WAIT)
-    // or closed once done with: a plain close.
-    void closePlainly(Connection& c) { forget(c); }
     // Given up on: malformed, stalled, too long, not reading, or no memory.
     void drop(Connection& c) {
-        server::closeAbortively(c.sock);
+        closeAbortively(c.sock);
         forget(c);
     }
     void beginClose(Connection& c, Clock::time_point now) {
@@ -170,6 +186,11 @@ class Loop final : public ReplyQueue {
         c.closeEnd = now + kOrderlyCloseBound;
     }
 
+    Connection* freeSlot() {
+        for (std::size_t i = 0; i < cap_; ++i)
+            if (!conns_[i].open()) return &conns_[i];
+        return nullptr;
+    }
     Connection* find(NativeSocket s) {
         if (serving_ != nullptr && serving_->sock.get() == s) return serving_;
         for (std::size_t i = 0; i < used_; ++i)
@@ -213,7 +234,7 @@ bool Loop::dropOldestIdle() {
     if (oldest == nullptr) return false;
     // It has nothing of ours pending and no call begun: a plain close, the
     // client sees an orderly end.
-    closePlainly(*oldest);
+    forget(*oldest);
     return true;
 }
 
@@ -237,23 +258,18 @@ int Loop::acceptNew(Clock::time_point now) {
         // Non-blocking, so every read and write of the connection is
         // bounded in time and never holds the others.
         platform::setNonBlocking(s.get(), true);
-        if (openCount_ == cap_ && !dropOldestIdle()) {
+        Connection* c = freeSlot();
+        if (c == nullptr && dropOldestIdle()) c = freeSlot();
+        if (c == nullptr) {
             // Every connection is busy with a call: the newcomer is refused.
-            server::closeAbortively(s);
+            closeAbortively(s);
             continue;
         }
-        for (std::size_t i = 0; i < cap_; ++i) {
-            Connection& c = conns_[i];
-            if (c.inUse) continue;
-            c.sock = std::move(s);
-            c.inUse = true;
-            ++openCount_;
-            used_ = std::max(used_, i + 1);
-            // A new connection's first call is due within the bound.
-            c.recordEnd = now + recordBound();
-            c.lastActive = now;
-            break;
-        }
+        c->sock = std::move(s);
+        used_ = std::max(used_, static_cast<std::size_t>(c - conns_.get()) + 1);
+        // A new connection's first call is due within the bound.
+        c->recordEnd = now + recordBound();
+        c->lastActive = now;
     }
     return 0;
 }
@@ -285,7 +301,7 @@ void Loop::read(Connection& c, std::size_t index, Clock::time_point now) {
     }
     // The client closed: nothing of ours is pending, and it keeps the
     // TIME_WAIT. Reset, too long, or broken: given up on.
-    if (rc == sockerr::kDisconnected) closePlainly(c);
+    if (rc == sockerr::kDisconnected) forget(c);
     else drop(c);
 }
 
@@ -310,7 +326,7 @@ void Loop::drain(Connection& c) {
         const int rc = platform::receiveBytes(c.sock.get(), scrap, sizeof scrap, got);
         if (rc == 0 && got > 0) continue;
         if (rc != 0 && record::mustWait(rc)) return;
-        closePlainly(c);
+        forget(c);
         return;
     }
 }
@@ -333,7 +349,7 @@ void Loop::checkTimes(Connection& c, Clock::time_point now) {
             [[fallthrough]];
         case Phase::Draining:
             // Linger off: the rest still goes out.
-            if (allAcknowledged(c.sock.get()) || now >= c.closeEnd) closePlainly(c);
+            if (allAcknowledged(c.sock.get()) || now >= c.closeEnd) forget(c);
             return;
     }
 }
@@ -408,8 +424,8 @@ bool Loop::serve(Connection& c) {
         // A call that cannot be read never reaches the handler. One of
         // another RPC version is answered MSG_DENIED / RPC_MISMATCH with the
         // versions this side speaks (RFC 5531), and its connection stays.
-        const bool answered =
-            check == kBadRpcVersion && writeRpcMismatchHeader(call.reply, xid) && replyRpc(call, c.sock.get()) == 0;
+        if (check == kBadRpcVersion) writeRpcMismatchHeader(call.reply, xid);
+        const bool answered = check == kBadRpcVersion && replyRpc(call, c.sock.get()) == 0;
         blocks_.takeBack(call);
         serving_ = nullptr;
         if (!answered) drop(c);
@@ -443,7 +459,7 @@ bool Loop::serve(Connection& c) {
 
 int Loop::run() {
     for (;;) {
-        if (stopping_ != nullptr && !stopping_->inUse) return 0;
+        if (stopping_ != nullptr && !stopping_->open()) return 0;
         auto now = Clock::now();
         waits_.clear();
         const bool listen = stopping_ == nullptr && now >= acceptRestEnd_;

@@ -1,13 +1,11 @@
 // SPDX-License-Identifier: MIT
-// Reading one call record and sending one reply record on the server's
-// connections, and ending those connections.
+// Sending one reply record on the server's connections.
 #include "server/record_io.h"
 
 #include <atomic>
 #include <utility>
 
 #include "platform/socket_errors.h"
-#include "platform/socket_options.h"
 #include "rpc/record_marking.h"
 #include "server/server_status.h"
 
@@ -19,23 +17,12 @@ std::atomic<uint64_t> g_recordTimeoutMillis{kDefaultRecordTimeoutMillis};
 
 thread_local ReplyQueue* t_replyQueue = nullptr;
 
-// The server's bound for one record: the whole of it within the record
-// timeout, however the bytes trickle in or out.
-record::Bounds recordBounds() {
-    return {record::kNoSilenceLimit, deadline::after(recordTimeoutMillis() * 1000), platform::sockerr::kTimedOut};
-}
-
 }  // namespace
 
 uint64_t recordTimeoutMillis() noexcept { return g_recordTimeoutMillis.load(std::memory_order_relaxed); }
 
 void setRecordTimeoutMillis(uint64_t ms) noexcept {
     g_recordTimeoutMillis.store(ms == 0 ? kDefaultRecordTimeoutMillis : ms, std::memory_order_relaxed);
-}
-
-int receiveRecord(RpcOperation& op, platform::NativeSocket conn) noexcept {
-    record::RecordReader reader;
-    return record::readRecord(conn, op.request.block, recordBounds(), reader);
 }
 
 int replyRpc(RpcOperation& op, platform::NativeSocket conn) noexcept {
@@ -47,23 +34,14 @@ int replyRpc(RpcOperation& op, platform::NativeSocket conn) noexcept {
         const int rc = q->queueReply(conn, rep.block.pos, static_cast<uint32_t>(total));
         if (rc != ReplyQueue::kNotThisLoops) return rc == 0 ? 0 : status::kSendFailed;
     }
-    return record::sendRecord(conn, rep.block.pos, static_cast<uint32_t>(total), recordBounds()) == 0
-               ? 0
-               : status::kSendFailed;
+    // The whole record within the record timeout, however slowly the
+    // client takes its bytes.
+    const record::Bounds bounds{record::kNoSilenceLimit, deadline::after(recordTimeoutMillis() * 1000),
+                                platform::sockerr::kTimedOut};
+    return record::sendRecord(conn, rep.block.pos, static_cast<uint32_t>(total), bounds) == 0 ? 0 : status::kSendFailed;
 }
 
 ReplyQueue* setThreadReplyQueue(ReplyQueue* q) noexcept { return std::exchange(t_replyQueue, q); }
-
-void closeAbortively(platform::Socket& conn) noexcept {
-    if (!conn.valid()) return;
-    platform::setLinger(conn.get(), true, 0);
-    conn.close();
-}
-
-bool allAcknowledged(platform::NativeSocket conn) noexcept {
-    std::size_t pending = 0;
-    return platform::unacknowledgedBytes(conn, pending) == 0 && pending == 0;
-}
 
 }  // namespace qelrpc::server
 

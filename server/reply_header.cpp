@@ -36,14 +36,13 @@ int createReplyHeader(RpcOperation& op, uint32_t xid, uint32_t acceptStatus, con
     return 0;
 }
 
-bool writeRpcMismatchHeader(Mbuf& rep, uint32_t xid) noexcept {
-    if (rep.block.pos == nullptr) return false;
+void writeRpcMismatchHeader(Mbuf& rep, uint32_t xid) noexcept {
+    // Without a block the writer writes nothing, and ReplyRPC refuses it.
     wire::Writer w(MbufCursor{0, rep.block.limit, rep.block.pos}, 0);
     for (uint32_t v : {0u, xid, kMsgReply, kMsgDenied, kRpcMismatch, kRpcVersion, kRpcVersion}) w.word(v);
     rep.header.pos = rep.block.pos;
     rep.header.count = w.count();
     rep.data.count = 0;
-    return true;
 }
 
 }  // namespace qelrpc::server

@@ -17,9 +17,9 @@ int processCall(RpcOperation& op, uint32_t& xid) noexcept;
 
 // server/reply_header.cpp: an accepted-reply header in op.reply; and the
 // MSG_DENIED / RPC_MISMATCH header (versions 2 to 2, no results) that
-// answers a call of another RPC version, false without a reply block.
+// answers a call of another RPC version.
 int createReplyHeader(RpcOperation& op, uint32_t xid, uint32_t acceptStatus, const uint32_t* versions) noexcept;
-bool writeRpcMismatchHeader(Mbuf& rep, uint32_t xid) noexcept;
+void writeRpcMismatchHeader(Mbuf& rep, uint32_t xid) noexcept;
 
 // server/endpoint.cpp: the listening endpoint.
 int initServerOperation(RpcOperation& op, uint16_t port) noexcept;

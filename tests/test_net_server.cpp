@@ -698,7 +698,15 @@ TEST_F(ServerRecordSignals, ACallRecordIsReadWhole) {
     RpcOperation op{};
     op.request.block = MbufCursor{0, static_cast<uint32_t>(block.size()), block.data()};
     int rc = -99;
-    std::thread server([&] { rc = qelrpc::server::receiveRecord(op, pair[0]); });
+    // The record reader driven by waits, under the server's bound for one
+    // record: the whole of it within the record timeout, no silence limit.
+    std::thread server([&] {
+        qelrpc::record::RecordReader reader;
+        const qelrpc::record::Bounds bounds{qelrpc::record::kNoSilenceLimit,
+                                            qelrpc::deadline::after(qelrpc::server::recordTimeoutMillis() * 1000),
+                                            qelrpc::platform::sockerr::kTimedOut};
+        rc = qelrpc::record::readRecord(pair[0], op.request.block, bounds, reader);
+    });
     interrupt(server);
     const Bytes call = callMessage(0x51, 2, {0, 0, 0, 7});
     const Bytes rec = record(call);
