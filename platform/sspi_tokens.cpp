@@ -17,6 +17,20 @@ constexpr size_t kHeader = 16;
 constexpr size_t kConfounder = 16;  // one cipher block of the RFC 4121 enctypes (AES, Camellia)
 constexpr uint8_t kSealedFlag = 0x02;
 
+// TOK_ID 05 04 and the filler: an RFC 4121 wrap token's header (at least
+// kHeader bytes at p).
+bool isWrapHeader(const uint8_t* p) { return p[0] == 0x05 && p[1] == 0x04 && p[3] == 0xFF; }
+
+// The bytes of such a token around its clear text: sealed, the header, a
+// confounder, EC filler bytes, the header's copy and the checksum; not
+// sealed, the header and EC checksum bytes. 0 for a sealed token while the
+// checksum length is not known.
+size_t wrapOverhead(const uint8_t* header, size_t checksumLength) {
+    const size_t ec = (size_t{header[4]} << 8) | header[5];
+    if ((header[2] & kSealedFlag) == 0) return kHeader + ec;
+    return checksumLength == 0 ? 0 : kHeader + kConfounder + ec + kHeader + checksumLength;
+}
+
 }  // namespace
 
 void release(Bytes& b) noexcept {
@@ -49,10 +63,9 @@ struct Probe {
 // `joined`: its header does not tell, and such tokens never take padding.
 size_t wrapLength(const Probe& probe, size_t clearLength, size_t checksumLength, size_t joined) noexcept {
     const uint8_t* p = probe.bytes;
-    if (probe.length >= kHeader && p[0] == 0x05 && p[1] == 0x04 && (p[2] & ~0x07) == 0 && p[3] == 0xFF) {
-        const size_t ec = (size_t{p[4]} << 8) | p[5];
-        if ((p[2] & kSealedFlag) == 0) return kHeader + clearLength + ec;
-        return checksumLength == 0 ? joined : kHeader + kConfounder + clearLength + ec + kHeader + checksumLength;
+    if (probe.length >= kHeader && isWrapHeader(p) && (p[2] & ~0x07) == 0) {
+        const size_t overhead = wrapOverhead(p, checksumLength);
+        return overhead == 0 ? joined : clearLength + overhead;
     }
     if (probe.length < 2 || p[0] != 0x60) return 0;
     size_t length = p[1];
@@ -106,12 +119,9 @@ size_t micChecksumLength(const uint8_t* token, size_t length) noexcept {
 }
 
 bool wrapClearLength(const uint8_t* token, size_t length, size_t checksumLength, size_t& clear) noexcept {
-    if (token == nullptr || length < kHeader || token[0] != 0x05 || token[1] != 0x04 || token[3] != 0xFF) return false;
-    const size_t ec = (size_t{token[4]} << 8) | token[5];
-    const bool sealed = (token[2] & kSealedFlag) != 0;
-    // Sealed: the checksum length must be known; not sealed: EC is the checksum.
-    const size_t overhead = sealed ? kHeader + kConfounder + ec + kHeader + checksumLength : kHeader + ec;
-    if ((sealed && checksumLength == 0) || overhead > length) return false;
+    if (token == nullptr || length < kHeader || !isWrapHeader(token)) return false;
+    const size_t overhead = wrapOverhead(token, checksumLength);
+    if (overhead == 0 || overhead > length) return false;
     clear = length - overhead;
     return true;
 }
